@@ -1,0 +1,68 @@
+/*
+ * kivgsm: narrow-band speech files.
+ *
+ * Converts raw 8000 Hz mono 16-bit little-endian PCM into GSM 06.10
+ * full-rate WAVE files (format tag 0x0031, 65-byte blocks of 320 samples).
+ *
+ * Every function runs on the caller's thread and returns when its work is
+ * done. Paths are zero-terminated strings of UTF-16 code units.
+ */
+#ifndef KIVGSM_H_
+#define KIVGSM_H_
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#include <wchar.h>
+/* A path character: one UTF-16 code unit. */
+typedef wchar_t KivPathChar;
+#elif defined(__cplusplus)
+typedef char16_t KivPathChar;
+#else
+#include <uchar.h>
+typedef char16_t KivPathChar;
+#endif
+
+#if defined(_WIN32)
+#if defined(KIVGSM_BUILDING)
+#define KIV_API __declspec(dllexport)
+#else
+#define KIV_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define KIV_API __attribute__((visibility("default")))
+#else
+#define KIV_API
+#endif
+
+/* Result codes. */
+#define KIV_OK 999                  /* success */
+#define KIV_ERR_DEVICE_OPEN 1       /* the audio input device cannot be opened */
+#define KIV_ERR_BUFFER_QUEUE 2      /* the capture buffer cannot be queued */
+#define KIV_ERR_INPUT_START 3       /* audio input cannot be started */
+#define KIV_ERR_OUTPUT_CREATE 4     /* the output file cannot be created */
+#define KIV_ERR_INPUT_READ 5        /* the input file cannot be opened or read */
+#define KIV_ERR_CODEC 6             /* the codec cannot be created, or libgsm lacks WAV49 */
+#define KIV_ERR_WRITE 7             /* a write, seek, flush or close of the output failed */
+#define KIV_ERR_BUSY 8              /* the recorder is already running */
+#define KIV_ERR_ARGUMENT 9          /* null, empty or malformed path, or output is the input */
+#define KIV_ERR_TOO_LONG 10         /* audio beyond 13421772 blocks; that many were written */
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * Converts the raw PCM file `inputPath` into the GSM WAVE file `outputPath`.
+ * The input is read from its first byte in pieces of 640 bytes (320 samples);
+ * a trailing piece shorter than that is not encoded. Returns KIV_OK or one of
+ * the error codes above. On KIV_ERR_WRITE and KIV_ERR_TOO_LONG the output is
+ * a finished file describing the whole blocks that reached it.
+ */
+KIV_API int32_t KivWave2GSM610(const KivPathChar* inputPath, const KivPathChar* outputPath);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KIVGSM_H_ */

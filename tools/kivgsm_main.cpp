@@ -1,0 +1,123 @@
+// kivgsm: command-line front end of the library, calling its public entry
+// points exactly as a host application would.
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "kivgsm.h"
+#include "utf8_path.h"
+#include "wave_info.h"
+
+namespace {
+
+constexpr int kExitUsage = 64;
+constexpr int kExitInfoDisagree = 11;
+constexpr int kExitInfoUnreadable = 12;
+
+const char kUsage[] =
+    "usage: kivgsm convert IN.raw OUT.wav   raw 8000 Hz mono s16le PCM to GSM 06.10 WAVE\n"
+    "       kivgsm info FILE.wav            print a GSM or PCM WAVE file's header\n"
+    "       kivgsm --help | --version\n"
+    "\n"
+    "exit codes:\n"
+    "  0   success (info: the header agrees with the file)\n"
+    "  4   the output file cannot be created\n"
+    "  5   the input file cannot be opened or read\n"
+    "  6   the GSM codec cannot be created (libgsm without WAV49)\n"
+    "  7   writing the output failed (disk full, I/O error); it holds the whole blocks written\n"
+    "  9   bad argument: empty or malformed path, or the output is the input file\n"
+    "  10  input longer than a GSM WAVE file can describe; its first 13421772 blocks were written\n"
+    "  11  info: the header is unfinished or disagrees with the file\n"
+    "  12  info: the file cannot be read or is not a WAVE file\n"
+    "  64  usage error\n";
+
+const char* ConvertFailure(int code) {
+  switch (code) {
+    case KIV_ERR_OUTPUT_CREATE: return "cannot create the output file";
+    case KIV_ERR_INPUT_READ: return "cannot open or read the input file";
+    case KIV_ERR_CODEC: return "the GSM codec cannot be created (libgsm lacks WAV49 support)";
+    case KIV_ERR_WRITE: return "writing the output failed (disk full or I/O error); it holds the whole blocks written";
+    case KIV_ERR_ARGUMENT: return "bad argument: the output is the input file, or a path is empty or malformed";
+    case KIV_ERR_TOO_LONG: return "the input is longer than a GSM WAVE file can describe; its first 13421772 blocks were written";
+    default: return "unexpected result";
+  }
+}
+
+bool StartsWithRiff(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  char head[4] = {};
+  return in.read(head, 4) && std::memcmp(head, "RIFF", 4) == 0;
+}
+
+int Convert(const char* in, const char* out) {
+  std::basic_string<KivPathChar> in16, out16;
+  if (!kiv::tool::Utf8ToPath(in, &in16) || !kiv::tool::Utf8ToPath(out, &out16) || in16.empty() || out16.empty()) {
+    std::fprintf(stderr, "kivgsm: '%s' -> '%s': paths must be non-empty UTF-8\n", in, out);
+    return KIV_ERR_ARGUMENT;
+  }
+  if (StartsWithRiff(in)) {
+    std::fprintf(stderr, "kivgsm: warning: '%s' starts with \"RIFF\"; its header will be encoded as audio\n", in);
+  }
+  auto start = std::chrono::steady_clock::now();
+  int32_t rc = KivWave2GSM610(in16.c_str(), out16.c_str());
+  double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (rc != KIV_OK) {
+    const char* named = (rc == KIV_ERR_INPUT_READ) ? in : out;
+    std::fprintf(stderr, "kivgsm: %s: %s\n", named, ConvertFailure(rc));
+    if (rc != KIV_ERR_WRITE && rc != KIV_ERR_TOO_LONG) return rc;
+  }
+  struct stat st {};
+  if (stat(out, &st) != 0) return rc == KIV_OK ? KIV_ERR_WRITE : rc;
+  unsigned long long bytes = static_cast<unsigned long long>(st.st_size);
+  unsigned long long blocks = bytes >= 60 ? (bytes - 60) / 65 : 0;
+  double seconds = blocks * 0.04;
+  double speed = elapsed > 0 ? seconds / elapsed : 0;
+  std::printf("%llu blocks, %.2f s of audio, %llu bytes written to %s, %.0fx real time\n", blocks, seconds, bytes,
+              out, speed);
+  return rc == KIV_OK ? 0 : rc;
+}
+
+int Info(const char* path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) {
+    std::fprintf(stderr, "kivgsm: %s: cannot open the file\n", path);
+    return kExitInfoUnreadable;
+  }
+  std::streamoff size = in.tellg();
+  struct stat st {};
+  if (size < 0 || stat(path, &st) != 0 || S_ISDIR(st.st_mode)) {
+    std::fprintf(stderr, "kivgsm: %s: cannot read the file\n", path);
+    return kExitInfoUnreadable;
+  }
+  // Headers sit in the first few kilobytes; read at most 64 KiB.
+  std::vector<unsigned char> prefix(static_cast<std::size_t>(std::min<std::streamoff>(size, 65536)));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(prefix.data()), static_cast<std::streamsize>(prefix.size()));
+  prefix.resize(static_cast<std::size_t>(in.gcount()));
+  kiv::tool::WaveInfo info = kiv::tool::InspectWave(prefix.data(), prefix.size(), static_cast<std::uint64_t>(size));
+  std::fputs(kiv::tool::FormatWaveInfo(info).c_str(), stdout);
+  if (info.kind == kiv::tool::WaveKind::kNotWave) return kExitInfoUnreadable;
+  return info.consistent ? 0 : kExitInfoDisagree;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+    std::printf("kivgsm %s\n", KIVGSM_VERSION);
+    return 0;
+  }
+  if (argc == 4 && !std::strcmp(argv[1], "convert")) return Convert(argv[2], argv[3]);
+  if (argc == 3 && !std::strcmp(argv[1], "info")) return Info(argv[2]);
+  std::fputs(kUsage, stderr);
+  return kExitUsage;
+}
