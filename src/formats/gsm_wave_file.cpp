@@ -63,9 +63,16 @@ void TrimGsmWaveFile(FileStream* file, std::uint32_t* blockCount) {
   std::int64_t length = StreamTell(file);
   std::int64_t whole = length >= kGsmHeaderBytes ? (length - kGsmHeaderBytes) / kGsmBlockBytes : 0;
   if (whole > *blockCount) whole = *blockCount;
-  std::int64_t keep = length >= kGsmHeaderBytes ? kGsmHeaderBytes + whole * kGsmBlockBytes : 0;
-  if (length != keep) StreamTruncate(file, keep);
   *blockCount = static_cast<std::uint32_t>(whole);
+  if (length < kGsmHeaderBytes) {
+    // Not even the header arrived: start the file again with a whole one.
+    StreamTruncate(file, 0);
+    StreamSeek(file, 0, SeekOrigin::kStart);
+    WriteGsmWaveHeader(file, kPlaceholderSizeValue, kPlaceholderSampleCount, kPlaceholderSizeValue);
+    return;
+  }
+  std::int64_t keep = kGsmHeaderBytes + whole * kGsmBlockBytes;
+  if (length != keep) StreamTruncate(file, keep);
 }
 
 }  // namespace kiv

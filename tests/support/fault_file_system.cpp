@@ -1,0 +1,75 @@
+#include "support/fault_file_system.h"
+
+namespace kiv::test {
+
+struct FaultFileSystem::Stream {
+  FileStream base;
+  FileStream* inner;
+  FaultFileSystem* owner;
+  bool failed;
+};
+
+namespace {
+FaultFileSystem::Stream* Cast(FileStream* s) { return reinterpret_cast<FaultFileSystem::Stream*>(s); }
+}  // namespace
+
+const FileStreamMethods FaultFileSystem::kMethods = {Read,     Write,  Seek,     Tell, Truncate,
+                                                     Flush,    Failed, Identify, Close};
+
+FaultFileSystem::FaultFileSystem() : fs_{Open, IdentifyName, this} {}
+
+FileStream* FaultFileSystem::Open(const FileSystem* fs, const char* name, OpenMode mode) {
+  auto* self = static_cast<FaultFileSystem*>(fs->context);
+  if (mode == OpenMode::kWrite && self->fail_open_write_) return nullptr;
+  const FileSystem* real = DefaultFileSystem();
+  FileStream* inner = real->open(real, name, mode);
+  if (inner == nullptr) return nullptr;
+  auto* s = new Stream{{&kMethods}, inner, self, false};
+  return &s->base;
+}
+
+bool FaultFileSystem::IdentifyName(const FileSystem*, const char* name, FileIdentity* id) {
+  const FileSystem* real = DefaultFileSystem();
+  return real->identify(real, name, id);
+}
+
+std::size_t FaultFileSystem::Read(FileStream* fs, void* dst, std::size_t size, std::size_t count) {
+  Stream* s = Cast(fs);
+  int n = ++s->owner->reads_;
+  if (n == s->owner->fail_read_) {
+    s->failed = true;
+    return 0;
+  }
+  return StreamRead(s->inner, dst, size, count);
+}
+
+std::size_t FaultFileSystem::Write(FileStream* fs, const void* src, std::size_t size, std::size_t count) {
+  Stream* s = Cast(fs);
+  FaultFileSystem* o = s->owner;
+  int n = ++o->writes_;
+  if (o->fail_write_ != 0 && (n == o->fail_write_ || (o->sticky_write_ && n > o->fail_write_))) {
+    s->failed = true;
+    return 0;
+  }
+  return StreamWrite(s->inner, src, size, count);
+}
+
+bool FaultFileSystem::Seek(FileStream* s, std::int64_t offset, SeekOrigin origin) {
+  return StreamSeek(Cast(s)->inner, offset, origin);
+}
+std::int64_t FaultFileSystem::Tell(FileStream* s) { return StreamTell(Cast(s)->inner); }
+bool FaultFileSystem::Truncate(FileStream* s, std::int64_t length) {
+  return StreamTruncate(Cast(s)->inner, length);
+}
+bool FaultFileSystem::Flush(FileStream* s) { return StreamFlush(Cast(s)->inner); }
+bool FaultFileSystem::Failed(FileStream* s) { return Cast(s)->failed || StreamFailed(Cast(s)->inner); }
+bool FaultFileSystem::Identify(FileStream* s, FileIdentity* id) { return StreamIdentify(Cast(s)->inner, id); }
+
+bool FaultFileSystem::Close(FileStream* fs) {
+  Stream* s = Cast(fs);
+  bool ok = StreamClose(s->inner) && !s->owner->fail_close_;
+  delete s;
+  return ok;
+}
+
+}  // namespace kiv::test

@@ -1,0 +1,102 @@
+#include "support/test_files.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace kiv::test {
+
+ScratchDir::ScratchDir() {
+  static std::atomic<int> counter{0};
+  dir_ = std::filesystem::temp_directory_path() /
+         ("kivgsm-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+  std::filesystem::remove_all(dir_);
+  std::filesystem::create_directories(dir_);
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+bool Exists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+std::u16string Path16(const std::string& utf8) {
+  std::u16string out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    unsigned char b = static_cast<unsigned char>(utf8[i]);
+    char32_t c;
+    int len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : 4;
+    c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+    for (int k = 1; k < len; ++k) c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+    i += static_cast<std::size_t>(len);
+  }
+  return out;
+}
+
+Bytes SpeechSample() { return ReadFile(KIV_SPEECH_SAMPLE); }
+
+std::vector<std::int16_t> ToSamples(const Bytes& b) {
+  std::vector<std::int16_t> s(b.size() / 2);
+  for (std::size_t i = 0; i < s.size(); ++i) s[i] = static_cast<std::int16_t>(b[2 * i] | (b[2 * i + 1] << 8));
+  return s;
+}
+
+Bytes ToBytes(const std::vector<std::int16_t>& s) {
+  Bytes b(s.size() * 2);
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    b[2 * i] = static_cast<unsigned char>(s[i]);
+    b[2 * i + 1] = static_cast<unsigned char>(static_cast<std::uint16_t>(s[i]) >> 8);
+  }
+  return b;
+}
+
+int RunCommand(const std::string& command, std::string* out, std::string* err) {
+  ScratchDir dir;
+  std::string o = dir.path("out"), e = dir.path("err");
+  int status = std::system((command + " >'" + o + "' 2>'" + e + "'").c_str());
+  auto slurp = [](const std::string& p) {
+    Bytes b = ReadFile(p);
+    return std::string(b.begin(), b.end());
+  };
+  if (out) *out = slurp(o);
+  if (err) *err = slurp(e);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::uint32_t Le32(const Bytes& b, std::size_t o) {
+  return static_cast<std::uint32_t>(b.at(o)) | (static_cast<std::uint32_t>(b.at(o + 1)) << 8) |
+         (static_cast<std::uint32_t>(b.at(o + 2)) << 16) | (static_cast<std::uint32_t>(b.at(o + 3)) << 24);
+}
+std::uint16_t Le16(const Bytes& b, std::size_t o) {
+  return static_cast<std::uint16_t>(b.at(o) | (b.at(o + 1) << 8));
+}
+
+}  // namespace kiv::test

@@ -1,0 +1,47 @@
+// Scratch files and small helpers shared by the tests.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "kivgsm.h"
+
+namespace kiv::test {
+
+using Bytes = std::vector<unsigned char>;
+
+// A fresh directory under the system's temporary directory, removed at the
+// end of the test.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+ private:
+  std::filesystem::path dir_;
+};
+
+Bytes ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const Bytes& bytes);
+bool Exists(const std::string& path);
+
+// UTF-8 path to the library's UTF-16 form (ASCII and BMP in tests).
+std::u16string Path16(const std::string& utf8);
+
+// The bundled speech sample (raw 8000 Hz mono s16le).
+Bytes SpeechSample();
+std::vector<std::int16_t> ToSamples(const Bytes& bytes);
+Bytes ToBytes(const std::vector<std::int16_t>& samples);
+
+// Runs a shell command; returns its exit status and fills stdout/stderr.
+int RunCommand(const std::string& command, std::string* out = nullptr, std::string* err = nullptr);
+
+std::uint32_t Le32(const Bytes& b, std::size_t offset);
+std::uint16_t Le16(const Bytes& b, std::size_t offset);
+
+}  // namespace kiv::test
