@@ -1,5 +1,5 @@
-// Real clients as judges: ffmpeg's own gsm_ms decoder and sox (through
-// libgsm) must read our files without a warning, to exactly 320 samples per
+// Real clients as judges: ffmpeg's own gsm_ms decoder, sox (through
+// libgsm) and libsndfile must read our files without a warning, to exactly 320 samples per
 // block, and hear the speech that went in; sox's own GSM encoder must
 // produce the same payload for the same samples.
 #include <gtest/gtest.h>
@@ -76,7 +76,8 @@ TEST_P(PeerDecoder, DecodesOurFileCleanlyToTheSpeech) {
 INSTANTIATE_TEST_SUITE_P(
     Clients, PeerDecoder,
     ::testing::Values(Decoder{"ffmpeg", "ffmpeg -nostdin -v warning -c:a gsm_ms -i %1 -f s16le -y %2"},
-                      Decoder{"sox", "sox -V2 %1 -t raw -e signed-integer -b 16 %2"}),
+                      Decoder{"sox", "sox -V2 %1 -t raw -e signed-integer -b 16 %2"},
+                      Decoder{"libsndfile", "sndfile-convert -pcm16 %1 %2"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The payload of a WAVE file: the bytes of its data chunk.
