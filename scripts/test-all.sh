@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the packages, then builds and runs every test twice: a normal
-# build, and one under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs the packages, then builds and runs every test twice, in a normal
+# build and under AddressSanitizer and UndefinedBehaviorSanitizer, and the
+# capture and recorder tests a third time under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-packages.sh
@@ -13,3 +14,8 @@ ctest --test-dir build -j "$jobs" --output-on-failure
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKIV_SANITIZE=address,undefined -DKIV_BUILD_BENCHMARKS=OFF
 cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan -j "$jobs" --output-on-failure
+
+# The threaded parts (capture channel, recorders) once more under ThreadSanitizer.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKIV_SANITIZE=thread -DKIV_BUILD_BENCHMARKS=OFF
+cmake --build build-tsan -j "$jobs"
+ctest --test-dir build-tsan -j "$jobs" --output-on-failure -R '[Cc]apture|[Rr]ecord'
