@@ -2,7 +2,9 @@
  * kivgsm: narrow-band speech files.
  *
  * Converts raw 8000 Hz mono 16-bit little-endian PCM into GSM 06.10
- * full-rate WAVE files (format tag 0x0031, 65-byte blocks of 320 samples).
+ * full-rate WAVE files (format tag 0x0031, 65-byte blocks of 320 samples),
+ * and records from the first audio input into such files or into 16-bit
+ * PCM WAVE files.
  *
  * Every function runs on the caller's thread and returns when its work is
  * done. Paths are zero-terminated strings of UTF-16 code units.
@@ -60,6 +62,32 @@ extern "C" {
  * a finished file describing the whole blocks that reached it.
  */
 KIV_API int32_t KivWave2GSM610(const KivPathChar* inputPath, const KivPathChar* outputPath);
+
+/*
+ * Starts recording from the first audio input into the GSM WAVE file `path`.
+ * Returns KIV_OK once recording runs; KIV_ERR_ARGUMENT, KIV_ERR_CODEC or
+ * KIV_ERR_OUTPUT_CREATE before anything is opened; KIV_ERR_BUSY while a GSM
+ * recording runs; or KIV_ERR_DEVICE_OPEN, KIV_ERR_BUFFER_QUEUE or
+ * KIV_ERR_INPUT_START, after which the file exists with a provisional header
+ * and KivGSMSoundRecorderStop finishes it as an empty recording.
+ */
+KIV_API int32_t KivGSMSoundRecorderStart(const KivPathChar* path);
+
+/*
+ * Stops the GSM recording and finishes its file. Returns the whole seconds
+ * recorded (0 when nothing was recording).
+ */
+KIV_API int32_t KivGSMSoundRecorderStop(void);
+
+/*
+ * Starts recording from the first audio input into the 16-bit PCM WAVE file
+ * `path` (8000 Hz, mono). Results as for KivGSMSoundRecorderStart. The PCM
+ * and GSM recorders are independent and may run at the same time.
+ */
+KIV_API int32_t KivGSMWAVSoundRecorderStart(const KivPathChar* path);
+
+/* Stops the PCM recording, finishes its file and returns the whole seconds. */
+KIV_API int32_t KivGSMWAVSoundRecorderStop(void);
 
 #ifdef __cplusplus
 }

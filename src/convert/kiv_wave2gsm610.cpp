@@ -11,7 +11,7 @@ extern "C" KIV_API int32_t KivWave2GSM610(const KivPathChar* inputPath, const Ki
     if (!kiv::Utf16PathToUtf8(inputPath, &input) || !kiv::Utf16PathToUtf8(outputPath, &output)) {
       return KIV_ERR_ARGUMENT;
     }
-    return kiv::ConvertRawToGsmWave(kiv::DefaultFileSystem(), input.c_str(), output.c_str());
+    return kiv::ConvertRawToGsmWave(kiv::ActiveFileSystem(), input.c_str(), output.c_str());
   } catch (...) {
     // Only the path copies can throw (out of memory); nothing was opened.
     return KIV_ERR_INPUT_READ;

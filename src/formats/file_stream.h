@@ -61,6 +61,12 @@ struct FileSystem {
 // The operating system's files.
 const FileSystem* DefaultFileSystem();
 
+// The file system the entry points use: the default, unless a test put
+// another in place through the internal seam (not exported; nullptr
+// restores the default).
+const FileSystem* ActiveFileSystem();
+void SetFileSystemForTesting(const FileSystem* fs);
+
 inline std::size_t StreamRead(FileStream* s, void* dst, std::size_t size, std::size_t count) {
   return s->methods->read(s, dst, size, count);
 }

@@ -1,0 +1,21 @@
+// The PCM WAVE file: a canonical 44-byte RIFF/WAVE header (format tag 1,
+// 8000 Hz, mono, 16 bits) followed by the raw samples.
+#pragma once
+
+#include <cstdint>
+
+namespace kiv {
+
+inline constexpr std::uint32_t kPcmHeaderBytes = 44;
+// The most audio bytes whose RIFF size (bytes + 36) fits in 32 bits.
+inline constexpr std::uint32_t kMaxPcmDataBytes = 0xFFFFFFFFu - 36;
+
+struct PcmWaveHeader {
+  unsigned char bytes[kPcmHeaderBytes];
+};
+
+// Stores the header for `dataBytes` bytes of audio: data size = dataBytes,
+// RIFF size = dataBytes + 36, exact in integer arithmetic.
+void FillPcmWaveHeader(PcmWaveHeader* header, std::uint32_t dataBytes);
+
+}  // namespace kiv

@@ -1,0 +1,118 @@
+#include "record/gsm_recorder.h"
+
+#include <cstring>
+#include <string>
+
+#include "record/recorder_path.h"
+
+namespace kiv {
+namespace {
+
+GsmRecorder g_recorder{.channel = GsmCaptureChannel()};
+
+constexpr std::uint32_t kHalf = kGsmSamplesPerBlock / 2;
+constexpr std::uint32_t kSamplesPerDelivery = kCaptureBufferBytes / 2;
+
+// Encodes r->block and appends it, unless appending has stopped.
+void AppendBlock(GsmRecorder* r) {
+  if (r->write_failed || r->full) return;
+  if (r->block_count == r->max_blocks) {
+    r->full = true;
+    return;
+  }
+  GsmBlockEncode(r->codec, r->block, r->out);
+  if (StreamWrite(r->file, r->out, kGsmBlockBytes, 1) != 1) {
+    r->write_failed = true;
+    return;
+  }
+  ++r->block_count;
+}
+
+// Releases everything a recording holds and finishes its file.
+void Finish(GsmRecorder* r) {
+  CaptureChannelStop(r->channel);
+  if (r->has_carry) {
+    std::memcpy(r->block, r->carry, sizeof r->carry);
+    std::memset(r->block + kHalf, 0, kHalf * sizeof(std::int16_t));
+    AppendBlock(r);
+    r->has_carry = false;
+  }
+  GsmBlockEncoderDestroy(r->codec);
+  r->codec = nullptr;
+  if (!StreamFlush(r->file)) r->write_failed = true;
+  if (r->write_failed) TrimGsmWaveFile(r->file, &r->block_count);
+  if (!FinishGsmWaveFile(r->file, r->block_count, &r->size_value, &r->sample_count)) r->write_failed = true;
+  if (!StreamClose(r->file)) r->write_failed = true;
+  r->file = nullptr;
+  r->state = RecorderState::kIdle;
+}
+
+}  // namespace
+
+GsmRecorder* TheGsmRecorder() { return &g_recorder; }
+
+std::int32_t GsmRecorderStart(GsmRecorder* r, const KivPathChar* path) {
+  if (r->state == RecorderState::kRecording) return KIV_ERR_BUSY;
+  if (r->state == RecorderState::kFailedStart) Finish(r);
+  std::string name;
+  if (!RecorderFileName(path, &name)) return KIV_ERR_ARGUMENT;
+  GsmHandle codec = GsmBlockEncoderCreate();
+  if (codec == nullptr) return KIV_ERR_CODEC;
+  const FileSystem* fs = ActiveFileSystem();
+  FileStream* file = fs->open(fs, name.c_str(), OpenMode::kWrite);
+  if (file == nullptr) {
+    GsmBlockEncoderDestroy(codec);
+    return KIV_ERR_OUTPUT_CREATE;
+  }
+  r->channel->duration = 0;
+  r->file = file;
+  r->codec = codec;
+  r->block_count = 0;
+  r->has_carry = false;
+  r->full = false;
+  // The provisional header goes to disk at once, so that a recording cut
+  // off by a crash is still recognisable for what it is.
+  r->write_failed = !WriteGsmWaveHeader(file, r->size_value, r->sample_count, r->size_value) || !StreamFlush(file);
+  r->channel->consumer = GsmRecorderConsume;
+  r->channel->owner = r;
+  std::int32_t rc = CaptureChannelStart(r->channel);
+  r->state = rc == KIV_OK ? RecorderState::kRecording : RecorderState::kFailedStart;
+  return rc;
+}
+
+std::int32_t GsmRecorderStop(GsmRecorder* r) {
+  if (r->state == RecorderState::kIdle) return 0;
+  Finish(r);
+  // Normally the whole seconds delivered; once appending stopped, the whole
+  // seconds that the file holds.
+  if (r->write_failed || r->full) return static_cast<std::int32_t>(r->block_count / 25);
+  return static_cast<std::int32_t>(r->channel->duration);
+}
+
+void GsmRecorderConsume(void* owner, const unsigned char* copy) {
+  auto* r = static_cast<GsmRecorder*>(owner);
+  std::uint32_t pos = 0;
+  if (r->has_carry) {
+    std::memcpy(r->block, r->carry, sizeof r->carry);
+    for (std::uint32_t i = 0; i < kHalf; ++i) r->block[kHalf + i] = LoadSample(copy + 2 * i);
+    AppendBlock(r);
+    r->has_carry = false;
+    pos = kHalf;
+  }
+  for (; pos + kGsmSamplesPerBlock <= kSamplesPerDelivery; pos += kGsmSamplesPerBlock) {
+    for (std::uint32_t i = 0; i < kGsmSamplesPerBlock; ++i) r->block[i] = LoadSample(copy + 2 * (pos + i));
+    AppendBlock(r);
+  }
+  if (pos < kSamplesPerDelivery) {  // the trailing half block waits for the next delivery
+    for (std::uint32_t i = 0; i < kHalf; ++i) r->carry[i] = LoadSample(copy + 2 * (pos + i));
+    r->has_carry = true;
+  }
+}
+
+}  // namespace kiv
+
+extern "C" KIV_API int32_t KivGSMSoundRecorderStart(const KivPathChar* path) {
+  return kiv::GsmRecorderStart(kiv::TheGsmRecorder(), path);
+}
+
+extern "C" KIV_API int32_t KivGSMSoundRecorderStop(void) { return kiv::GsmRecorderStop(kiv::TheGsmRecorder()); }

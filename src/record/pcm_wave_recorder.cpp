@@ -1,0 +1,90 @@
+#include "record/pcm_wave_recorder.h"
+
+#include <string>
+
+#include "record/recorder_path.h"
+
+namespace kiv {
+namespace {
+
+PcmWaveRecorder g_recorder{.channel = PcmCaptureChannel()};
+
+// After a failed write: cuts the file back to the header and the whole
+// samples that reached it, and counts them.
+void TrimToWholeSamples(PcmWaveRecorder* r) {
+  StreamSeek(r->file, 0, SeekOrigin::kEnd);
+  std::int64_t length = StreamTell(r->file);
+  std::int64_t audio = length > kPcmHeaderBytes ? (length - kPcmHeaderBytes) & ~std::int64_t{1} : 0;
+  if (audio > r->data_bytes) audio = r->data_bytes;
+  StreamTruncate(r->file, length >= kPcmHeaderBytes ? kPcmHeaderBytes + audio : 0);
+  r->data_bytes = static_cast<std::uint32_t>(audio);
+}
+
+void Finish(PcmWaveRecorder* r) {
+  CaptureChannelStop(r->channel);
+  if (!StreamFlush(r->file)) r->write_failed = true;
+  if (r->write_failed) TrimToWholeSamples(r);
+  FillPcmWaveHeader(&r->header, r->data_bytes);
+  bool ok = StreamSeek(r->file, 0, SeekOrigin::kStart);
+  ok &= StreamWrite(r->file, r->header.bytes, 1, kPcmHeaderBytes) == kPcmHeaderBytes;
+  ok &= StreamClose(r->file);
+  if (!ok) r->write_failed = true;
+  r->file = nullptr;
+  r->state = RecorderState::kIdle;
+}
+
+}  // namespace
+
+PcmWaveRecorder* ThePcmWaveRecorder() { return &g_recorder; }
+
+std::int32_t PcmWaveRecorderStart(PcmWaveRecorder* r, const KivPathChar* path) {
+  if (r->state == RecorderState::kRecording) return KIV_ERR_BUSY;
+  if (r->state == RecorderState::kFailedStart) Finish(r);
+  std::string name;
+  if (!RecorderFileName(path, &name)) return KIV_ERR_ARGUMENT;
+  const FileSystem* fs = ActiveFileSystem();
+  FileStream* file = fs->open(fs, name.c_str(), OpenMode::kWrite);
+  if (file == nullptr) return KIV_ERR_OUTPUT_CREATE;
+  r->channel->duration = 0;
+  r->file = file;
+  r->data_bytes = 0;
+  r->full = false;
+  // The provisional header goes to disk at once (see the GSM recorder).
+  r->write_failed = StreamWrite(file, r->header.bytes, kPcmHeaderBytes, 1) != 1 || !StreamFlush(file);
+  r->channel->consumer = PcmWaveRecorderConsume;
+  r->channel->owner = r;
+  std::int32_t rc = CaptureChannelStart(r->channel);
+  r->state = rc == KIV_OK ? RecorderState::kRecording : RecorderState::kFailedStart;
+  return rc;
+}
+
+std::int32_t PcmWaveRecorderStop(PcmWaveRecorder* r) {
+  if (r->state == RecorderState::kIdle) return 0;
+  Finish(r);
+  if (r->write_failed || r->full) return static_cast<std::int32_t>(r->data_bytes / 16000);
+  return static_cast<std::int32_t>(r->channel->duration);
+}
+
+void PcmWaveRecorderConsume(void* owner, const unsigned char* copy) {
+  auto* r = static_cast<PcmWaveRecorder*>(owner);
+  if (r->write_failed || r->full) return;
+  if (r->max_data_bytes - r->data_bytes < kCaptureBufferBytes) {
+    r->full = true;
+    return;
+  }
+  if (StreamWrite(r->file, copy, 2, kCaptureBufferBytes / 2) != kCaptureBufferBytes / 2) {
+    r->write_failed = true;
+    return;
+  }
+  r->data_bytes += kCaptureBufferBytes;
+}
+
+}  // namespace kiv
+
+extern "C" KIV_API int32_t KivGSMWAVSoundRecorderStart(const KivPathChar* path) {
+  return kiv::PcmWaveRecorderStart(kiv::ThePcmWaveRecorder(), path);
+}
+
+extern "C" KIV_API int32_t KivGSMWAVSoundRecorderStop(void) {
+  return kiv::PcmWaveRecorderStop(kiv::ThePcmWaveRecorder());
+}
