@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kivgsm.h"
+#include "record_command.h"
 #include "utf8_path.h"
 #include "wave_info.h"
 
@@ -22,10 +23,17 @@ constexpr int kExitInfoUnreadable = 12;
 const char kUsage[] =
     "usage: kivgsm convert IN.raw OUT.wav   raw 8000 Hz mono s16le PCM to GSM 06.10 WAVE\n"
     "       kivgsm info FILE.wav            print a GSM or PCM WAVE file's header\n"
+    "       kivgsm record [--pcm] OUT.wav [--seconds N]\n"
+    "                                       record from the default audio input into a GSM\n"
+    "                                       (or, with --pcm, 16-bit PCM) WAVE file until N\n"
+    "                                       seconds, Enter, Ctrl-C or SIGTERM\n"
     "       kivgsm --help | --version\n"
     "\n"
     "exit codes:\n"
     "  0   success (info: the header agrees with the file)\n"
+    "  1   record: no audio input device could be opened\n"
+    "  2   record: the audio device refused the capture buffer\n"
+    "  3   record: audio input could not be started\n"
     "  4   the output file cannot be created\n"
     "  5   the input file cannot be opened or read\n"
     "  6   the GSM codec cannot be created (libgsm without WAV49)\n"
@@ -118,6 +126,7 @@ int main(int argc, char** argv) {
   }
   if (argc == 4 && !std::strcmp(argv[1], "convert")) return Convert(argv[2], argv[3]);
   if (argc == 3 && !std::strcmp(argv[1], "info")) return Info(argv[2]);
+  if (argc >= 2 && !std::strcmp(argv[1], "record")) return kiv::tool::RecordCommand(argc - 2, argv + 2);
   std::fputs(kUsage, stderr);
   return kExitUsage;
 }

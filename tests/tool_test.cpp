@@ -1,0 +1,97 @@
+// The kivgsm tool as a user runs it: exit codes and messages.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "support/test_files.h"
+
+using kiv::test::Bytes;
+
+namespace kiv {
+namespace {
+
+struct Invocation {
+  const char* name;
+  std::string args;  // %d is the scratch directory
+  std::string alsa;  // ALSA configuration text, or empty
+  int exit_code;
+  std::string message;  // expected on stderr
+};
+
+std::string Expand(std::string s, const std::string& dir) {
+  for (std::size_t p; (p = s.find("%d")) != std::string::npos;) s.replace(p, 2, dir);
+  return s;
+}
+
+const char kNoDevice[] = "pcm.!default {\n type hw\n card 57\n device 0\n}\n";
+
+class ToolRun : public ::testing::TestWithParam<Invocation> {};
+
+TEST_P(ToolRun, ExitsWithItsCodeAndSaysWhy) {
+  test::ScratchDir dir;
+  const Invocation& inv = GetParam();
+  std::string env;
+  if (!inv.alsa.empty()) {
+    std::ofstream(dir.path("asound.conf")) << inv.alsa;
+    env = "ALSA_CONFIG_PATH='" + dir.path("asound.conf") + "' ";
+  }
+  test::WriteFile(dir.path("in.raw"), test::SpeechSample());
+  std::string err;
+  int rc = test::RunCommand(env + "'" KIV_TOOL "' " + Expand(inv.args, dir.path("")) + " </dev/null", nullptr, &err);
+  EXPECT_EQ(rc, inv.exit_code) << err;
+  EXPECT_NE(err.find(inv.message), std::string::npos) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Record, ToolRun,
+    ::testing::Values(
+        Invocation{"NoArguments", "record", "", 64, "usage: kivgsm record"},
+        Invocation{"BadSeconds", "record %d/a.wav --seconds soon", "", 64, "--seconds needs a number"},
+        Invocation{"UnknownOption", "record --loud %d/a.wav", "", 64, "unknown option '--loud'"},
+        Invocation{"TwoOutputs", "record %d/a.wav %d/b.wav", "", 64, "one output file"},
+        Invocation{"MissingDirectory", "record %d/missing/a.wav --seconds 0", "", 4, "cannot create the output file"},
+        Invocation{"NoDevice", "record %d/a.wav", kNoDevice, 1, "no audio input device"},
+        Invocation{"NoDevicePcm", "record --pcm %d/a.wav", kNoDevice, 1, "left as an empty recording"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Convert, ToolRun,
+    ::testing::Values(Invocation{"MissingInput", "convert %d/absent.raw %d/o.wav", "", 5, "absent.raw: cannot open"},
+                      Invocation{"OutputIsInput", "convert %d/in.raw %d/in.raw", "", 9, "the output is the input"},
+                      Invocation{"NoDirectory", "convert %d/in.raw %d/no/o.wav", "", 4, "cannot create"},
+                      Invocation{"FullDisk", "convert %d/in.raw /dev/full", "", 7, "writing the output failed"},
+                      Invocation{"Usage", "convert", "", 64, "usage:"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ToolRecord, SigtermFinishesTheFile) {
+  test::ScratchDir dir;
+  Bytes speech = test::SpeechSample();
+  test::WriteFile(dir.path("known.raw"), speech);
+  std::ofstream(dir.path("asound.conf")) << "pcm.!default {\n type file\n slave.pcm { type null }\n file \"/dev/null\"\n"
+                                            " infile \"" + dir.path("known.raw") + "\"\n format \"raw\"\n}\n";
+  std::string out;
+  int rc = test::RunCommand("ALSA_CONFIG_PATH='" + dir.path("asound.conf") +
+                                "' timeout --preserve-status -s TERM 0.3 '" KIV_TOOL "' record '" + dir.path("r.wav") +
+                                "' </dev/null",
+                            &out);
+  EXPECT_EQ(rc, 0);
+  EXPECT_NE(out.find("recorded "), std::string::npos) << out;
+  std::string info;
+  EXPECT_EQ(test::RunCommand("'" KIV_TOOL "' info '" + dir.path("r.wav") + "'", &info), 0) << info;
+  EXPECT_NE(info.find("GSM 06.10 WAVE"), std::string::npos) << info;
+}
+
+TEST(ToolConvert, WarnsThatAWaveInputIsEncodedAsAudio) {
+  test::ScratchDir dir;
+  test::WriteFile(dir.path("in.raw"), test::SpeechSample());
+  ASSERT_EQ(test::RunCommand("'" KIV_TOOL "' convert '" + dir.path("in.raw") + "' '" + dir.path("a.wav") + "'"), 0);
+  std::string out, err;
+  EXPECT_EQ(test::RunCommand("'" KIV_TOOL "' convert '" + dir.path("a.wav") + "' '" + dir.path("b.wav") + "'", &out,
+                             &err),
+            0);
+  EXPECT_NE(err.find("starts with \"RIFF\""), std::string::npos) << err;
+  EXPECT_NE(out.find("blocks"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace kiv
