@@ -39,8 +39,7 @@ TEST(AlsaCapture, DeliveriesAreTheFileContentInOrderWithNoGap) {
   Bytes known = test::SpeechSample();
   known.resize(20 * kCaptureBufferBytes + 1234);  // the plugin repeats stale data past the end
   test::WriteFile(dir.path("known.raw"), known);
-  UseAlsaConfig(dir, "pcm.!default {\n type file\n slave.pcm { type null }\n file \"/dev/null\"\n infile \"" +
-                         dir.path("known.raw") + "\"\n format \"raw\"\n}\n");
+  UseAlsaConfig(dir, test::AlsaFilePluginConfig(dir.path("known.raw")));
   Collected got;
   CaptureChannel* c = GsmCaptureChannel();
   c->consumer = Collect;
@@ -57,7 +56,7 @@ TEST(AlsaCapture, DeliveriesAreTheFileContentInOrderWithNoGap) {
 
 TEST(AlsaCapture, DefaultDeviceThatCannotBeOpenedGivesDeviceOpenError) {
   test::ScratchDir dir;
-  UseAlsaConfig(dir, "pcm.!default {\n type hw\n card 57\n device 0\n}\n");
+  UseAlsaConfig(dir, test::kAlsaNoDeviceConfig);
   CaptureChannel* c = GsmCaptureChannel();
   c->consumer = nullptr;
   EXPECT_EQ(CaptureChannelStart(c), KIV_ERR_DEVICE_OPEN);
@@ -69,8 +68,7 @@ TEST(AlsaCapture, RepeatedStartStopOnTheFilePlugin) {
   test::ScratchDir dir;
   Bytes known = test::SpeechSample();
   test::WriteFile(dir.path("known.raw"), known);
-  UseAlsaConfig(dir, "pcm.!default {\n type file\n slave.pcm { type null }\n file \"/dev/null\"\n infile \"" +
-                         dir.path("known.raw") + "\"\n format \"raw\"\n}\n");
+  UseAlsaConfig(dir, test::AlsaFilePluginConfig(dir.path("known.raw")));
   Collected got;
   CaptureChannel* c = GsmCaptureChannel();
   c->consumer = Collect;

@@ -25,8 +25,7 @@ class AlsaRecorder : public ::testing::Test {
     Bytes speech = test::SpeechSample();
     while (known_.size() < 16'000'000) known_.insert(known_.end(), speech.begin(), speech.end());
     test::WriteFile(dir_.path("known.raw"), known_);
-    UseConfig("pcm.!default {\n type file\n slave.pcm { type null }\n file \"/dev/null\"\n infile \"" +
-              dir_.path("known.raw") + "\"\n format \"raw\"\n}\n");
+    UseConfig(test::AlsaFilePluginConfig(dir_.path("known.raw")));
   }
   void UseConfig(const std::string& text) {
     std::ofstream(dir_.path("asound.conf")) << text;
@@ -78,7 +77,7 @@ TEST_F(AlsaRecorder, PcmRecordingPayloadIsTheDeviceSamples) {
 }
 
 TEST_F(AlsaRecorder, NoDeviceStartReturnsOneAndStopLeavesAValidEmptyFile) {
-  UseConfig("pcm.!default {\n type hw\n card 57\n device 0\n}\n");
+  UseConfig(test::kAlsaNoDeviceConfig);
   ASSERT_EQ(KivGSMSoundRecorderStart(Path16(dir_.path("g.wav")).c_str()), KIV_ERR_DEVICE_OPEN);
   ASSERT_EQ(KivGSMWAVSoundRecorderStart(Path16(dir_.path("p.wav")).c_str()), KIV_ERR_DEVICE_OPEN);
   EXPECT_EQ(KivGSMSoundRecorderStop(), 0);

@@ -23,7 +23,7 @@ std::string Expand(std::string s, const std::string& dir) {
   return s;
 }
 
-const char kNoDevice[] = "pcm.!default {\n type hw\n card 57\n device 0\n}\n";
+const std::string kNoDevice = test::kAlsaNoDeviceConfig;
 
 class ToolRun : public ::testing::TestWithParam<Invocation> {};
 
@@ -67,8 +67,7 @@ TEST(ToolRecord, SigtermFinishesTheFile) {
   test::ScratchDir dir;
   Bytes speech = test::SpeechSample();
   test::WriteFile(dir.path("known.raw"), speech);
-  std::ofstream(dir.path("asound.conf")) << "pcm.!default {\n type file\n slave.pcm { type null }\n file \"/dev/null\"\n"
-                                            " infile \"" + dir.path("known.raw") + "\"\n format \"raw\"\n}\n";
+  std::ofstream(dir.path("asound.conf")) << test::AlsaFilePluginConfig(dir.path("known.raw"));
   std::string out;
   int rc = test::RunCommand("ALSA_CONFIG_PATH='" + dir.path("asound.conf") +
                                 "' timeout --preserve-status -s TERM 0.3 '" KIV_TOOL "' record '" + dir.path("r.wav") +

@@ -1,5 +1,7 @@
 #include "support/test_files.h"
 
+#include "utf8_path.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,22 +45,13 @@ bool Exists(const std::string& path) {
 
 std::u16string Path16(const std::string& utf8) {
   std::u16string out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    unsigned char b = static_cast<unsigned char>(utf8[i]);
-    char32_t c;
-    int len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : 4;
-    c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
-    for (int k = 1; k < len; ++k) c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-    i += static_cast<std::size_t>(len);
-  }
+  if (!tool::Utf8ToPath(utf8, &out)) throw std::runtime_error("not UTF-8: " + utf8);
   return out;
+}
+
+std::string AlsaFilePluginConfig(const std::string& infile) {
+  return "pcm.!default {\n type file\n slave.pcm { type null }\n file \"/dev/null\"\n infile \"" + infile +
+         "\"\n format \"raw\"\n}\n";
 }
 
 Bytes SpeechSample() { return ReadFile(KIV_SPEECH_SAMPLE); }

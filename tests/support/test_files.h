@@ -30,8 +30,14 @@ Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);
 bool Exists(const std::string& path);
 
-// UTF-8 path to the library's UTF-16 form (ASCII and BMP in tests).
+// UTF-8 path to the library's UTF-16 form.
 std::u16string Path16(const std::string& utf8);
+
+// ALSA configurations: a default PCM that reads `infile` as raw capture
+// data as fast as it is read (the `file` plugin over a `null` slave), and
+// one whose default PCM cannot be opened.
+std::string AlsaFilePluginConfig(const std::string& infile);
+inline constexpr char kAlsaNoDeviceConfig[] = "pcm.!default {\n type hw\n card 57\n device 0\n}\n";
 
 // The bundled speech sample (raw 8000 Hz mono s16le).
 Bytes SpeechSample();
