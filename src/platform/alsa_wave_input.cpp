@@ -50,6 +50,7 @@ struct AlsaDevice {
   unsigned frame_bytes = 2;
   snd_pcm_uframes_t period = 0, ring = 0;
   int wake_fd = -1;
+  std::vector<pollfd> fds;  // wake_fd, then the PCM's descriptors
   std::thread thread;
   std::mutex mutex;
   std::condition_variable changed;
@@ -82,10 +83,9 @@ void Deliver(AlsaDevice* d, std::unique_lock<std::mutex>& lock) {
 
 // One bounded wait for input, then one read into the front buffer.
 void ReadSome(AlsaDevice* d, WaveInBuffer* b, std::uint32_t* filled) {
-  int n = snd_pcm_poll_descriptors_count(d->pcm);
-  std::vector<pollfd> fds(static_cast<std::size_t>(n > 0 ? n : 0) + 1);
+  std::vector<pollfd>& fds = d->fds;
+  if (fds.size() > 1) snd_pcm_poll_descriptors(d->pcm, fds.data() + 1, static_cast<unsigned>(fds.size() - 1));
   fds[0] = {d->wake_fd, POLLIN, 0};
-  if (n > 0) snd_pcm_poll_descriptors(d->pcm, fds.data() + 1, static_cast<unsigned>(n));
   if (::poll(fds.data(), fds.size(), kPollTimeoutMs) <= 0) return;
   if (fds[0].revents & POLLIN) {
     std::uint64_t count;
@@ -180,6 +180,8 @@ std::uint32_t Open(WaveInHandle* handle, std::uint32_t device_id, const WaveForm
   d->callback = callback;
   d->user = user;
   try {
+    int n = snd_pcm_poll_descriptors_count(d->pcm);
+    d->fds.resize(1 + static_cast<std::size_t>(n > 0 ? n : 0));
     d->thread = std::thread(CaptureThread, d);
   } catch (...) {
     ::close(d->wake_fd);
