@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Times `kivgsm convert` against sox and ffmpeg's libgsm_ms encoder on the
-# same one-hour input (whole process, median of 5 runs each), and measures
+# same one-hour input (whole process, median of 5 interleaved rounds), and measures
 # kivgsm's peak memory on a 1-minute and a 60-minute input.
 # usage: bench/compare_tools.sh [BUILD_DIR]   (needs sox, ffmpeg, /usr/bin/time)
 set -euo pipefail
@@ -20,22 +20,27 @@ make_input() {
 make_input 3600 "$work/hour.raw"
 make_input 60 "$work/minute.raw"
 
-median_of_5() {
-  local times=()
-  for _ in 1 2 3 4 5; do
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s.%N)
-    times+=("$(echo "$end - $start" | bc -l)")
-  done
-  printf '%s\n' "${times[@]}" | sort -n | sed -n 3p
-}
+sync  # let the new inputs reach the disk before anything is timed
 
+seconds_of() {
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null 2>&1
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc -l
+}
+median() { printf '%s\n' "$@" | sort -n | sed -n 3p; }
+
+# Five rounds, each running the three tools in turn, so that any noise on
+# the machine falls on all of them alike.
 raw_in=(-t raw -r 8000 -e signed-integer -b 16 -c 1)
-k=$(median_of_5 "$tool" convert "$work/hour.raw" "$work/k.wav")
-s=$(median_of_5 sox "${raw_in[@]}" "$work/hour.raw" -t wav -e gsm-full-rate "$work/s.wav")
-f=$(median_of_5 ffmpeg -nostdin -y -f s16le -ar 8000 -ac 1 -i "$work/hour.raw" -c:a libgsm_ms "$work/f.wav")
+kt=() st=() ft=()
+for _ in 1 2 3 4 5; do
+  kt+=("$(seconds_of "$tool" convert "$work/hour.raw" "$work/k.wav")")
+  st+=("$(seconds_of sox "${raw_in[@]}" "$work/hour.raw" -t wav -e gsm-full-rate "$work/s.wav")")
+  ft+=("$(seconds_of ffmpeg -nostdin -y -f s16le -ar 8000 -ac 1 -i "$work/hour.raw" -c:a libgsm_ms "$work/f.wav")")
+done
+k=$(median "${kt[@]}") s=$(median "${st[@]}") f=$(median "${ft[@]}")
 printf 'one hour of speech, median of 5 (s): kivgsm %.3f  sox %.3f  ffmpeg %.3f\n' "$k" "$s" "$f"
 printf 'kivgsm speed: %.0fx real time; sox/kivgsm %.2f; ffmpeg/kivgsm %.2f\n' \
   "$(echo "3600 / $k" | bc -l)" "$(echo "$s / $k" | bc -l)" "$(echo "$f / $k" | bc -l)"
