@@ -4,6 +4,8 @@
 
 namespace kiv {
 
+static_assert(sizeof(gsm_signal) == sizeof(std::int16_t), "libgsm samples must be 16-bit");
+
 GsmHandle GsmBlockEncoderCreate() {
   gsm handle = gsm_create();
   if (handle == nullptr) return nullptr;
