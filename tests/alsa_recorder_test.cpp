@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "kivgsm.h"
+#include "record/capture_channel.h"
 #include "support/test_files.h"
 
 namespace kiv {
@@ -31,6 +32,13 @@ class AlsaRecorder : public ::testing::Test {
     std::ofstream(dir_.path("asound.conf")) << text;
     ASSERT_EQ(::setenv("ALSA_CONFIG_PATH", dir_.path("asound.conf").c_str(), 1), 0);
   }
+  // The public entry points show no progress; the channel's counter does.
+  static void WaitForDeliveries(CaptureChannel* c, std::uint64_t n) {
+    std::uint64_t base = c->deliveries.load();
+    auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (c->deliveries.load() - base < n && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(100us);
+  }
   test::ScratchDir dir_;
   Bytes known_;
 };
@@ -38,7 +46,7 @@ class AlsaRecorder : public ::testing::Test {
 TEST_F(AlsaRecorder, GsmRecordingEqualsConvertingTheCapturedSamples) {
   std::string out = dir_.path("rec.wav");
   ASSERT_EQ(KivGSMSoundRecorderStart(Path16(out).c_str()), KIV_OK);
-  std::this_thread::sleep_for(30ms);
+  WaitForDeliveries(GsmCaptureChannel(), 3);
   std::int32_t seconds = KivGSMSoundRecorderStop();
   Bytes rec = test::ReadFile(out);
   ASSERT_GE(rec.size(), 60u);
@@ -60,7 +68,7 @@ TEST_F(AlsaRecorder, GsmRecordingEqualsConvertingTheCapturedSamples) {
 TEST_F(AlsaRecorder, PcmRecordingPayloadIsTheDeviceSamples) {
   std::string out = dir_.path("rec.wav");
   ASSERT_EQ(KivGSMWAVSoundRecorderStart(Path16(out).c_str()), KIV_OK);
-  std::this_thread::sleep_for(5ms);
+  WaitForDeliveries(PcmCaptureChannel(), 3);
   std::int32_t seconds = KivGSMWAVSoundRecorderStop();
   Bytes rec = test::ReadFile(out);
   ASSERT_GE(rec.size(), 44u);

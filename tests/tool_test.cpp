@@ -70,7 +70,7 @@ TEST(ToolRecord, SigtermFinishesTheFile) {
   std::ofstream(dir.path("asound.conf")) << test::AlsaFilePluginConfig(dir.path("known.raw"));
   std::string out;
   int rc = test::RunCommand("ALSA_CONFIG_PATH='" + dir.path("asound.conf") +
-                                "' timeout --preserve-status -s TERM 0.3 '" KIV_TOOL "' record '" + dir.path("r.wav") +
+                                "' timeout --preserve-status -s TERM 1 '" KIV_TOOL "' record '" + dir.path("r.wav") +
                                 "' </dev/null",
                             &out);
   EXPECT_EQ(rc, 0);
