@@ -34,17 +34,23 @@ void UseAlsaConfig(const test::ScratchDir& dir, const std::string& text) {
   ASSERT_EQ(::setenv("ALSA_CONFIG_PATH", dir.path("asound.conf").c_str(), 1), 0);
 }
 
+// A default PCM that reads `known`, and the GSM channel collecting into `got`.
+CaptureChannel* CollectKnownInput(const test::ScratchDir& dir, const Bytes& known, Collected* got) {
+  test::WriteFile(dir.path("known.raw"), known);
+  UseAlsaConfig(dir, test::AlsaFilePluginConfig(dir.path("known.raw")));
+  CaptureChannel* c = GsmCaptureChannel();
+  c->consumer = Collect;
+  c->owner = got;
+  c->duration = 0;
+  return c;
+}
+
 TEST(AlsaCapture, DeliveriesAreTheFileContentInOrderWithNoGap) {
   test::ScratchDir dir;
   Bytes known = test::SpeechSample();
   known.resize(20 * kCaptureBufferBytes + 1234);  // the plugin repeats stale data past the end
-  test::WriteFile(dir.path("known.raw"), known);
-  UseAlsaConfig(dir, test::AlsaFilePluginConfig(dir.path("known.raw")));
   Collected got;
-  CaptureChannel* c = GsmCaptureChannel();
-  c->consumer = Collect;
-  c->owner = &got;
-  c->duration = 0;
+  CaptureChannel* c = CollectKnownInput(dir, known, &got);
   ASSERT_EQ(CaptureChannelStart(c), KIV_OK);
   auto deadline = std::chrono::steady_clock::now() + 20s;
   while (c->deliveries.load() < 20 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
@@ -67,12 +73,8 @@ TEST(AlsaCapture, DefaultDeviceThatCannotBeOpenedGivesDeviceOpenError) {
 TEST(AlsaCapture, RepeatedStartStopOnTheFilePlugin) {
   test::ScratchDir dir;
   Bytes known = test::SpeechSample();
-  test::WriteFile(dir.path("known.raw"), known);
-  UseAlsaConfig(dir, test::AlsaFilePluginConfig(dir.path("known.raw")));
   Collected got;
-  CaptureChannel* c = GsmCaptureChannel();
-  c->consumer = Collect;
-  c->owner = &got;
+  CaptureChannel* c = CollectKnownInput(dir, known, &got);
   for (int i = 0; i < 20; ++i) {
     got.bytes.clear();
     c->duration = 0;
