@@ -15,7 +15,9 @@
 // Stop asks the capture thread to drop the stream (never drain) and waits
 // until it has done so; the thread returns the partly filled buffer through
 // the callback first. Every wait of the thread is bounded (poll with a
-// timeout), so a device that vanishes cannot hang Stop or close.
+// timeout), so a device that vanishes cannot hang Stop or close, and every
+// wait is a real one: a wake-up that finds nothing to read is followed by
+// a short sleep, never by another poll at once.
 #include <alsa/asoundlib.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -38,6 +40,7 @@ constexpr std::uint32_t kOk = 0;
 constexpr std::uint32_t kError = 1;
 constexpr std::uint32_t kInvalidHandle = 5;
 constexpr int kPollTimeoutMs = 100;
+constexpr int kIdleMs = 10;  // after a wake-up with nothing to read
 constexpr unsigned kRingMicroseconds = 1000000;   // ALSA ring: one second
 constexpr unsigned kPeriodMicroseconds = 50000;   // wake every 50 ms
 
@@ -81,20 +84,44 @@ void Deliver(AlsaDevice* d, std::unique_lock<std::mutex>& lock) {
   lock.lock();
 }
 
+// Sleeps up to `ms` unless woken: the wait after a wake-up that brought
+// nothing to read, so that a descriptor that stays readable with no data
+// behind it (the pulse plugin before its first data) cannot make the
+// thread spin.
+void Idle(AlsaDevice* d, int ms) {
+  pollfd wake{d->wake_fd, POLLIN, 0};
+  if (::poll(&wake, 1, ms) > 0) {
+    std::uint64_t count;
+    ssize_t ignored = ::read(d->wake_fd, &count, sizeof count);
+    (void)ignored;
+  }
+}
+
 // One bounded wait for input, then one read into the front buffer.
 void ReadSome(AlsaDevice* d, WaveInBuffer* b, std::uint32_t* filled) {
   std::vector<pollfd>& fds = d->fds;
-  if (fds.size() > 1) snd_pcm_poll_descriptors(d->pcm, fds.data() + 1, static_cast<unsigned>(fds.size() - 1));
+  unsigned n = static_cast<unsigned>(fds.size() - 1);
+  if (n > 0) snd_pcm_poll_descriptors(d->pcm, fds.data() + 1, n);
   fds[0] = {d->wake_fd, POLLIN, 0};
   if (::poll(fds.data(), fds.size(), kPollTimeoutMs) <= 0) return;
   if (fds[0].revents & POLLIN) {
     std::uint64_t count;
     ssize_t ignored = ::read(d->wake_fd, &count, sizeof count);
     (void)ignored;
+    return;  // a state change: let the loop look at it first
+  }
+  unsigned short revents = 0;
+  if (n > 0) snd_pcm_poll_descriptors_revents(d->pcm, fds.data() + 1, n, &revents);
+  if ((revents & (POLLIN | POLLERR)) == 0) {
+    Idle(d, kIdleMs);
+    return;
   }
   snd_pcm_uframes_t want = (b->buffer_length - *filled) / d->frame_bytes;
   snd_pcm_sframes_t got = snd_pcm_readi(d->pcm, b->data + *filled, want);
-  if (got == -EAGAIN) return;
+  if (got == -EAGAIN || got == 0) {
+    Idle(d, kIdleMs);
+    return;
+  }
   if (got < 0) {
     // Overrun (-EPIPE) or suspend (-ESTRPIPE): recover and carry on; the
     // samples lost in the gap are not replaced by anything.
@@ -171,7 +198,10 @@ std::uint32_t Open(WaveInHandle* handle, std::uint32_t device_id, const WaveForm
     return kError;
   }
   d->wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (d->wake_fd < 0 || !Configure(d, f) || snd_pcm_prepare(d->pcm) < 0) {
+  // snd_pcm_hw_params leaves the PCM prepared. A second prepare is not
+  // harmless: through the pulse plugin it leaves the poll descriptor
+  // readable until the first data arrives.
+  if (d->wake_fd < 0 || !Configure(d, f)) {
     if (d->wake_fd >= 0) ::close(d->wake_fd);
     snd_pcm_close(d->pcm);
     delete d;

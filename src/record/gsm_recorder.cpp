@@ -107,6 +107,9 @@ void GsmRecorderConsume(void* owner, const unsigned char* copy) {
     for (std::uint32_t i = 0; i < kHalf; ++i) r->carry[i] = LoadSample(copy + 2 * (pos + i));
     r->has_carry = true;
   }
+  // Hand the delivery's blocks to the operating system now: a host killed
+  // at any moment keeps every delivery consumed before the one in flight.
+  if (!r->write_failed && !StreamFlush(r->file)) r->write_failed = true;
 }
 
 }  // namespace kiv

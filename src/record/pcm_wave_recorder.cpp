@@ -72,11 +72,16 @@ void PcmWaveRecorderConsume(void* owner, const unsigned char* copy) {
     r->full = true;
     return;
   }
+  // Written through at once (see the GSM recorder): a crash loses at most
+  // the delivery in flight.
   if (StreamWrite(r->file, copy, 2, kCaptureBufferBytes / 2) != kCaptureBufferBytes / 2) {
     r->write_failed = true;
     return;
   }
   r->data_bytes += kCaptureBufferBytes;
+  // A failed flush leaves part of the delivery on disk; Stop keeps the
+  // whole samples of it that arrived.
+  if (!StreamFlush(r->file)) r->write_failed = true;
 }
 
 }  // namespace kiv

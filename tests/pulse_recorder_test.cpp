@@ -1,0 +1,217 @@
+// Recording through a real sound server: a private PulseAudio daemon with
+// an 8000 Hz null sink, reached through ALSA's pulse plugin, paced in real
+// time and bit-exact. Known speech is played into the sink while the
+// library records its monitor.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "kivgsm.h"
+#include "record/capture_channel.h"
+#include "support/pulse_server.h"
+#include "support/test_files.h"
+
+extern char** environ;
+
+namespace kiv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Bytes;
+using test::Le32;
+using test::Path16;
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+double CpuSeconds() {
+  rusage u{};
+  ::getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// What the converter makes of `samples`, zero-padded to a whole block.
+Bytes Converted(std::vector<std::int16_t> samples) {
+  test::ScratchDir dir;
+  samples.resize((samples.size() + 319) / 320 * 320, 0);
+  test::WriteFile(dir.path("in.raw"), test::ToBytes(samples));
+  EXPECT_EQ(KivWave2GSM610(Path16(dir.path("in.raw")).c_str(), Path16(dir.path("out.wav")).c_str()), KIV_OK);
+  return test::ReadFile(dir.path("out.wav"));
+}
+
+// A GSM recording's blocks are the encoding of a stretch of `played`.
+void ExpectGsmIsAStretchOf(const std::vector<std::int16_t>& played, const Bytes& file, std::size_t samples,
+                           long lo = 0, long hi = -1) {
+  ASSERT_GT(file.size(), 60u + 65 * 5);
+  long o = test::FindGsmStart(played, file, lo, hi);
+  ASSERT_GE(o, 0) << "the first block encodes no stretch of the played audio";
+  ASSERT_LE(static_cast<std::size_t>(o) + samples, played.size());
+  EXPECT_EQ(file, Converted({played.begin() + o, played.begin() + o + static_cast<long>(samples)}));
+}
+
+class PulseRecorder : public ::testing::Test {
+ protected:
+  void SetUp() override { test::UsePulseServer(KIV_PULSE_FIXTURE_DIR); }
+  test::ScratchDir dir_;
+};
+
+TEST_F(PulseRecorder, BothRecordersCaptureThePlayedSpeechExactlyAndInRealTime) {
+  std::vector<std::int16_t> played = test::PlayableSpeech(12);
+  test::Player player(played);
+  std::string g = dir_.path("g.wav"), p = dir_.path("p.wav");
+  auto begin = Clock::now();
+  ASSERT_EQ(KivGSMSoundRecorderStart(Path16(g).c_str()), KIV_OK);
+  ASSERT_EQ(KivGSMWAVSoundRecorderStart(Path16(p).c_str()), KIV_OK);
+  std::this_thread::sleep_for(3200ms);
+  std::int32_t gs = KivGSMSoundRecorderStop();
+  std::int32_t ps = KivGSMWAVSoundRecorderStop();
+  double wall = Seconds(Clock::now() - begin);
+
+  Bytes pcm = test::ReadFile(p);
+  ASSERT_GE(pcm.size(), 44u);
+  std::uint64_t deliveries = (pcm.size() - 44) / 8000;
+  // Paced: about two deliveries per second; Stop drops a partial buffer.
+  EXPECT_GE(static_cast<double>(deliveries), 2 * wall - 1.5);
+  EXPECT_LE(static_cast<double>(deliveries), 2 * wall + 0.2);
+  EXPECT_EQ(ps, static_cast<std::int32_t>(deliveries / 2));
+  EXPECT_EQ(Le32(pcm, 40), pcm.size() - 44);
+  // The payload is a contiguous stretch of what was played, with no gap.
+  std::vector<std::int16_t> got = test::ToSamples(Bytes(pcm.begin() + 44, pcm.end()));
+  long at = test::FindExact(played, got);
+  EXPECT_GE(at, 0) << "the PCM recording is not one exact stretch of the played samples";
+
+  Bytes gsm = test::ReadFile(g);
+  std::uint64_t gsm_deliveries = (gsm.size() - 60) / 65 * 2 / 25;
+  EXPECT_EQ(gs, static_cast<std::int32_t>(gsm_deliveries / 2));
+  // Each recorder has its own stream, which starts near the other's.
+  long lo = at - 16000, hi = at + 16000;
+  ExpectGsmIsAStretchOf(played, gsm, gsm_deliveries * 4000, lo, hi);
+}
+
+TEST_F(PulseRecorder, NoServerReachableStartReturnsOneAndStopLeavesValidEmptyFiles) {
+  ::setenv("PULSE_SERVER", ("unix:" + dir_.path("no-such-socket")).c_str(), 1);
+  ASSERT_EQ(KivGSMSoundRecorderStart(Path16(dir_.path("g.wav")).c_str()), KIV_ERR_DEVICE_OPEN);
+  ASSERT_EQ(KivGSMWAVSoundRecorderStart(Path16(dir_.path("p.wav")).c_str()), KIV_ERR_DEVICE_OPEN);
+  EXPECT_EQ(KivGSMSoundRecorderStop(), 0);
+  EXPECT_EQ(KivGSMWAVSoundRecorderStop(), 0);
+  Bytes g = test::ReadFile(dir_.path("g.wav")), p = test::ReadFile(dir_.path("p.wav"));
+  ASSERT_EQ(g.size(), 60u);
+  EXPECT_EQ(Le32(g, 4), 52u);
+  ASSERT_EQ(p.size(), 44u);
+  EXPECT_EQ(Le32(p, 4), 36u);
+}
+
+// A server that is slow to deliver its first data must not make the
+// capture thread spin while it waits.
+TEST(PulseRecorderOwnServer, WaitingForLateFirstDataCostsNoCpu) {
+  test::PulseServer server(/*late=*/true);
+  ASSERT_TRUE(server.ok());
+  test::ScratchDir dir;
+  // How late the first data comes varies from one capture to the next;
+  // over three captures in a row at least one waits a second or more.
+  double cpu = CpuSeconds();
+  std::size_t audio = 0;
+  for (int i = 0; i < 3; ++i) {
+    std::string out = dir.path("p" + std::to_string(i) + ".wav");
+    ASSERT_EQ(KivGSMWAVSoundRecorderStart(Path16(out).c_str()), KIV_OK);
+    std::this_thread::sleep_for(2s);
+    KivGSMWAVSoundRecorderStop();
+    audio += test::ReadFile(out).size() - 44;
+  }
+  cpu = CpuSeconds() - cpu;
+  std::printf("CPU time for 3 x 2 s of capture from a late server: %.3f s\n", cpu);
+  EXPECT_GT(audio, 0u) << "no data arrived at all";
+  // A spinning thread burns most of a core until the first data.
+  EXPECT_LT(cpu, 0.08) << "capture used " << cpu << " s of CPU for 6 s of recording";
+}
+
+TEST(PulseRecorderOwnServer, ServerKilledMidRecordingLeavesValidFilesOfWhatWasDelivered) {
+  test::PulseServer server;
+  ASSERT_TRUE(server.ok());
+  test::ScratchDir dir;
+  ASSERT_EQ(KivGSMSoundRecorderStart(Path16(dir.path("g.wav")).c_str()), KIV_OK);
+  ASSERT_EQ(KivGSMWAVSoundRecorderStart(Path16(dir.path("p.wav")).c_str()), KIV_OK);
+  std::this_thread::sleep_for(1500ms);
+  server.Kill();
+  std::this_thread::sleep_for(700ms);
+  std::uint64_t gd = GsmCaptureChannel()->deliveries.load(), pd = PcmCaptureChannel()->deliveries.load();
+  auto begin = Clock::now();
+  std::int32_t gs = KivGSMSoundRecorderStop();
+  std::int32_t ps = KivGSMWAVSoundRecorderStop();
+  EXPECT_LT(Seconds(Clock::now() - begin), 1.0);
+  Bytes g = test::ReadFile(dir.path("g.wav")), p = test::ReadFile(dir.path("p.wav"));
+  std::uint64_t blocks = (25 * gd + 1) / 2;
+  EXPECT_GE(gd, 1u);
+  ASSERT_EQ(g.size(), 60 + 65 * blocks);
+  EXPECT_EQ(Le32(g, 4), g.size() - 8);
+  EXPECT_EQ(Le32(g, 48), 320 * blocks);
+  EXPECT_EQ(gs, static_cast<std::int32_t>(gd / 2));
+  ASSERT_EQ(p.size(), 44 + 8000 * pd);
+  EXPECT_EQ(Le32(p, 40), 8000 * pd);
+  EXPECT_EQ(ps, static_cast<std::int32_t>(pd / 2));
+}
+
+// The tool records in a child process that is killed with SIGKILL after t
+// seconds: every delivery consumed before the one in flight is on disk.
+TEST_F(PulseRecorder, HostKilledAtAnyMomentKeepsWhatWasRecorded) {
+  std::vector<std::int16_t> played = test::PlayableSpeech(12);
+  test::Player player(played);
+  struct Child {
+    double t;
+    bool pcm;
+  };
+  const std::vector<Child> children = {{1.2, false}, {2.2, false}, {3.2, false},
+                                       {1.2, true},  {2.2, true},  {3.2, true}};
+  std::vector<pid_t> pids(children.size(), -1);
+  std::vector<std::string> outs;
+  for (std::size_t i = 0; i < children.size(); ++i) outs.push_back(dir_.path("k" + std::to_string(i) + ".wav"));
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    const Child& c = children[i];
+    std::vector<const char*> argv = {KIV_TOOL, "record"};
+    if (c.pcm) argv.push_back("--pcm");
+    argv.insert(argv.end(), {outs[i].c_str(), "--seconds", "60", nullptr});
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    ASSERT_EQ(::posix_spawn(&pids[i], KIV_TOOL, &fa, nullptr, const_cast<char**>(argv.data()), environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+  }
+  auto begin = Clock::now();
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    std::this_thread::sleep_until(begin + std::chrono::milliseconds(static_cast<int>(children[i].t * 1000)));
+    ::kill(pids[i], SIGKILL);
+    ::waitpid(pids[i], nullptr, 0);
+  }
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    const Child& c = children[i];
+    Bytes f = test::ReadFile(outs[i]);
+    SCOPED_TRACE(outs[i] + (c.pcm ? " PCM" : " GSM") + " killed at " + std::to_string(c.t) + " s");
+    if (c.pcm) {
+      ASSERT_GE(f.size(), 44u);
+      ASSERT_EQ((f.size() - 44) % 8000, 0u) << "a delivery was cut in the middle";
+      EXPECT_GE(static_cast<double>(f.size() - 44) / 16000, c.t - 1);
+      EXPECT_GE(test::FindExact(played, test::ToSamples(Bytes(f.begin() + 44, f.end()))), 0);
+    } else {
+      ASSERT_GE(f.size(), 60u);
+      ASSERT_EQ((f.size() - 60) % 65, 0u) << "a block was cut in the middle";
+      std::size_t blocks = (f.size() - 60) / 65;
+      EXPECT_GE(blocks * 0.04, c.t - 1);
+      // Repaired, it is what the converter makes of the audio it holds.
+      ASSERT_EQ(test::RunCommand("'" KIV_TOOL "' repair '" + outs[i] + "'"), 0);
+      ExpectGsmIsAStretchOf(played, test::ReadFile(outs[i]), blocks * 320);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kiv

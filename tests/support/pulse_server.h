@@ -1,0 +1,65 @@
+// A private PulseAudio daemon for recording tests (tests/support/
+// pulse_server.sh does the work), and a player that feeds it known audio.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/test_files.h"
+
+namespace kiv::test {
+
+// Points this process's ALSA "default" at the daemon whose files are in
+// `dir` (PULSE_SERVER, XDG_RUNTIME_DIR, HOME, ALSA_CONFIG_PATH).
+void UsePulseServer(const std::string& dir);
+
+// A daemon of the test's own, stopped by its PID when the object goes.
+// `late` leaves out the reader that makes the first data come quickly.
+class PulseServer {
+ public:
+  explicit PulseServer(bool late = false);
+  ~PulseServer();
+  PulseServer(const PulseServer&) = delete;
+  PulseServer& operator=(const PulseServer&) = delete;
+  bool ok() const { return ok_; }
+  const std::string& dir() const { return dir_; }
+  void Kill();  // SIGKILL, as a crash of the sound server
+
+ private:
+  ScratchDir scratch_;
+  std::string dir_;
+  bool ok_ = false;
+};
+
+// Plays raw 8000 Hz mono s16le samples into the default sink of the server
+// this process uses, from construction until destruction.
+class Player {
+ public:
+  explicit Player(const std::vector<std::int16_t>& samples);
+  ~Player();
+  Player(const Player&) = delete;
+  Player& operator=(const Player&) = delete;
+
+ private:
+  ScratchDir scratch_;
+  pid_t pid_ = -1;
+};
+
+// Known speech that never repeats itself: the bundled sample, looped to
+// `seconds` and dithered with a fixed pseudo-random sequence, so that any
+// few hundred samples locate themselves in it.
+std::vector<std::int16_t> PlayableSpeech(double seconds);
+
+// Where `stretch` starts in `signal` exactly, or -1.
+long FindExact(const std::vector<std::int16_t>& signal, const std::vector<std::int16_t>& stretch);
+
+// Where the audio that a GSM WAVE file's blocks encode starts in `signal`:
+// the offset whose encoding, from a fresh codec, gives the file's first
+// block. The search is guided by decoding the file, over starts from `lo`
+// to `hi` (-1: to the end). -1 if none.
+long FindGsmStart(const std::vector<std::int16_t>& signal, const Bytes& gsm_file, long lo = 0, long hi = -1);
+
+}  // namespace kiv::test
