@@ -1,7 +1,9 @@
 // Runs a fuzz target without libFuzzer: each file named on the command line
-// once, or, with none, a fixed number of seeded random and mutated inputs.
+// (or in a folder named there) once, or, with none, a fixed number of
+// seeded random and mutated inputs.
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -10,12 +12,23 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    std::ifstream in(argv[i], std::ios::binary);
+  auto run_file = [](const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
     std::vector<std::uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(b.data(), b.size());
+  };
+  int files = 0;
+  for (int i = 1; i < argc; ++i) {
+    if (std::filesystem::is_directory(argv[i])) {
+      for (const auto& e : std::filesystem::directory_iterator(argv[i])) run_file(e.path()), ++files;
+    } else {
+      run_file(argv[i]), ++files;
+    }
   }
-  if (argc > 1) return 0;
+  if (argc > 1) {
+    std::printf("%d files\n", files);
+    return files > 0 ? 0 : 1;
+  }
   std::mt19937 rng(12345);
   // A valid GSM WAVE header to mutate, so that rounds reach the chunk walk.
   const std::uint8_t seed[60] = {'R', 'I', 'F', 'F', 52, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',

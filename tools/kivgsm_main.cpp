@@ -13,12 +13,14 @@
 #include "record_command.h"
 #include "utf8_path.h"
 #include "wave_info.h"
+#include "wave_repair.h"
 
 namespace {
 
 constexpr int kExitUsage = 64;
 constexpr int kExitInfoDisagree = 11;
 constexpr int kExitInfoUnreadable = 12;
+constexpr int kExitRepairRefused = 13;
 
 const char kUsage[] =
     "usage: kivgsm convert IN.raw OUT.wav   raw 8000 Hz mono s16le PCM to GSM 06.10 WAVE\n"
@@ -27,6 +29,9 @@ const char kUsage[] =
     "                                       record from the default audio input into a GSM\n"
     "                                       (or, with --pcm, 16-bit PCM) WAVE file until N\n"
     "                                       seconds, Enter, Ctrl-C or SIGTERM\n"
+    "       kivgsm repair [--dry-run] FILE.wav\n"
+    "                                       finish a GSM or PCM WAVE file left unfinished by a\n"
+    "                                       crash or cut off: sizes from its real length\n"
     "       kivgsm --help | --version\n"
     "\n"
     "exit codes:\n"
@@ -38,10 +43,13 @@ const char kUsage[] =
     "  5   the input file cannot be opened or read\n"
     "  6   the GSM codec cannot be created (libgsm without WAV49)\n"
     "  7   writing the output failed (disk full, I/O error); it holds the whole blocks written\n"
+    "      (record: the file holds less than was recorded)\n"
     "  9   bad argument: empty or malformed path, or the output is the input file\n"
     "  10  input longer than a GSM WAVE file can describe; its first 13421772 blocks were written\n"
     "  11  info: the header is unfinished or disagrees with the file\n"
     "  12  info: the file cannot be read or is not a WAVE file\n"
+    "  13  repair: not a file kivgsm can repair (another format, a cut-off header); left as it was\n"
+    "  14  record: the audio device stopped delivering; the file holds what arrived\n"
     "  64  usage error\n";
 
 const char* ConvertFailure(int code) {
@@ -91,26 +99,60 @@ int Convert(const char* in, const char* out) {
 }
 
 int Info(const char* path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) {
-    std::fprintf(stderr, "kivgsm: %s: cannot open the file\n", path);
+  kiv::tool::FileBytes file(path);
+  if (!file.ok()) {
+    std::fprintf(stderr, "kivgsm: %s: cannot read the file (missing, unreadable or a directory)\n", path);
     return kExitInfoUnreadable;
   }
-  std::streamoff size = in.tellg();
-  struct stat st {};
-  if (size < 0 || stat(path, &st) != 0 || S_ISDIR(st.st_mode)) {
-    std::fprintf(stderr, "kivgsm: %s: cannot read the file\n", path);
-    return kExitInfoUnreadable;
-  }
-  // Headers sit in the first few kilobytes; read at most 64 KiB.
-  std::vector<unsigned char> prefix(static_cast<std::size_t>(std::min<std::streamoff>(size, 65536)));
-  in.seekg(0);
-  in.read(reinterpret_cast<char*>(prefix.data()), static_cast<std::streamsize>(prefix.size()));
-  prefix.resize(static_cast<std::size_t>(in.gcount()));
-  kiv::tool::WaveInfo info = kiv::tool::InspectWave(prefix.data(), prefix.size(), static_cast<std::uint64_t>(size));
+  kiv::tool::WaveInfo info = kiv::tool::InspectWave(file);
   std::fputs(kiv::tool::FormatWaveInfo(info).c_str(), stdout);
-  if (info.kind == kiv::tool::WaveKind::kNotWave) return kExitInfoUnreadable;
+  if (info.kind == kiv::tool::WaveKind::kNotWave && !info.zero_header) return kExitInfoUnreadable;
+  if (!info.consistent && kiv::tool::PlanRepair(file).action == kiv::tool::RepairPlan::Action::kRepair)
+    std::printf("hint:              'kivgsm repair %s' makes it a valid file\n", path);
   return info.consistent ? 0 : kExitInfoDisagree;
+}
+
+int Repair(int argc, char** argv) {
+  bool dry_run = false;
+  const char* path = nullptr;
+  for (int i = 0; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--dry-run")) {
+      dry_run = true;
+    } else if (path == nullptr && (argv[i][0] != '-' || argv[i][1] == '\0')) {
+      path = argv[i];
+    } else {
+      std::fputs("usage: kivgsm repair [--dry-run] FILE.wav\n", stderr);
+      return kExitUsage;
+    }
+  }
+  if (path == nullptr) {
+    std::fputs("usage: kivgsm repair [--dry-run] FILE.wav\n", stderr);
+    return kExitUsage;
+  }
+  kiv::tool::FileBytes file(path);
+  if (!file.ok()) {
+    std::fprintf(stderr, "kivgsm: %s: cannot read the file (missing, unreadable or a directory)\n", path);
+    return kExitRepairRefused;
+  }
+  kiv::tool::RepairPlan plan = kiv::tool::PlanRepair(file);
+  if (plan.action == kiv::tool::RepairPlan::Action::kRefuse) {
+    std::fprintf(stderr, "kivgsm: %s: not repaired: %s\n", path, plan.what.c_str());
+    return kExitRepairRefused;
+  }
+  std::string steps = kiv::tool::DescribeRepair(plan);
+  if (plan.action == kiv::tool::RepairPlan::Action::kNothing || dry_run) {
+    std::printf("%s: %s", path, steps.c_str());
+    if (dry_run && plan.action == kiv::tool::RepairPlan::Action::kRepair) std::puts("(dry run: nothing written)");
+    return 0;
+  }
+  std::string error;
+  if (!kiv::tool::ApplyRepair(path, plan, &error)) {
+    std::fprintf(stderr, "kivgsm: %s: repair failed: %s; run it again once the cause is mended\n", path,
+                 error.c_str());
+    return KIV_ERR_WRITE;
+  }
+  std::printf("%s: %srepaired\n", path, steps.c_str());
+  return 0;
 }
 
 }  // namespace
@@ -126,6 +168,7 @@ int main(int argc, char** argv) {
   }
   if (argc == 4 && !std::strcmp(argv[1], "convert")) return Convert(argv[2], argv[3]);
   if (argc == 3 && !std::strcmp(argv[1], "info")) return Info(argv[2]);
+  if (argc >= 2 && !std::strcmp(argv[1], "repair")) return Repair(argc - 2, argv + 2);
   if (argc >= 2 && !std::strcmp(argv[1], "record")) return kiv::tool::RecordCommand(argc - 2, argv + 2);
   std::fputs(kUsage, stderr);
   return kExitUsage;

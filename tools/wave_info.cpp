@@ -1,5 +1,6 @@
 #include "wave_info.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -13,8 +14,17 @@ constexpr std::uint32_t kPlaceholderSamples = 2000160;
 
 bool Tag(const unsigned char* p, const char* tag) { return std::memcmp(p, tag, 4) == 0; }
 
-void ReadFormat(WaveInfo* w, const unsigned char* p, std::uint32_t size) {
-  if (size < 16) {
+// A chunk id as RIFF writers use them: four printable ASCII characters.
+bool PlausibleId(const unsigned char* p) {
+  for (int i = 0; i < 4; ++i)
+    if (p[i] < 0x20 || p[i] > 0x7e) return false;
+  return true;
+}
+
+void ReadFormat(WaveInfo* w, const ByteSource& f, std::uint64_t body, std::uint32_t size) {
+  unsigned char p[20] = {};
+  if (size < 16 || !f.Read(body, p, size >= 20 ? 20 : 16)) {
+    w->damaged = true;
     w->problems.push_back("format chunk shorter than 16 bytes");
     return;
   }
@@ -28,9 +38,28 @@ void ReadFormat(WaveInfo* w, const unsigned char* p, std::uint32_t size) {
   if (w->format_tag == 0x31 && size >= 20) w->samples_per_block = GetLe16(p + 18);
 }
 
+// After a data chunk that fits: true if the rest of the file is a
+// well-formed list of chunks, each of a plausible id and fitting.
+bool WellFormedTail(const ByteSource& f, std::uint64_t pos, bool* any) {
+  *any = false;
+  for (;;) {
+    if (pos >= f.size()) return true;  // includes a missing final pad byte
+    unsigned char h[8];
+    if (!f.Read(pos, h, 8) || !PlausibleId(h)) return false;
+    std::uint64_t size = GetLe32(h + 4);
+    if (size > f.size() - pos - 8) return false;
+    *any = true;
+    pos += 8 + size + (size & 1u);
+  }
+}
+
 void Judge(WaveInfo* w) {
-  if (!w->has_fmt) w->problems.push_back("no format chunk");
-  if (!w->has_data) w->problems.push_back("no data chunk");
+  auto damage = [w](const char* problem) {
+    w->damaged = true;
+    w->problems.push_back(problem);
+  };
+  if (!w->has_fmt) damage("no format chunk");
+  if (!w->has_data) damage("no data chunk");
   if (w->kind == WaveKind::kGsm) {
     w->placeholders = w->riff_size == kPlaceholderSize && w->data_size == kPlaceholderSize &&
                       w->fact_samples == kPlaceholderSamples;
@@ -38,72 +67,112 @@ void Judge(WaveInfo* w) {
       w->unfinished = true;
       w->problems.push_back("header holds the provisional sizes: the file was never finished");
     }
-    if (!w->has_fact) w->problems.push_back("no fact chunk");
+    if (!w->has_fact) damage("no fact chunk");
     if (w->block_align != 65 || w->samples_per_block != 320 || w->sample_rate != 8000 || w->channels != 1)
-      w->problems.push_back("format is not 8000 Hz mono GSM 06.10 in 65-byte blocks of 320 samples");
-    std::uint64_t blocks = w->data_present / 65;
+      damage("format is not 8000 Hz mono GSM 06.10 in 65-byte blocks of 320 samples");
+    // Some writers count a pad byte after an odd number of blocks in the
+    // data size; it is no part of the payload.
+    std::uint64_t payload = w->data_present;
+    if (w->data_fits && payload % 65 == 1 && payload % 2 == 0) --payload;
+    std::uint64_t blocks = payload / 65;
     w->seconds = static_cast<double>(blocks) * 320.0 / 8000.0;
-    if (w->data_present % 65 != 0) w->problems.push_back("payload is not a whole number of 65-byte blocks");
-    if (w->has_fact && !w->placeholders && w->fact_samples != blocks * 320)
+    if (payload % 65 != 0) w->problems.push_back("payload is not a whole number of 65-byte blocks");
+    // The sample count may leave out the padding of the last block.
+    bool count_ok = blocks == 0 ? w->fact_samples == 0
+                                : w->fact_samples <= blocks * 320 && w->fact_samples > (blocks - 1) * 320;
+    if (w->has_fact && !w->placeholders && !count_ok)
       w->problems.push_back("sample count does not match the blocks present");
   } else if (w->kind == WaveKind::kPcm) {
-    if (w->riff_size == 0 && w->data_size == 0 && !w->has_fmt) w->unfinished = true;
-    if (w->channels != 0 && w->bits_per_sample != 0)
-      w->seconds = static_cast<double>(w->data_present) / (w->channels * (w->bits_per_sample / 8)) /
-                   (w->sample_rate ? w->sample_rate : 1);
+    unsigned frame = w->block_align != 0 ? w->block_align : w->channels * (w->bits_per_sample / 8u);
+    if (frame == 0 || w->sample_rate == 0) {
+      damage("format gives no frame size or sample rate");
+    } else {
+      w->seconds = static_cast<double>(w->data_present / frame) / w->sample_rate;
+      if (w->data_present % frame != 0) w->problems.push_back("payload is not a whole number of sample frames");
+    }
   }
-  if (w->has_data && w->data_size != w->data_present && !w->placeholders)
-    w->problems.push_back("data size disagrees with the payload in the file");
+  if (w->has_data && !w->data_fits && !w->placeholders) {
+    w->problems.push_back(w->data_size > w->data_present ? "data size disagrees with the payload in the file"
+                                                          : "bytes after the data chunk are not chunks");
+  }
   if (w->riff_size != w->file_size - 8 && !w->placeholders)
     w->problems.push_back("RIFF size disagrees with the file length");
   w->consistent = w->problems.empty();
 }
 
+#if defined(__GNUC__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void AppendLine(std::string* out, const char* fmt, ...) {
+  char line[256];
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(line, sizeof line, fmt, args);
+  va_end(args);
+  *out += line;
+  *out += '\n';
+}
+
 }  // namespace
 
-WaveInfo InspectWave(const unsigned char* p, std::size_t n, std::uint64_t file_size) {
+WaveInfo InspectWave(const ByteSource& f) {
   WaveInfo w;
-  w.file_size = file_size;
-  if (n > file_size) n = static_cast<std::size_t>(file_size);
-  if (n < 12 || !Tag(p, "RIFF") || !Tag(p + 8, "WAVE")) {
+  w.file_size = f.size();
+  unsigned char head[44];
+  if (!f.Read(0, head, 12) || !Tag(head, "RIFF") || !Tag(head + 8, "WAVE")) {
     // A PCM recording that never stopped starts with 44 zero bytes.
-    bool zero = n >= 44;
-    for (std::size_t i = 0; zero && i < 44; ++i) zero = p[i] == 0;
+    bool zero = f.Read(0, head, 44);
+    for (std::size_t i = 0; zero && i < 44; ++i) zero = head[i] == 0;
     if (zero) {
       w.kind = WaveKind::kPcm;
+      w.zero_header = true;
       w.unfinished = true;
       w.data_offset = 44;
-      w.data_present = file_size - 44;
-      w.seconds = static_cast<double>(w.data_present) / 16000.0;
+      w.data_present = f.size() - 44;
+      w.seconds = static_cast<double>(w.data_present / 2) / 8000.0;
       w.problems.push_back("header is all zero: the recording was never stopped");
     } else {
       w.problems.push_back("not a RIFF/WAVE file");
     }
     return w;
   }
-  w.riff_size = GetLe32(p + 4);
+  w.riff_size = GetLe32(head + 4);
   std::uint64_t pos = 12;
-  while (pos + 8 <= n) {
-    const unsigned char* c = p + pos;
+  unsigned char c[8];
+  while (f.Read(pos, c, 8)) {
     std::uint32_t size = GetLe32(c + 4);
     std::uint64_t body = pos + 8;
+    std::uint64_t available = f.size() - body;
     if (Tag(c, "data")) {
       w.has_data = true;
       w.data_offset = body;
       w.data_size = size;
-      w.data_present = file_size > body ? file_size - body : 0;
-      break;  // the payload runs to the end; nothing after it is read
+      bool any = false;
+      w.data_fits = size <= available && WellFormedTail(f, body + size + (size & 1u), &any);
+      w.chunks_after_data = w.data_fits && any;
+      // Unless the stated size fits, the payload runs to the end of the file.
+      w.data_present = w.data_fits ? size : available;
+      if (w.data_fits) {
+        // Read what follows (chunks of any kind may trail the audio).
+        pos = body + size + (size & 1u);
+        continue;
+      }
+      break;
     }
-    std::uint64_t available = n > body ? n - body : 0;
     if (size > available) {
+      w.damaged = true;
       w.problems.push_back("chunk runs past the end of the file");
       break;
     }
-    if (Tag(c, "fmt ")) {
-      ReadFormat(&w, c + 8, size);
-    } else if (Tag(c, "fact") && size >= 4) {
-      w.has_fact = true;
-      w.fact_samples = GetLe32(c + 8);
+    if (Tag(c, "fmt ") && !w.has_fmt) {
+      ReadFormat(&w, f, body, size);
+    } else if (Tag(c, "fact") && size >= 4 && !w.has_fact && !w.has_data) {
+      unsigned char n[4];
+      if (f.Read(body, n, 4)) {
+        w.has_fact = true;
+        w.fact_offset = body;
+        w.fact_samples = GetLe32(n);
+      }
     }
     pos = body + size + (size & 1u);
   }
@@ -118,37 +187,31 @@ WaveInfo InspectWave(const unsigned char* p, std::size_t n, std::uint64_t file_s
 
 std::string FormatWaveInfo(const WaveInfo& w) {
   std::string out;
-  char line[256];
-  auto add = [&](const char* fmt, auto... args) {
-    std::snprintf(line, sizeof line, fmt, args...);
-    out += line;
-    out += '\n';
-  };
   const char* kind = w.kind == WaveKind::kGsm   ? "GSM 06.10 WAVE"
                      : w.kind == WaveKind::kPcm ? "PCM WAVE"
                      : w.kind == WaveKind::kOtherWave ? "WAVE of another format"
                                                       : "not a WAVE file";
-  add("kind:              %s", kind);
-  add("file size:         %llu bytes", static_cast<unsigned long long>(w.file_size));
-  if (w.kind != WaveKind::kNotWave) add("RIFF size:         %u", w.riff_size);
+  AppendLine(&out, "kind:              %s", kind);
+  AppendLine(&out, "file size:         %llu bytes", static_cast<unsigned long long>(w.file_size));
+  if (w.kind != WaveKind::kNotWave) AppendLine(&out, "RIFF size:         %u", w.riff_size);
   if (w.has_fmt) {
-    add("format tag:        0x%04x", w.format_tag);
-    add("channels:          %u", w.channels);
-    add("sample rate:       %u Hz", w.sample_rate);
-    add("bytes per second:  %u", w.bytes_per_second);
-    add("block alignment:   %u", w.block_align);
-    add("bits per sample:   %u", w.bits_per_sample);
-    if (w.kind == WaveKind::kGsm) add("samples per block: %u", w.samples_per_block);
+    AppendLine(&out, "format tag:        0x%04x", w.format_tag);
+    AppendLine(&out, "channels:          %u", w.channels);
+    AppendLine(&out, "sample rate:       %u Hz", w.sample_rate);
+    AppendLine(&out, "bytes per second:  %u", w.bytes_per_second);
+    AppendLine(&out, "block alignment:   %u", w.block_align);
+    AppendLine(&out, "bits per sample:   %u", w.bits_per_sample);
+    if (w.kind == WaveKind::kGsm) AppendLine(&out, "samples per block: %u", w.samples_per_block);
   }
-  if (w.has_fact) add("sample count:      %u", w.fact_samples);
+  if (w.has_fact) AppendLine(&out, "sample count:      %u", w.fact_samples);
   if (w.has_data) {
-    add("data offset:       %llu", static_cast<unsigned long long>(w.data_offset));
-    add("data size:         %u (%llu bytes present)", w.data_size, static_cast<unsigned long long>(w.data_present));
+    AppendLine(&out, "data offset:       %llu", static_cast<unsigned long long>(w.data_offset));
+    AppendLine(&out, "data size:         %u (%llu bytes present)", w.data_size, static_cast<unsigned long long>(w.data_present));
   }
-  add("length:            %.2f s", w.seconds);
-  add("sizes agree:       %s", w.consistent ? "yes" : "no");
-  if (w.unfinished) add("unfinished:        yes");
-  for (const std::string& p : w.problems) add("problem:           %s", p.c_str());
+  AppendLine(&out, "length:            %.2f s", w.seconds);
+  AppendLine(&out, "sizes agree:       %s", w.consistent ? "yes" : "no");
+  if (w.unfinished) AppendLine(&out, "unfinished:        yes");
+  for (const std::string& p : w.problems) AppendLine(&out, "problem:           %s", p.c_str());
   return out;
 }
 

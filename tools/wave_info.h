@@ -1,11 +1,15 @@
 // Reads the header of a GSM WAVE or PCM WAVE file and judges it against the
-// file's real length. Works on a bounded prefix of the file and checks every
-// offset before it reads, so any byte sequence is safe to inspect.
+// file's real length. The chunk list is walked by seeking, so chunks of any
+// size before the data, a pad byte after an odd-sized chunk and chunks after
+// the data are all read; every read is bounds-checked, so any byte sequence
+// is safe to inspect.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "byte_source.h"
 
 namespace kiv::tool {
 
@@ -20,21 +24,29 @@ struct WaveInfo {
   std::uint32_t sample_rate = 0, bytes_per_second = 0;
   std::uint16_t samples_per_block = 0;  // GSM only
   bool has_fact = false;
+  std::uint64_t fact_offset = 0;  // where the sample count is stored
   std::uint32_t fact_samples = 0;
   bool has_data = false;
   std::uint64_t data_offset = 0;   // first payload byte
   std::uint32_t data_size = 0;     // as the header says
   std::uint64_t data_present = 0;  // payload bytes actually in the file
+  // The data chunk's stated size fits in the file, and what follows it is a
+  // well-formed list of chunks (possibly none).
+  bool data_fits = false;
+  bool chunks_after_data = false;  // well-formed chunks follow the data
+  bool zero_header = false;        // 44 zero bytes: a PCM recording never stopped
   double seconds = 0;              // audio length from the payload present
   bool placeholders = false;       // provisional sizes of an unfinished file
   bool unfinished = false;         // header never finished (zero or placeholders)
   bool consistent = false;         // every size agrees with the file
+  bool damaged = false;            // a problem that no size field can mend
   std::vector<std::string> problems;
 };
 
-// `prefix` holds the first bytes of the file (possibly all of it), and
-// `file_size` is the file's full length.
-WaveInfo InspectWave(const unsigned char* prefix, std::size_t prefix_size, std::uint64_t file_size);
+WaveInfo InspectWave(const ByteSource& file);
+inline WaveInfo InspectWave(const unsigned char* data, std::size_t size) {
+  return InspectWave(MemoryBytes(data, size));
+}
 
 // Multi-line human-readable report.
 std::string FormatWaveInfo(const WaveInfo& info);

@@ -1,0 +1,30 @@
+// Fuzz target for repair's decision on a file's bytes. Whatever the bytes,
+// a plan to repair must give a file that the reader judges valid, that a
+// second repair leaves alone, whose bytes after the header are the input's,
+// and that is never longer than the input.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "wave_info.h"
+#include "wave_repair.h"
+
+using kiv::tool::RepairPlan;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  RepairPlan plan = kiv::tool::PlanRepair(kiv::tool::MemoryBytes(data, size));
+  if (plan.action != RepairPlan::Action::kRepair) return 0;
+  if (plan.new_length > size || plan.new_length + plan.cut_bytes != size) __builtin_trap();
+  std::vector<std::uint8_t> fixed(data, data + size);
+  kiv::tool::ApplyRepair(&fixed, plan);
+  kiv::tool::WaveInfo w = kiv::tool::InspectWave(fixed.data(), fixed.size());
+  if (!w.consistent) __builtin_trap();
+  RepairPlan again = kiv::tool::PlanRepair(kiv::tool::MemoryBytes(fixed.data(), fixed.size()));
+  if (again.action != RepairPlan::Action::kNothing) __builtin_trap();
+  // Only the header's fields change; the audio stays as it was.
+  std::size_t header = 0;
+  for (const RepairPlan::Patch& p : plan.patches) header = std::max<std::size_t>(header, p.offset + p.bytes.size());
+  for (std::size_t i = header; i < fixed.size(); ++i)
+    if (fixed[i] != data[i]) __builtin_trap();
+  return 0;
+}
