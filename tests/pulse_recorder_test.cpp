@@ -213,5 +213,46 @@ TEST_F(PulseRecorder, HostKilledAtAnyMomentKeepsWhatWasRecorded) {
   }
 }
 
+// `kivgsm record` says when its file holds less than the time it recorded.
+TEST(PulseRecorderOwnServer, ToolReportsADeviceThatStopsDelivering) {
+  test::PulseServer server;
+  ASSERT_TRUE(server.ok());
+  test::ScratchDir dir;
+  std::string out = dir.path("r.wav"), err;
+  std::thread killer([&server] {
+    std::this_thread::sleep_for(1500ms);
+    server.Kill();
+  });
+  int rc = test::RunCommand("'" KIV_TOOL "' record --seconds 5 '" + out + "' </dev/null", nullptr, &err);
+  killer.join();
+  EXPECT_EQ(rc, 14) << err;
+  EXPECT_NE(err.find("stopped delivering"), std::string::npos) << err;
+  EXPECT_EQ(test::RunCommand("'" KIV_TOOL "' info '" + out + "'"), 0);
+}
+
+TEST_F(PulseRecorder, ToolReportsAFullDiskWithCodeSeven) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  // One page of room each: 2.5 s of GSM, a quarter second of PCM.
+  std::string g = dir_.path("g"), p = dir_.path("p");
+  for (const std::string& m : {g, p})
+    ASSERT_EQ(test::RunCommand("mkdir -p '" + m + "' && mount -t tmpfs -o size=4k tmpfs '" + m + "'"), 0);
+  std::string err_gsm, err_pcm;
+  int rc_gsm = -1;
+  std::thread gsm([&] {
+    rc_gsm = test::RunCommand("'" KIV_TOOL "' record --seconds 4.5 '" + g + "/r.wav' </dev/null", nullptr, &err_gsm);
+  });
+  int rc_pcm =
+      test::RunCommand("'" KIV_TOOL "' record --pcm --seconds 4.5 '" + p + "/r.wav' </dev/null", nullptr, &err_pcm);
+  gsm.join();
+  EXPECT_EQ(rc_gsm, 7) << err_gsm;
+  EXPECT_EQ(rc_pcm, 7) << err_pcm;
+  EXPECT_NE(err_gsm.find("disk is full"), std::string::npos) << err_gsm;
+  EXPECT_NE(err_pcm.find("disk is full"), std::string::npos) << err_pcm;
+  // What the files hold is valid.
+  EXPECT_EQ(test::RunCommand("'" KIV_TOOL "' info '" + g + "/r.wav'"), 0);
+  EXPECT_EQ(test::RunCommand("'" KIV_TOOL "' info '" + p + "/r.wav'"), 0);
+  for (const std::string& m : {g, p}) test::RunCommand("umount '" + m + "'");
+}
+
 }  // namespace
 }  // namespace kiv

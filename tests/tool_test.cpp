@@ -1,6 +1,8 @@
 // The kivgsm tool as a user runs it: exit codes and messages.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
 #include <fstream>
 
 #include "support/test_files.h"
@@ -63,21 +65,38 @@ INSTANTIATE_TEST_SUITE_P(
                       Invocation{"Usage", "convert", "", 64, "usage:"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ToolRecord, SigtermFinishesTheFile) {
+// Every terminating signal that can be caught finishes the file, and the
+// tool then ends as that signal would have ended it.
+class ToolRecordSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(ToolRecordSignal, FinishesTheFileAndEndsWithTheSignalsStatus) {
+  int sig = GetParam();
   test::ScratchDir dir;
-  Bytes speech = test::SpeechSample();
-  test::WriteFile(dir.path("known.raw"), speech);
+  test::WriteFile(dir.path("known.raw"), test::SpeechSample());
   std::ofstream(dir.path("asound.conf")) << test::AlsaFilePluginConfig(dir.path("known.raw"));
   std::string out;
-  int rc = test::RunCommand("ALSA_CONFIG_PATH='" + dir.path("asound.conf") +
-                                "' timeout --preserve-status -s TERM 1 '" KIV_TOOL "' record '" + dir.path("r.wav") +
+  int rc = test::RunCommand("ALSA_CONFIG_PATH='" + dir.path("asound.conf") + "' timeout --preserve-status -s " +
+                                std::to_string(sig) + " 0.5 '" KIV_TOOL "' record '" + dir.path("r.wav") +
                                 "' </dev/null",
                             &out);
-  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(rc, 128 + sig);
   EXPECT_NE(out.find("recorded "), std::string::npos) << out;
   std::string info;
   EXPECT_EQ(test::RunCommand("'" KIV_TOOL "' info '" + dir.path("r.wav") + "'", &info), 0) << info;
   EXPECT_NE(info.find("GSM 06.10 WAVE"), std::string::npos) << info;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ToolRecordSignal,
+                         ::testing::Values(SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGALRM),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+
+TEST(ToolRecord, AVanishedStdoutReaderLosesNothing) {
+  test::ScratchDir dir;
+  test::WriteFile(dir.path("known.raw"), test::SpeechSample());
+  std::ofstream(dir.path("asound.conf")) << test::AlsaFilePluginConfig(dir.path("known.raw"));
+  test::RunCommand("ALSA_CONFIG_PATH='" + dir.path("asound.conf") + "' '" KIV_TOOL "' record --pcm --seconds 0.3 '" +
+                   dir.path("r.wav") + "' </dev/null | true");
+  EXPECT_EQ(test::RunCommand("'" KIV_TOOL "' info '" + dir.path("r.wav") + "'"), 0);
 }
 
 TEST(ToolConvert, WarnsThatAWaveInputIsEncodedAsAudio) {

@@ -12,6 +12,18 @@
 #include <stdexcept>
 
 namespace kiv::test {
+namespace {
+
+// ALSA's pulse configuration sends "default" to any reachable sound server,
+// even over a configuration of the tests' own. Tests reach a server only
+// when they ask for one (UsePulseServer).
+const bool g_no_sound_server = [] {
+  ::unsetenv("PULSE_SERVER");
+  ::unsetenv("XDG_RUNTIME_DIR");
+  return true;
+}();
+
+}  // namespace
 
 ScratchDir::ScratchDir() {
   static std::atomic<int> counter{0};
