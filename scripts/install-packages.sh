@@ -8,5 +8,6 @@ run apt-get install -y --no-install-recommends \
   cmake ninja-build g++ pkg-config libgsm1-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   libasound2-dev libasound2-plugins alsa-utils \
+  pulseaudio pulseaudio-utils clang libclang-rt-14-dev \
   ffmpeg sox libsox-fmt-all sndfile-programs \
   bc time ca-certificates

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the packages, then builds and runs every test twice, in a normal
 # build and under AddressSanitizer and UndefinedBehaviorSanitizer, and the
-# capture and recorder tests a third time under ThreadSanitizer.
+# capture and recorder tests a third time under ThreadSanitizer. Last, each
+# fuzz target runs for a minute under libFuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-packages.sh
@@ -19,3 +20,5 @@ ctest --test-dir build-asan -j "$jobs" --output-on-failure
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKIV_SANITIZE=thread -DKIV_BUILD_BENCHMARKS=OFF
 cmake --build build-tsan -j "$jobs"
 ctest --test-dir build-tsan -j "$jobs" --output-on-failure -R '[Cc]apture|[Rr]ecord'
+
+bash scripts/fuzz.sh "${KIV_FUZZ_SECONDS:-60}"

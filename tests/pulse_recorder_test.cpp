@@ -130,8 +130,14 @@ TEST(PulseRecorderOwnServer, WaitingForLateFirstDataCostsNoCpu) {
   cpu = CpuSeconds() - cpu;
   std::printf("CPU time for 3 x 2 s of capture from a late server: %.3f s\n", cpu);
   EXPECT_GT(audio, 0u) << "no data arrived at all";
-  // A spinning thread burns most of a core until the first data.
-  EXPECT_LT(cpu, 0.08) << "capture used " << cpu << " s of CPU for 6 s of recording";
+  // A spinning thread burns most of a core until the first data; the
+  // sanitizers' own cost allows more.
+#ifdef KIV_SANITIZED
+  const double limit = 0.25;
+#else
+  const double limit = 0.08;
+#endif
+  EXPECT_LT(cpu, limit) << "capture used " << cpu << " s of CPU for 6 s of recording";
 }
 
 TEST(PulseRecorderOwnServer, ServerKilledMidRecordingLeavesValidFilesOfWhatWasDelivered) {
@@ -239,10 +245,10 @@ TEST_F(PulseRecorder, ToolReportsAFullDiskWithCodeSeven) {
   std::string err_gsm, err_pcm;
   int rc_gsm = -1;
   std::thread gsm([&] {
-    rc_gsm = test::RunCommand("'" KIV_TOOL "' record --seconds 4.5 '" + g + "/r.wav' </dev/null", nullptr, &err_gsm);
+    rc_gsm = test::RunCommand("'" KIV_TOOL "' record --seconds 6 '" + g + "/r.wav' </dev/null", nullptr, &err_gsm);
   });
   int rc_pcm =
-      test::RunCommand("'" KIV_TOOL "' record --pcm --seconds 4.5 '" + p + "/r.wav' </dev/null", nullptr, &err_pcm);
+      test::RunCommand("'" KIV_TOOL "' record --pcm --seconds 6 '" + p + "/r.wav' </dev/null", nullptr, &err_pcm);
   gsm.join();
   EXPECT_EQ(rc_gsm, 7) << err_gsm;
   EXPECT_EQ(rc_pcm, 7) << err_pcm;

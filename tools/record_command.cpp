@@ -162,6 +162,8 @@ int RecordCommand(int argc, char** argv) {
   if (live) std::fprintf(stderr, "recording %s to %s; press Enter or Ctrl-C to stop\n", pcm ? "PCM" : "GSM", out);
   auto begin = std::chrono::steady_clock::now();
   auto last_growth = begin;
+  auto first_data = begin;  // when the file first grew past its header
+  bool any_data = false;
   long long last_size = FileSize(out);
   bool went_silent = false;
   double elapsed = 0;
@@ -170,7 +172,11 @@ int RecordCommand(int argc, char** argv) {
     elapsed = std::chrono::duration<double>(now - begin).count();
     if (g_stop_signal || (seconds >= 0 && elapsed >= seconds) || EnterPressed(&watching_stdin)) break;
     long long size = FileSize(out);
-    if (size != last_size) last_growth = now;
+    if (size != last_size) {
+      last_growth = now;
+      if (!any_data) first_data = now;
+      any_data = true;
+    }
     last_size = size;
     double silent = std::chrono::duration<double>(now - last_growth).count();
     if (silent >= kSilentSeconds) went_silent = true;
@@ -186,11 +192,15 @@ int RecordCommand(int argc, char** argv) {
   if (live) std::fputc('\n', stderr);
   std::printf("recorded %d s of %s audio into %s (%lld bytes)\n", recorded, pcm ? "PCM" : "GSM", out,
               FileSize(out));
-  // The file must hold what was recorded, give or take the first data's
-  // latency and the partial buffer that Stop discards.
+  // The file must hold what was recorded since the first data arrived (a
+  // sound server may take a second or two), give or take a delivery's
+  // polling delay and the partial buffer that Stop discards.
   int status = 0;
   double held = AudioSeconds(out);
-  if (held + kShortfallSeconds < elapsed) {
+  // The file first grows once the first half second has been captured.
+  double late = std::chrono::duration<double>(first_data - begin).count() - 0.6;
+  double expected = elapsed - (late > 0 ? late : 0);
+  if (held + kShortfallSeconds < expected) {
     if (DiskFull(out)) {
       std::fprintf(stderr, "kivgsm: warning: the disk is full: %s holds %.1f s of the %.1f s recorded\n", out,
                    held, elapsed);

@@ -125,6 +125,11 @@ long FindGsmStart(const std::vector<std::int16_t>& signal, const Bytes& file, lo
     std::vector<std::int16_t> block(signal.begin() + o, signal.begin() + o + 320);
     if (ReferenceWav49(block) == first) return o;
   }
+  // Quiet stretches decode too roughly to place; try every start.
+  for (long o = std::max(0L, lo); o + 320 <= static_cast<long>(signal.size()); ++o) {
+    std::vector<std::int16_t> block(signal.begin() + o, signal.begin() + o + 320);
+    if (ReferenceWav49(block) == first) return o;
+  }
   return -1;
 }
 
