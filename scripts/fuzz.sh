@@ -21,7 +21,7 @@ for target in wave_info wave_repair; do
     echo "fuzz: $target found a failing input (build-fuzz/artifacts/)" >&2
     exit 1
   fi
-  execs=$(awk -F: '/stat::number_of_executed_units/ {gsub(/ /, "", $2); print $2}' "$log")
+  execs=$(awk '/stat::number_of_executed_units/ {print $NF}' "$log")
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1)
   echo "fuzz: $target: $execs executions in $seconds s, $cov edges"
 done

@@ -213,7 +213,7 @@ class ConverterFault : public ::testing::Test {
  protected:
   void SetUp() override { test::WriteFile(in_, speech_); }
   int32_t Run(std::uint32_t maxBlocks = kMaxGsmBlocks) {
-    return ConvertRawToGsmWave(faults_.fs(), in_.c_str(), out_.c_str(), maxBlocks);
+    return ConvertRawToGsmWave(faults_.fs(), test::Path16(in_).c_str(), test::Path16(out_).c_str(), maxBlocks);
   }
   void ExpectFinishedWith(std::uint32_t blocks) {
     Bytes wav = test::ReadFile(out_);

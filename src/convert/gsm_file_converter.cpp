@@ -27,7 +27,7 @@ bool ReadBlock(FileStream* input, std::int16_t* samples) {
 
 }  // namespace
 
-std::int32_t ConvertRawToGsmWave(const FileSystem* fs, const char* inputName, const char* outputName,
+std::int32_t ConvertRawToGsmWave(const FileSystem* fs, const KivPathChar* inputName, const KivPathChar* outputName,
                                  std::uint32_t maxBlocks) {
   FileStream* input = fs->open(fs, inputName, OpenMode::kRead);
   if (input == nullptr) return KIV_ERR_INPUT_READ;

@@ -2,13 +2,17 @@
 // this small table of operations, so the core never touches the operating
 // system directly and tests can substitute a layer that injects faults.
 //
-// A FileSystem opens streams by UTF-8 name; a FileStream carries its own
-// method table (the first member of every implementation's stream record).
-// All calls on one stream come from one thread at a time.
+// A FileSystem opens streams by the caller's UTF-16 path, which each
+// platform's layer turns into a file name as it must (strict UTF-8 on POSIX,
+// unchanged on Windows); a FileStream carries its own method table (the
+// first member of every implementation's stream record). All calls on one
+// stream come from one thread at a time.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "kivgsm.h"
 
 namespace kiv {
 
@@ -51,10 +55,11 @@ struct FileStreamMethods {
 };
 
 struct FileSystem {
-  // Returns a stream positioned at the start, or nullptr.
-  FileStream* (*open)(const FileSystem* fs, const char* name, OpenMode mode);
-  // Identifies the file `name` (following symbolic links); false if absent.
-  bool (*identify)(const FileSystem* fs, const char* name, FileIdentity* id);
+  // Returns a stream positioned at the start, or nullptr. `path` is a
+  // valid zero-terminated UTF-16 path (see IsValidPath).
+  FileStream* (*open)(const FileSystem* fs, const KivPathChar* path, OpenMode mode);
+  // Identifies the file at `path` (following symbolic links); false if absent.
+  bool (*identify)(const FileSystem* fs, const KivPathChar* path, FileIdentity* id);
   void* context;  // for layers that wrap another file system
 };
 

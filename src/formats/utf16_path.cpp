@@ -4,6 +4,21 @@
 
 namespace kiv {
 
+bool IsValidPath(const KivPathChar* path) {
+  if (path == nullptr || path[0] == 0) return false;
+  for (const KivPathChar* p = path; *p != 0; ++p) {
+    std::uint32_t c = static_cast<std::uint16_t>(*p);
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      std::uint32_t low = static_cast<std::uint16_t>(p[1]);
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      ++p;
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool Utf16PathToUtf8(const KivPathChar* path, std::string* out) {
   if (path == nullptr || path[0] == 0) return false;
   std::string utf8;

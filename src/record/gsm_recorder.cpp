@@ -1,9 +1,8 @@
 #include "record/gsm_recorder.h"
 
 #include <cstring>
-#include <string>
-
-#include "record/recorder_path.h"
+#include "formats/little_endian.h"
+#include "formats/utf16_path.h"
 
 namespace kiv {
 namespace {
@@ -54,12 +53,11 @@ GsmRecorder* TheGsmRecorder() { return &g_recorder; }
 std::int32_t GsmRecorderStart(GsmRecorder* r, const KivPathChar* path) {
   if (r->state == RecorderState::kRecording) return KIV_ERR_BUSY;
   if (r->state == RecorderState::kFailedStart) Finish(r);
-  std::string name;
-  if (!RecorderFileName(path, &name)) return KIV_ERR_ARGUMENT;
+  if (!IsValidPath(path)) return KIV_ERR_ARGUMENT;
   GsmHandle codec = GsmBlockEncoderCreate();
   if (codec == nullptr) return KIV_ERR_CODEC;
   const FileSystem* fs = ActiveFileSystem();
-  FileStream* file = fs->open(fs, name.c_str(), OpenMode::kWrite);
+  FileStream* file = fs->open(fs, path, OpenMode::kWrite);
   if (file == nullptr) {
     GsmBlockEncoderDestroy(codec);
     return KIV_ERR_OUTPUT_CREATE;
@@ -94,17 +92,17 @@ void GsmRecorderConsume(void* owner, const unsigned char* copy) {
   std::uint32_t pos = 0;
   if (r->has_carry) {
     std::memcpy(r->block, r->carry, sizeof r->carry);
-    for (std::uint32_t i = 0; i < kHalf; ++i) r->block[kHalf + i] = LoadSample(copy + 2 * i);
+    for (std::uint32_t i = 0; i < kHalf; ++i) r->block[kHalf + i] = GetLeSample(copy + 2 * i);
     AppendBlock(r);
     r->has_carry = false;
     pos = kHalf;
   }
   for (; pos + kGsmSamplesPerBlock <= kSamplesPerDelivery; pos += kGsmSamplesPerBlock) {
-    for (std::uint32_t i = 0; i < kGsmSamplesPerBlock; ++i) r->block[i] = LoadSample(copy + 2 * (pos + i));
+    for (std::uint32_t i = 0; i < kGsmSamplesPerBlock; ++i) r->block[i] = GetLeSample(copy + 2 * (pos + i));
     AppendBlock(r);
   }
   if (pos < kSamplesPerDelivery) {  // the trailing half block waits for the next delivery
-    for (std::uint32_t i = 0; i < kHalf; ++i) r->carry[i] = LoadSample(copy + 2 * (pos + i));
+    for (std::uint32_t i = 0; i < kHalf; ++i) r->carry[i] = GetLeSample(copy + 2 * (pos + i));
     r->has_carry = true;
   }
   // Hand the delivery's blocks to the operating system now: a host killed

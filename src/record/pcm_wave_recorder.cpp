@@ -1,8 +1,7 @@
 #include "record/pcm_wave_recorder.h"
 
-#include <string>
-
-#include "record/recorder_path.h"
+#include "formats/little_endian.h"
+#include "formats/utf16_path.h"
 
 namespace kiv {
 namespace {
@@ -40,10 +39,9 @@ PcmWaveRecorder* ThePcmWaveRecorder() { return &g_recorder; }
 std::int32_t PcmWaveRecorderStart(PcmWaveRecorder* r, const KivPathChar* path) {
   if (r->state == RecorderState::kRecording) return KIV_ERR_BUSY;
   if (r->state == RecorderState::kFailedStart) Finish(r);
-  std::string name;
-  if (!RecorderFileName(path, &name)) return KIV_ERR_ARGUMENT;
+  if (!IsValidPath(path)) return KIV_ERR_ARGUMENT;
   const FileSystem* fs = ActiveFileSystem();
-  FileStream* file = fs->open(fs, name.c_str(), OpenMode::kWrite);
+  FileStream* file = fs->open(fs, path, OpenMode::kWrite);
   if (file == nullptr) return KIV_ERR_OUTPUT_CREATE;
   r->channel->duration = 0;
   r->file = file;

@@ -18,7 +18,7 @@ const FileStreamMethods FaultFileSystem::kMethods = {Read,     Write,  Seek,    
 
 FaultFileSystem::FaultFileSystem() : fs_{Open, IdentifyName, this} {}
 
-FileStream* FaultFileSystem::Open(const FileSystem* fs, const char* name, OpenMode mode) {
+FileStream* FaultFileSystem::Open(const FileSystem* fs, const KivPathChar* name, OpenMode mode) {
   auto* self = static_cast<FaultFileSystem*>(fs->context);
   if (mode == OpenMode::kWrite && self->fail_open_write_) return nullptr;
   const FileSystem* real = DefaultFileSystem();
@@ -28,7 +28,7 @@ FileStream* FaultFileSystem::Open(const FileSystem* fs, const char* name, OpenMo
   return &s->base;
 }
 
-bool FaultFileSystem::IdentifyName(const FileSystem*, const char* name, FileIdentity* id) {
+bool FaultFileSystem::IdentifyName(const FileSystem*, const KivPathChar* name, FileIdentity* id) {
   const FileSystem* real = DefaultFileSystem();
   return real->identify(real, name, id);
 }

@@ -1,5 +1,7 @@
 #include "support/sparse_file_system.h"
 
+#include "utf8_path.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -60,7 +62,7 @@ const FileStreamMethods kMethods = {Read, Write, Seek, Tell, Truncate, Flush, Fa
 
 SparseFileSystem::SparseFileSystem() : fs_{Open, IdentifyName, this} {}
 
-FileStream* SparseFileSystem::Open(const FileSystem* fs, const char* name, OpenMode mode) {
+FileStream* SparseFileSystem::Open(const FileSystem* fs, const KivPathChar* name, OpenMode mode) {
   auto* self = static_cast<SparseFileSystem*>(fs->context);
   std::lock_guard<std::mutex> lock(self->mutex_);
   if (mode == OpenMode::kRead && self->files_.count(name) == 0) return nullptr;
@@ -69,11 +71,13 @@ FileStream* SparseFileSystem::Open(const FileSystem* fs, const char* name, OpenM
   return &(new Stream{{&kMethods}, self, &f})->base;
 }
 
-bool SparseFileSystem::IdentifyName(const FileSystem*, const char*, FileIdentity*) { return false; }
+bool SparseFileSystem::IdentifyName(const FileSystem*, const KivPathChar*, FileIdentity*) { return false; }
 
 bool SparseFileSystem::Get(const std::string& name, std::vector<unsigned char>* prefix, std::uint64_t* length) const {
+  std::basic_string<KivPathChar> path;
+  if (!tool::Utf8ToPath(name, &path)) return false;
   std::lock_guard<std::mutex> lock(mutex_);
-  auto it = files_.find(name);
+  auto it = files_.find(path);
   if (it == files_.end()) return false;
   *prefix = it->second.prefix;
   *length = it->second.length;

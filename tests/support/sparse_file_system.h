@@ -30,10 +30,10 @@ class SparseFileSystem {
  private:
   FileSystem fs_;
   mutable std::mutex mutex_;
-  std::map<std::string, File> files_;
+  std::map<std::basic_string<KivPathChar>, File> files_;
   friend struct Stream;
-  static FileStream* Open(const FileSystem* fs, const char* name, OpenMode mode);
-  static bool IdentifyName(const FileSystem* fs, const char* name, FileIdentity* id);
+  static FileStream* Open(const FileSystem* fs, const KivPathChar* name, OpenMode mode);
+  static bool IdentifyName(const FileSystem* fs, const KivPathChar* name, FileIdentity* id);
 };
 
 }  // namespace kiv::test

@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "formats/file_stream.h"
+#include "formats/utf16_path.h"
 
 namespace kiv {
 namespace {
@@ -157,11 +159,23 @@ bool Close(FileStream* fs) {
 
 const FileStreamMethods kMethods = {Read, Write, Seek, Tell, Truncate, Flush, Failed, Identify, Close};
 
-FileStream* Open(const FileSystem*, const char* name, OpenMode mode) {
+// The caller's UTF-16 path as a UTF-8 file name; false if it has none
+// (or memory ran out).
+bool FileName(const KivPathChar* path, std::string* name) {
+  try {
+    return Utf16PathToUtf8(path, name);
+  } catch (...) {
+    return false;
+  }
+}
+
+FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode) {
+  std::string name;
+  if (!FileName(path, &name)) return nullptr;
   int flags = mode == OpenMode::kRead ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
   int fd;
   do {
-    fd = ::open(name, flags | O_CLOEXEC, 0666);
+    fd = ::open(name.c_str(), flags | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return nullptr;
   PosixStream* s = new (std::nothrow) PosixStream;
@@ -177,9 +191,10 @@ FileStream* Open(const FileSystem*, const char* name, OpenMode mode) {
   return &s->base;
 }
 
-bool IdentifyName(const FileSystem*, const char* name, FileIdentity* id) {
+bool IdentifyName(const FileSystem*, const KivPathChar* path, FileIdentity* id) {
+  std::string name;
   struct stat st;
-  if (::stat(name, &st) != 0) return false;
+  if (!FileName(path, &name) || ::stat(name.c_str(), &st) != 0) return false;
   id->device = static_cast<std::uint64_t>(st.st_dev);
   id->inode = static_cast<std::uint64_t>(st.st_ino);
   id->is_directory = S_ISDIR(st.st_mode);
