@@ -3,6 +3,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "utf8_path.h"
+
 namespace kiv::tool {
 
 bool MemoryBytes::Read(std::uint64_t offset, void* dst, std::size_t n) const {
@@ -13,8 +15,8 @@ bool MemoryBytes::Read(std::uint64_t offset, void* dst, std::size_t n) const {
 
 FileBytes::FileBytes(const std::string& path) {
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return;
-  in_.open(path, std::ios::binary | std::ios::ate);
+  if (std::filesystem::is_directory(FsPath(path), ec)) return;
+  in_.open(FsPath(path), std::ios::binary | std::ios::ate);
   if (!in_) return;
   std::streamoff end = in_.tellg();
   if (end < 0) return;

@@ -1,10 +1,9 @@
 // kivgsm: command-line front end of the library, calling its public entry
 // points exactly as a host application would.
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -65,7 +64,7 @@ const char* ConvertFailure(int code) {
 }
 
 bool StartsWithRiff(const char* path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(kiv::tool::FsPath(path), std::ios::binary);
   char head[4] = {};
   return in.read(head, 4) && std::memcmp(head, "RIFF", 4) == 0;
 }
@@ -87,9 +86,9 @@ int Convert(const char* in, const char* out) {
     std::fprintf(stderr, "kivgsm: %s: %s\n", named, ConvertFailure(rc));
     if (rc != KIV_ERR_WRITE && rc != KIV_ERR_TOO_LONG) return rc;
   }
-  struct stat st {};
-  if (stat(out, &st) != 0) return rc == KIV_OK ? KIV_ERR_WRITE : rc;
-  unsigned long long bytes = static_cast<unsigned long long>(st.st_size);
+  std::error_code ec;
+  unsigned long long bytes = std::filesystem::file_size(kiv::tool::FsPath(out), ec);
+  if (ec) return rc == KIV_OK ? KIV_ERR_WRITE : rc;
   unsigned long long blocks = bytes >= 60 ? (bytes - 60) / 65 : 0;
   double seconds = blocks * 0.04;
   double speed = elapsed > 0 ? seconds / elapsed : 0;
@@ -157,7 +156,7 @@ int Repair(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
     std::fputs(kUsage, stdout);
     return 0;
@@ -173,3 +172,26 @@ int main(int argc, char** argv) {
   std::fputs(kUsage, stderr);
   return kExitUsage;
 }
+
+#if defined(_WIN32)
+#include <windows.h>
+
+// Arguments arrive as UTF-16, so that any name works whatever the
+// console's code page; the tool works in UTF-8 from here on.
+int wmain(int argc, wchar_t** wargv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string a(n > 0 ? static_cast<std::size_t>(n) : 1, '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, a.data(), n, nullptr, nullptr);
+    a.resize(std::strlen(a.c_str()));
+    args.push_back(std::move(a));
+  }
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return Main(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return Main(argc, argv); }
+#endif

@@ -1,18 +1,14 @@
 #include "record_command.h"
 
-#include <poll.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "kivgsm.h"
+#include "platform/console.h"
 #include "utf8_path.h"
 #include "wave_info.h"
 
@@ -28,53 +24,6 @@ constexpr double kSilentSeconds = 2.5;
 // and the partial buffer that Stop discards.
 constexpr double kShortfallSeconds = 1.5;
 
-volatile std::sig_atomic_t g_stop_signal = 0;
-
-void OnSignal(int sig) { g_stop_signal = sig; }
-
-// Every signal whose default action ends the process, and that can be
-// caught: each one finishes the file first.
-constexpr int kTerminatingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2,
-                                       SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,  SIGPWR};
-
-void CatchTerminatingSignals() {
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  for (int sig : kTerminatingSignals) sigaction(sig, &sa, nullptr);
-}
-
-// Ends the process as the signal that stopped the recording would have.
-[[noreturn]] void ExitBySignal(int sig) {
-  std::fflush(nullptr);
-  struct sigaction sa {};
-  sa.sa_handler = SIG_DFL;
-  sigaction(sig, &sa, nullptr);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, sig);
-  sigprocmask(SIG_UNBLOCK, &set, nullptr);
-  ::raise(sig);
-  std::_Exit(128 + sig);
-}
-
-// Seconds of audio in the finished file.
-double AudioSeconds(const char* path) {
-  FileBytes file(path);
-  return file.ok() ? InspectWave(file).seconds : 0;
-}
-
-// True when the folder of `path` has no room left for another delivery.
-bool DiskFull(const char* path) {
-  std::string dir(path);
-  std::size_t slash = dir.rfind('/');
-  dir = slash == std::string::npos ? "." : slash == 0 ? "/" : dir.substr(0, slash);
-  struct statvfs fs {};
-  if (::statvfs(dir.c_str(), &fs) != 0) return false;
-  unsigned long long blocks = ::geteuid() == 0 ? fs.f_bfree : fs.f_bavail;
-  return blocks * fs.f_frsize < 16384;
-}
-
 const char* StartFailure(int code) {
   switch (code) {
     case KIV_ERR_DEVICE_OPEN: return "no audio input device could be opened";
@@ -84,27 +33,21 @@ const char* StartFailure(int code) {
     case KIV_ERR_CODEC: return "the GSM codec cannot be created (libgsm lacks WAV49 support)";
     case KIV_ERR_BUSY: return "a recording is already running";
     case KIV_ERR_ARGUMENT: return "the path is empty or not valid UTF-8";
+    case KIV_ERR_WRITE: return "the file's header cannot be written (disk full?)";
     default: return "unexpected result";
   }
 }
 
-long long FileSize(const char* path) {
-  struct stat st {};
-  return stat(path, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+long long FileSize(const std::string& path) {
+  std::error_code ec;
+  auto n = std::filesystem::file_size(FsPath(path), ec);
+  return ec ? -1 : static_cast<long long>(n);
 }
 
-// True once Enter was pressed; stops watching stdin at its end.
-bool EnterPressed(bool* watching) {
-  if (!*watching) return false;
-  pollfd p{STDIN_FILENO, POLLIN, 0};
-  if (::poll(&p, 1, 0) <= 0) return false;
-  char buf[256];
-  ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-  if (n <= 0) {
-    *watching = false;
-    return false;
-  }
-  return std::memchr(buf, '\n', static_cast<std::size_t>(n)) != nullptr;
+// Seconds of audio in the finished file.
+double AudioSeconds(const std::string& path) {
+  FileBytes file(path);
+  return file.ok() ? InspectWave(file).seconds : 0;
 }
 
 }  // namespace
@@ -145,7 +88,7 @@ int RecordCommand(int argc, char** argv) {
   auto start_fn = pcm ? KivGSMWAVSoundRecorderStart : KivGSMSoundRecorderStart;
   auto stop_fn = pcm ? KivGSMWAVSoundRecorderStop : KivGSMSoundRecorderStop;
 
-  CatchTerminatingSignals();
+  CatchStopRequests();
 
   int rc = start_fn(path.c_str());
   if (rc != KIV_OK) {
@@ -154,10 +97,10 @@ int RecordCommand(int argc, char** argv) {
       stop_fn();  // finishes the file as an empty recording
       std::fprintf(stderr, "kivgsm: %s was left as an empty recording\n", out);
     }
-    if (g_stop_signal) ExitBySignal(g_stop_signal);
+    if (StopRequest()) EndAsRequested(StopRequest());
     return rc;
   }
-  bool live = ::isatty(STDERR_FILENO);
+  bool live = StderrIsTerminal();
   bool watching_stdin = true;
   if (live) std::fprintf(stderr, "recording %s to %s; press Enter or Ctrl-C to stop\n", pcm ? "PCM" : "GSM", out);
   auto begin = std::chrono::steady_clock::now();
@@ -170,7 +113,7 @@ int RecordCommand(int argc, char** argv) {
   for (;;) {
     auto now = std::chrono::steady_clock::now();
     elapsed = std::chrono::duration<double>(now - begin).count();
-    if (g_stop_signal || (seconds >= 0 && elapsed >= seconds) || EnterPressed(&watching_stdin)) break;
+    if (StopRequest() || (seconds >= 0 && elapsed >= seconds) || EnterPressed(&watching_stdin)) break;
     long long size = FileSize(out);
     if (size != last_size) {
       last_growth = now;
@@ -186,7 +129,7 @@ int RecordCommand(int argc, char** argv) {
       else
         std::fprintf(stderr, "\r%8.1f s  %10lld bytes%32s", elapsed, size, "");
     }
-    ::usleep(seconds >= 0 && seconds < 0.1 ? 1000 : 100000);
+    SleepMilliseconds(seconds >= 0 && seconds < 0.1 ? 1 : 100);
   }
   int recorded = stop_fn();
   if (live) std::fputc('\n', stderr);
@@ -213,7 +156,7 @@ int RecordCommand(int argc, char** argv) {
       status = kExitDeviceSilent;
     }
   }
-  if (g_stop_signal) ExitBySignal(g_stop_signal);
+  if (StopRequest()) EndAsRequested(StopRequest());
   return status;
 }
 

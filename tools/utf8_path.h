@@ -1,6 +1,7 @@
 // Command-line arguments (UTF-8) to the library's UTF-16 paths.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 #include "kivgsm.h"
@@ -9,5 +10,11 @@ namespace kiv::tool {
 
 // Strict UTF-8 decoding; false on malformed input.
 bool Utf8ToPath(const std::string& utf8, std::basic_string<KivPathChar>* out);
+
+// A UTF-8 name as a file-system path, whatever the platform's narrow
+// encoding (on Windows the ANSI code page).
+inline std::filesystem::path FsPath(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
 
 }  // namespace kiv::tool

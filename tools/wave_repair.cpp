@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "formats/little_endian.h"
+#include "utf8_path.h"
 #include "wave_info.h"
 
 namespace kiv::tool {
@@ -109,12 +110,12 @@ bool ApplyRepair(const std::string& path, const RepairPlan& plan, std::string* e
   // Cut first: a repair interrupted after this point plans the same patches
   // when it is run again.
   std::error_code ec;
-  if (plan.cut_bytes > 0) std::filesystem::resize_file(path, plan.new_length, ec);
+  if (plan.cut_bytes > 0) std::filesystem::resize_file(FsPath(path), plan.new_length, ec);
   if (ec) {
     *error = "cannot shorten the file: " + ec.message();
     return false;
   }
-  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  std::fstream f(FsPath(path), std::ios::in | std::ios::out | std::ios::binary);
   for (const RepairPlan::Patch& patch : plan.patches) {
     f.seekp(static_cast<std::streamoff>(patch.offset));
     f.write(reinterpret_cast<const char*>(patch.bytes.data()), static_cast<std::streamsize>(patch.bytes.size()));

@@ -1,0 +1,70 @@
+// The tool's platform pieces on Windows.
+#include <windows.h>
+#include <conio.h>
+#include <io.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/console.h"
+
+namespace kiv::tool {
+namespace {
+
+std::atomic<int> g_request{0};
+
+// Runs on a thread of its own: the main loop sees the request within its
+// next 100 ms and finishes the file. Returning TRUE keeps the process alive
+// for that; for a closing console Windows allows a few seconds.
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  g_request.store(static_cast<int>(event) + 1);
+  if (event == CTRL_CLOSE_EVENT) Sleep(5000);
+  return TRUE;
+}
+
+}  // namespace
+
+void CatchStopRequests() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+
+int StopRequest() { return g_request.load(); }
+
+void EndAsRequested(int) {
+  std::fflush(nullptr);
+  // What a console program ended by Ctrl-C exits with.
+  ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+bool EnterPressed(bool* watching) {
+  if (!*watching) return false;
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode;
+  if (in == nullptr || in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) {
+    *watching = false;  // not a console: nothing to press
+    return false;
+  }
+  while (_kbhit()) {
+    int c = _getch();
+    if (c == '\r' || c == '\n') return true;
+  }
+  return false;
+}
+
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+bool DiskFull(const std::string& path) {
+  std::wstring wide(path.size() + 1, L'\0');
+  int n = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+  if (n <= 0) return false;
+  wide.resize(static_cast<std::size_t>(n - 1));
+  std::size_t slash = wide.find_last_of(L"\\/");
+  std::wstring dir = slash == std::wstring::npos ? L"." : wide.substr(0, slash + 1);
+  ULARGE_INTEGER free{};
+  if (!GetDiskFreeSpaceExW(dir.c_str(), &free, nullptr, nullptr)) return false;
+  return free.QuadPart < 16384;
+}
+
+void SleepMilliseconds(int ms) { Sleep(static_cast<DWORD>(ms)); }
+
+}  // namespace kiv::tool
