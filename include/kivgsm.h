@@ -26,7 +26,9 @@ typedef char16_t KivPathChar;
 #endif
 
 #if defined(_WIN32)
-#if defined(KIVGSM_BUILDING)
+#if defined(KIVGSM_STATIC)
+#define KIV_API /* linked statically, as the library's own tests do */
+#elif defined(KIVGSM_BUILDING)
 #define KIV_API __declspec(dllexport)
 #else
 #define KIV_API __declspec(dllimport)

@@ -1,6 +1,8 @@
 #include "record/capture_channel.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "kivgsm.h"
 
@@ -59,7 +61,16 @@ void CaptureChannelStop(CaptureChannel* c) {
   ops->stop(c->device);
   // A delivery that passed its flag test before the flag rose may still be
   // consuming; the file and duration are not final until it is done.
-  for (std::uint32_t n; (n = c->deliveries_in_progress.load()) != 0;) c->deliveries_in_progress.wait(n);
+  // Polled rather than waited on with atomic wait/notify: libstdc++ 12's
+  // wait can miss a notification where the platform has no futex
+  // (mingw-w64), and the delivery thread must never block on anything of
+  // Stop's. A delivery takes well under a millisecond.
+  for (int spins = 0; c->deliveries_in_progress.load() != 0; ++spins) {
+    if (spins < 64)
+      std::this_thread::yield();
+    else
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
   if (c->prepared) ops->unprepare(c->device, &c->header, kWaveInBufferHeaderSize);
   c->prepared = false;
   ops->close(c->device);
@@ -80,7 +91,7 @@ void CaptureChannelOnMessage(CaptureChannel* c, WaveInHandle device, std::uint32
     c->duration += 0.5f;
     c->deliveries.fetch_add(1, std::memory_order_relaxed);
   }
-  if (c->deliveries_in_progress.fetch_sub(1) == 1) c->deliveries_in_progress.notify_all();
+  c->deliveries_in_progress.fetch_sub(1);
 }
 
 }  // namespace kiv

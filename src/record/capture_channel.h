@@ -13,7 +13,7 @@
 // raises it before halting the device, so a buffer returned by the halt is
 // ignored, and after the halt Stop waits until no delivery is in progress,
 // so that once Stop returns the consumer has finished and the duration is
-// final. The wait is on a counter, not a lock held across the halt, so a
+// final. The wait is on a counter, polled, not a lock held across the halt, so a
 // backend that returns the halted buffer synchronously from inside its
 // stop (even on the caller's thread) cannot deadlock.
 //

@@ -2,18 +2,22 @@
 
 #include "utf8_path.h"
 
+#if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace kiv::test {
 namespace {
 
+#if !defined(_WIN32)
 // ALSA's pulse configuration sends "default" to any reachable sound server,
 // even over a configuration of the tests' own. Tests reach a server only
 // when they ask for one (UsePulseServer).
@@ -22,15 +26,26 @@ const bool g_no_sound_server = [] {
   ::unsetenv("XDG_RUNTIME_DIR");
   return true;
 }();
+#endif
+
+int ProcessId() {
+#if defined(_WIN32)
+  return static_cast<int>(std::random_device{}() & 0x7fffffff);
+#else
+  return static_cast<int>(::getpid());
+#endif
+}
 
 }  // namespace
 
 ScratchDir::ScratchDir() {
   static std::atomic<int> counter{0};
   dir_ = std::filesystem::temp_directory_path() /
-         ("kivgsm-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+         ("kivgsm-test-" + std::to_string(ProcessId()) + "-" + std::to_string(counter++));
   std::filesystem::remove_all(dir_);
   std::filesystem::create_directories(dir_);
+  std::u8string u8 = dir_.generic_u8string();
+  utf8_.assign(u8.begin(), u8.end());
 }
 
 ScratchDir::~ScratchDir() {
@@ -39,24 +54,24 @@ ScratchDir::~ScratchDir() {
 }
 
 Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(tool::FsPath(path), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(tool::FsPath(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 bool Exists(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+  return std::filesystem::exists(std::filesystem::symlink_status(tool::FsPath(path), ec));
 }
 
-std::u16string Path16(const std::string& utf8) {
-  std::u16string out;
+PathString Path16(const std::string& utf8) {
+  PathString out;
   if (!tool::Utf8ToPath(utf8, &out)) throw std::runtime_error("not UTF-8: " + utf8);
   return out;
 }
@@ -83,6 +98,7 @@ Bytes ToBytes(const std::vector<std::int16_t>& s) {
   return b;
 }
 
+#if !defined(_WIN32)
 int RunCommand(const std::string& command, std::string* out, std::string* err) {
   ScratchDir dir;
   std::string o = dir.path("out"), e = dir.path("err");
@@ -95,6 +111,7 @@ int RunCommand(const std::string& command, std::string* out, std::string* err) {
   if (err) *err = slurp(e);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#endif
 
 std::uint32_t Le32(const Bytes& b, std::size_t o) {
   return static_cast<std::uint32_t>(b.at(o)) | (static_cast<std::uint32_t>(b.at(o + 1)) << 8) |

@@ -20,18 +20,22 @@ class ScratchDir {
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  // A UTF-8 name inside the directory.
+  std::string path(const std::string& name) const { return utf8_ + "/" + name; }
 
  private:
   std::filesystem::path dir_;
+  std::string utf8_;
 };
 
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);
 bool Exists(const std::string& path);
 
-// UTF-8 path to the library's UTF-16 form.
-std::u16string Path16(const std::string& utf8);
+// UTF-8 path to the library's UTF-16 form (char16_t, or wchar_t on Windows).
+using PathString = std::basic_string<KivPathChar>;
+PathString Path16(const std::string& utf8);
+inline KivPathChar Unit(std::uint16_t u) { return static_cast<KivPathChar>(u); }
 
 // ALSA configurations: a default PCM that reads `infile` as raw capture
 // data as fast as it is read (the `file` plugin over a `null` slave), and
@@ -44,8 +48,11 @@ Bytes SpeechSample();
 std::vector<std::int16_t> ToSamples(const Bytes& bytes);
 Bytes ToBytes(const std::vector<std::int16_t>& samples);
 
+#if !defined(_WIN32)
 // Runs a shell command; returns its exit status and fills stdout/stderr.
 int RunCommand(const std::string& command, std::string* out = nullptr, std::string* err = nullptr);
+
+#endif
 
 std::uint32_t Le32(const Bytes& b, std::size_t offset);
 std::uint16_t Le16(const Bytes& b, std::size_t offset);
