@@ -39,23 +39,11 @@ double CpuSeconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// What the converter makes of `samples`, zero-padded to a whole block.
-Bytes Converted(std::vector<std::int16_t> samples) {
-  test::ScratchDir dir;
-  samples.resize((samples.size() + 319) / 320 * 320, 0);
-  test::WriteFile(dir.path("in.raw"), test::ToBytes(samples));
-  EXPECT_EQ(KivWave2GSM610(Path16(dir.path("in.raw")).c_str(), Path16(dir.path("out.wav")).c_str()), KIV_OK);
-  return test::ReadFile(dir.path("out.wav"));
-}
-
 // A GSM recording's blocks are the encoding of a stretch of `played`.
 void ExpectGsmIsAStretchOf(const std::vector<std::int16_t>& played, const Bytes& file, std::size_t samples,
                            long lo = 0, long hi = -1) {
-  ASSERT_GT(file.size(), 60u + 65 * 5);
-  long o = test::FindGsmStart(played, file, lo, hi);
-  ASSERT_GE(o, 0) << "the first block encodes no stretch of the played audio";
-  ASSERT_LE(static_cast<std::size_t>(o) + samples, played.size());
-  EXPECT_EQ(file, Converted({played.begin() + o, played.begin() + o + static_cast<long>(samples)}));
+  std::string why;
+  EXPECT_TRUE(test::GsmIsAStretchOf(played, file, samples, &why, lo, hi)) << why;
 }
 
 class PulseRecorder : public ::testing::Test {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <limits>
 
+#include "kivgsm.h"
 #include "support/reference_gsm.h"
 
 extern char** environ;
@@ -131,6 +132,36 @@ long FindGsmStart(const std::vector<std::int16_t>& signal, const Bytes& file, lo
     if (ReferenceWav49(block) == first) return o;
   }
   return -1;
+}
+
+Bytes GsmWaveOf(std::vector<std::int16_t> samples) {
+  ScratchDir dir;
+  samples.resize((samples.size() + 319) / 320 * 320, 0);
+  WriteFile(dir.path("in.raw"), ToBytes(samples));
+  if (KivWave2GSM610(Path16(dir.path("in.raw")).c_str(), Path16(dir.path("out.wav")).c_str()) != KIV_OK) return {};
+  return ReadFile(dir.path("out.wav"));
+}
+
+bool GsmIsAStretchOf(const std::vector<std::int16_t>& played, const Bytes& file, std::size_t samples,
+                     std::string* why, long lo, long hi) {
+  if (file.size() <= 60 + 65 * 5) {
+    *why = "fewer than 6 blocks";
+    return false;
+  }
+  long o = FindGsmStart(played, file, lo, hi);
+  if (o < 0) {
+    *why = "the first block encodes no stretch of the played audio";
+    return false;
+  }
+  if (static_cast<std::size_t>(o) + samples > played.size()) {
+    *why = "the recording runs past the played audio";
+    return false;
+  }
+  if (file != GsmWaveOf({played.begin() + o, played.begin() + o + static_cast<long>(samples)})) {
+    *why = "the blocks differ from the converter's encoding of the stretch at " + std::to_string(o);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace kiv::test

@@ -62,4 +62,12 @@ long FindExact(const std::vector<std::int16_t>& signal, const std::vector<std::i
 // to `hi` (-1: to the end). -1 if none.
 long FindGsmStart(const std::vector<std::int16_t>& signal, const Bytes& gsm_file, long lo = 0, long hi = -1);
 
+// What the converter makes of `samples`, zero-padded to a whole block.
+Bytes GsmWaveOf(std::vector<std::int16_t> samples);
+
+// True when a GSM recording's blocks are the encoding of a stretch of
+// `played` (searched from `lo` to `hi`); says why not in `why`.
+bool GsmIsAStretchOf(const std::vector<std::int16_t>& played, const Bytes& file, std::size_t samples,
+                     std::string* why, long lo = 0, long hi = -1);
+
 }  // namespace kiv::test

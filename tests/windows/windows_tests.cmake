@@ -22,8 +22,21 @@ add_test(NAME Windows.DllImportsAndExports
 # The DLL loaded by name: version resource, bad inputs, and every output
 # byte-identical to the Linux build's for the same input (when the Linux
 # build's tool is named by KIV_NATIVE_TOOL).
-set(KIV_NATIVE_TOOL "" CACHE FILEPATH "kivgsm tool of a native Linux build, to compare outputs with")
+set(KIV_NATIVE_BUILD "" CACHE PATH "A native Linux build tree, to compare outputs with and check recordings")
+set(native_tool "")
+if(KIV_NATIVE_BUILD)
+  set(native_tool ${KIV_NATIVE_BUILD}/tools/kivgsm)
+endif()
 add_test(NAME Windows.DllHostConvertsLikeLinux
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/dll_host_convert.sh ${kiv_wine_runner}
-          $<TARGET_FILE:dll_host> ${PROJECT_SOURCE_DIR}/data/speech_8k.raw "${KIV_NATIVE_TOOL}")
+          $<TARGET_FILE:dll_host> ${PROJECT_SOURCE_DIR}/data/speech_8k.raw "${native_tool}")
 set_tests_properties(Windows.DllHostConvertsLikeLinux PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
+
+# Recording under Wine through a real sound server.
+find_program(KIV_PULSEAUDIO pulseaudio)
+if(KIV_NATIVE_BUILD AND KIV_PULSEAUDIO)
+  add_test(NAME Windows.DllRecordsThroughASoundServer
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine_record_test.sh ${kiv_wine_runner}
+            $<TARGET_FILE:dll_host> ${KIV_NATIVE_BUILD})
+  set_tests_properties(Windows.DllRecordsThroughASoundServer PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
+endif()
