@@ -9,5 +9,6 @@ run apt-get install -y --no-install-recommends \
   libgtest-dev libgmock-dev libbenchmark-dev \
   libasound2-dev libasound2-plugins alsa-utils \
   pulseaudio pulseaudio-utils clang libclang-rt-14-dev \
+  g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev \
   ffmpeg sox libsox-fmt-all sndfile-programs \
   bc time ca-certificates

@@ -40,3 +40,8 @@ if(KIV_NATIVE_BUILD AND KIV_PULSEAUDIO)
             $<TARGET_FILE:dll_host> ${KIV_NATIVE_BUILD})
   set_tests_properties(Windows.DllRecordsThroughASoundServer PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
 endif()
+
+add_test(NAME Windows.ToolExe
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows/tool_exe_test.sh ${kiv_wine_runner}
+          $<TARGET_FILE:kivgsm_tool> ${PROJECT_SOURCE_DIR}/data/speech_8k.raw "${native_tool}")
+set_tests_properties(Windows.ToolExe PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120)
