@@ -141,12 +141,14 @@ TEST_F(RecorderTest, FirstGsmProvisionalHeaderHoldsThePlaceholders) {
 TEST_F(RecorderTest, PcmProvisionalHeaderIsZeroThenTheLastFinalHeader) {
   FakeWaveInput fake({.max_deliveries = 2});
   ASSERT_EQ(KivGSMWAVSoundRecorderStart(Path16(dir_.path("a.wav")).c_str()), KIV_OK);
-  EXPECT_EQ(test::ReadFile(dir_.path("a.wav")), Bytes(44, 0));
+  // Deliveries are written through at once and may already follow it.
+  Bytes header = test::ReadFile(dir_.path("a.wav"));
+  header.resize(44);
+  EXPECT_EQ(header, Bytes(44, 0));
   ASSERT_TRUE(fake.WaitForDeliveries(2));
   EXPECT_EQ(KivGSMWAVSoundRecorderStop(), 1);
   Bytes first = test::ReadFile(dir_.path("a.wav"));
   ASSERT_EQ(KivGSMWAVSoundRecorderStart(Path16(dir_.path("b.wav")).c_str()), KIV_OK);
-  // The new device may already have delivered behind the header.
   Bytes second = test::ReadFile(dir_.path("b.wav"));
   second.resize(44);
   EXPECT_EQ(second, Bytes(first.begin(), first.begin() + 44));

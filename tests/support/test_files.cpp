@@ -1,5 +1,7 @@
 #include "support/test_files.h"
 
+#include <gtest/gtest.h>
+
 #include "utf8_path.h"
 
 #if !defined(_WIN32)
@@ -79,6 +81,21 @@ PathString Path16(const std::string& utf8) {
 std::string AlsaFilePluginConfig(const std::string& infile) {
   return "pcm.!default {\n type file\n slave.pcm { type null }\n file \"/dev/null\"\n infile \"" + infile +
          "\"\n format \"raw\"\n}\n";
+}
+
+void ExpectNoDeviceLeavesEmptyRecordings(const ScratchDir& dir) {
+  ASSERT_EQ(KivGSMSoundRecorderStart(Path16(dir.path("g.wav")).c_str()), KIV_ERR_DEVICE_OPEN);
+  ASSERT_EQ(KivGSMWAVSoundRecorderStart(Path16(dir.path("p.wav")).c_str()), KIV_ERR_DEVICE_OPEN);
+  EXPECT_EQ(KivGSMSoundRecorderStop(), 0);
+  EXPECT_EQ(KivGSMWAVSoundRecorderStop(), 0);
+  Bytes g = ReadFile(dir.path("g.wav")), p = ReadFile(dir.path("p.wav"));
+  ASSERT_EQ(g.size(), 60u);
+  EXPECT_EQ(Le32(g, 4), 52u);
+  EXPECT_EQ(Le32(g, 48), 0u);
+  EXPECT_EQ(Le32(g, 56), 0u);
+  ASSERT_EQ(p.size(), 44u);
+  EXPECT_EQ(Le32(p, 4), 36u);
+  EXPECT_EQ(Le32(p, 40), 0u);
 }
 
 Bytes SpeechSample() { return ReadFile(KIV_SPEECH_SAMPLE); }

@@ -43,6 +43,10 @@ inline KivPathChar Unit(std::uint16_t u) { return static_cast<KivPathChar>(u); }
 std::string AlsaFilePluginConfig(const std::string& infile);
 inline constexpr char kAlsaNoDeviceConfig[] = "pcm.!default {\n type hw\n card 57\n device 0\n}\n";
 
+// Both recorders started with no device to open: Start returns 1, and
+// Stop leaves valid empty files (g.wav, 60 bytes; p.wav, 44) in `dir`.
+void ExpectNoDeviceLeavesEmptyRecordings(const ScratchDir& dir);
+
 // The bundled speech sample (raw 8000 Hz mono s16le).
 Bytes SpeechSample();
 std::vector<std::int16_t> ToSamples(const Bytes& bytes);

@@ -12,7 +12,13 @@ wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 case "$1" in
 start)
   # Nothing of Wine's may keep this script's output open: CTest would wait.
-  "$wineserver" -p </dev/null >/dev/null 2>&1
+  # A new prefix is created first (a few seconds); the wineserver that did
+  # it is let go before the persistent one starts.
+  if [ ! -f "$prefix/system.reg" ]; then
+    "$runner" cmd /c exit </dev/null >/dev/null 2>&1
+    "$wineserver" -w </dev/null >/dev/null 2>&1 || true
+  fi
+  "$wineserver" -p </dev/null >/dev/null 2>&1 || true
   "$runner" cmd /c exit </dev/null >/dev/null 2>&1
   ;;
 stop)
