@@ -8,6 +8,22 @@
  *
  * Every function runs on the caller's thread and returns when its work is
  * done. Paths are zero-terminated strings of UTF-16 code units.
+ *
+ * Threads: conversions keep all their state in the call and may run side
+ * by side. Each recorder is meant to be driven by one host thread at a
+ * time; calls to one recorder's Start and Stop from several threads are
+ * serialised by a lock of that recorder's own (never taken by the audio
+ * callback), so they cannot corrupt it.
+ *
+ * Outputs: an output that this library is already writing (a running
+ * recording, or a conversion), by any name, hard link or symbolic link, is
+ * refused with KIV_ERR_ARGUMENT and the running writer goes on untouched.
+ * An output that cannot seek (a FIFO, socket or terminal) is refused with
+ * KIV_ERR_OUTPUT_CREATE before anything is written, since a WAVE file is
+ * finished by rewriting its header.
+ *
+ * Unloading the library or exiting the process while a recording runs
+ * finishes that recording's file as Stop would.
  */
 #ifndef KIVGSM_H_
 #define KIVGSM_H_
@@ -49,7 +65,7 @@ typedef char16_t KivPathChar;
 #define KIV_ERR_CODEC 6             /* the codec cannot be created, or libgsm lacks WAV49 */
 #define KIV_ERR_WRITE 7             /* a write, seek, flush or close of the output failed */
 #define KIV_ERR_BUSY 8              /* the recorder is already running */
-#define KIV_ERR_ARGUMENT 9          /* null, empty or malformed path, or output is the input */
+#define KIV_ERR_ARGUMENT 9          /* null, empty or malformed path; output is the input or being written */
 #define KIV_ERR_TOO_LONG 10         /* audio beyond 13421772 blocks; that many were written */
 
 #ifdef __cplusplus
@@ -68,8 +84,9 @@ KIV_API int32_t KivWave2GSM610(const KivPathChar* inputPath, const KivPathChar* 
 /*
  * Starts recording from the first audio input into the GSM WAVE file `path`.
  * Returns KIV_OK once recording runs; KIV_ERR_ARGUMENT, KIV_ERR_CODEC or
- * KIV_ERR_OUTPUT_CREATE before anything is opened; KIV_ERR_BUSY while a GSM
- * recording runs; or KIV_ERR_DEVICE_OPEN, KIV_ERR_BUFFER_QUEUE or
+ * KIV_ERR_OUTPUT_CREATE before anything is opened; KIV_ERR_WRITE when the
+ * provisional header cannot be written (the device is never opened and
+ * the recorder stays idle); KIV_ERR_BUSY while a GSM recording runs; or KIV_ERR_DEVICE_OPEN, KIV_ERR_BUFFER_QUEUE or
  * KIV_ERR_INPUT_START, after which the file exists with a provisional header
  * and KivGSMSoundRecorderStop finishes it as an empty recording.
  */

@@ -3,6 +3,7 @@
 #include <bit>
 
 #include "codec/gsm_block_encoder.h"
+#include "formats/output_registry.h"
 #include "kivgsm.h"
 
 namespace kiv {
@@ -50,11 +51,15 @@ std::int32_t ConvertRawToGsmWave(const FileSystem* fs, const KivPathChar* inputN
     return KIV_ERR_CODEC;
   }
 
-  FileStream* output = fs->open(fs, outputName, OpenMode::kWrite);
-  if (output == nullptr) {
+  // An output that a recording (or another conversion) is writing is
+  // refused like an output that is the input: two writers would mix it.
+  FileStream* output = nullptr;
+  FileIdentity claimed;
+  OutputOpen opened = OpenOutput(fs, outputName, &output, &claimed);
+  if (opened != OutputOpen::kOpened) {
     GsmBlockEncoderDestroy(codec);
     StreamClose(input);
-    return KIV_ERR_OUTPUT_CREATE;
+    return opened == OutputOpen::kInUse ? KIV_ERR_ARGUMENT : KIV_ERR_OUTPUT_CREATE;
   }
 
   std::uint32_t sizeValue = kPlaceholderSizeValue;
@@ -88,6 +93,7 @@ std::int32_t ConvertRawToGsmWave(const FileSystem* fs, const KivPathChar* inputN
   if (!FinishGsmWaveFile(output, blockCount, &sizeValue, &sampleCount)) writeFailed = true;
   StreamClose(input);
   if (!StreamClose(output)) writeFailed = true;
+  ReleaseOutput(claimed);
 
   if (writeFailed) return KIV_ERR_WRITE;
   if (readFailed) return KIV_ERR_INPUT_READ;

@@ -67,12 +67,25 @@ bool FileName(const KivPathChar* path, std::string* name) {
 FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode) {
   std::string name;
   if (!FileName(path, &name)) return nullptr;
-  int flags = mode == OpenMode::kRead ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
+  // An output is opened without blocking (a FIFO with no reader fails at
+  // once instead of hanging) and must be able to seek, because a WAVE file
+  // is finished by rewriting its header: FIFOs, sockets and terminals are
+  // refused before anything is written. /dev/null and /dev/full seek.
+  int flags = mode == OpenMode::kRead ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK);
   int fd;
   do {
     fd = ::open(name.c_str(), flags | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return nullptr;
+  if (mode == OpenMode::kWrite) {
+    struct stat st;
+    bool seekable = ::fstat(fd, &st) == 0 && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode) && !::isatty(fd) &&
+                    ::lseek(fd, 0, SEEK_CUR) >= 0;
+    if (!seekable || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+      ::close(fd);
+      return nullptr;
+    }
+  }
   return NewBufferedStream(&kRawOps, fd);
 }
 

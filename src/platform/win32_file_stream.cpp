@@ -62,6 +62,12 @@ FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode) {
                  : CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
+  // A WAVE output is finished by seeking back to its header: a pipe is
+  // refused before anything is written.
+  if (mode == OpenMode::kWrite && GetFileType(h) == FILE_TYPE_PIPE) {
+    CloseHandle(h);
+    return nullptr;
+  }
   return NewBufferedStream(&kRawOps, reinterpret_cast<std::intptr_t>(h));
 }
 

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "kivgsm.h"
+#include "platform/library_lifetime.h"
 
 namespace kiv {
 namespace {
@@ -35,6 +36,7 @@ CaptureChannel* PcmCaptureChannel() { return &g_pcm_channel; }
 std::int32_t CaptureChannelStart(CaptureChannel* c) {
   if (c->device_open) CaptureChannelStop(c);
   const WaveInOps* ops = ActiveWaveInOps();
+  KeepLibraryLoaded();
   c->stop_flag.store(0);
   WaveInHandle device = nullptr;
   if (ops->open(&device, 0, &kFormat, c->callback, 0, kWaveInCallbackFunction) != 0) return KIV_ERR_DEVICE_OPEN;

@@ -2,12 +2,13 @@
 
 #include <cstring>
 #include "formats/little_endian.h"
+#include "formats/output_registry.h"
 #include "formats/utf16_path.h"
 
 namespace kiv {
 namespace {
 
-GsmRecorder g_recorder{.channel = GsmCaptureChannel()};
+GsmRecorder g_recorder{.channel = GsmCaptureChannel(), .control = {}, .output = {}};
 
 constexpr std::uint32_t kHalf = kGsmSamplesPerBlock / 2;
 constexpr std::uint32_t kSamplesPerDelivery = kCaptureBufferBytes / 2;
@@ -27,9 +28,11 @@ void AppendBlock(GsmRecorder* r) {
   ++r->block_count;
 }
 
-// Releases everything a recording holds and finishes its file.
-void Finish(GsmRecorder* r) {
-  CaptureChannelStop(r->channel);
+// Releases everything a recording holds and finishes its file. Without
+// `device` the capture channel is left as it is: the process is ending and
+// its delivery thread is gone, possibly in the middle of a block.
+void Finish(GsmRecorder* r, bool device = true) {
+  if (device) CaptureChannelStop(r->channel);
   if (r->has_carry) {
     std::memcpy(r->block, r->carry, sizeof r->carry);
     std::memset(r->block + kHalf, 0, kHalf * sizeof(std::int16_t));
@@ -39,9 +42,10 @@ void Finish(GsmRecorder* r) {
   GsmBlockEncoderDestroy(r->codec);
   r->codec = nullptr;
   if (!StreamFlush(r->file)) r->write_failed = true;
-  if (r->write_failed) TrimGsmWaveFile(r->file, &r->block_count);
+  if (r->write_failed || !device) TrimGsmWaveFile(r->file, &r->block_count);
   if (!FinishGsmWaveFile(r->file, r->block_count, &r->size_value, &r->sample_count)) r->write_failed = true;
   if (!StreamClose(r->file)) r->write_failed = true;
+  ReleaseOutput(r->output);
   r->file = nullptr;
   r->state = RecorderState::kIdle;
 }
@@ -51,16 +55,27 @@ void Finish(GsmRecorder* r) {
 GsmRecorder* TheGsmRecorder() { return &g_recorder; }
 
 std::int32_t GsmRecorderStart(GsmRecorder* r, const KivPathChar* path) {
+  std::lock_guard<std::mutex> lock(r->control);
   if (r->state == RecorderState::kRecording) return KIV_ERR_BUSY;
   if (r->state == RecorderState::kFailedStart) Finish(r);
   if (!IsValidPath(path)) return KIV_ERR_ARGUMENT;
   GsmHandle codec = GsmBlockEncoderCreate();
   if (codec == nullptr) return KIV_ERR_CODEC;
-  const FileSystem* fs = ActiveFileSystem();
-  FileStream* file = fs->open(fs, path, OpenMode::kWrite);
-  if (file == nullptr) {
+  FileStream* file = nullptr;
+  OutputOpen opened = OpenOutput(ActiveFileSystem(), path, &file, &r->output);
+  if (opened != OutputOpen::kOpened) {
     GsmBlockEncoderDestroy(codec);
-    return KIV_ERR_OUTPUT_CREATE;
+    return opened == OutputOpen::kInUse ? KIV_ERR_ARGUMENT : KIV_ERR_OUTPUT_CREATE;
+  }
+  // The provisional header goes to disk at once, so that a recording cut
+  // off by a crash is still recognisable for what it is. Without room for
+  // it there is no recording: the device is never opened.
+  if (!WriteGsmWaveHeader(file, r->size_value, r->sample_count, r->size_value) || !StreamFlush(file)) {
+    StreamTruncate(file, 0);
+    StreamClose(file);
+    ReleaseOutput(r->output);
+    GsmBlockEncoderDestroy(codec);
+    return KIV_ERR_WRITE;
   }
   r->channel->duration = 0;
   r->file = file;
@@ -68,9 +83,7 @@ std::int32_t GsmRecorderStart(GsmRecorder* r, const KivPathChar* path) {
   r->block_count = 0;
   r->has_carry = false;
   r->full = false;
-  // The provisional header goes to disk at once, so that a recording cut
-  // off by a crash is still recognisable for what it is.
-  r->write_failed = !WriteGsmWaveHeader(file, r->size_value, r->sample_count, r->size_value) || !StreamFlush(file);
+  r->write_failed = false;
   r->channel->consumer = GsmRecorderConsume;
   r->channel->owner = r;
   std::int32_t rc = CaptureChannelStart(r->channel);
@@ -79,12 +92,17 @@ std::int32_t GsmRecorderStart(GsmRecorder* r, const KivPathChar* path) {
 }
 
 std::int32_t GsmRecorderStop(GsmRecorder* r) {
+  std::lock_guard<std::mutex> lock(r->control);
   if (r->state == RecorderState::kIdle) return 0;
   Finish(r);
   // Normally the whole seconds delivered; once appending stopped, the whole
   // seconds that the file holds.
   if (r->write_failed || r->full) return static_cast<std::int32_t>(r->block_count / 25);
   return static_cast<std::int32_t>(r->channel->duration);
+}
+
+void GsmRecorderFinishAtExit(GsmRecorder* r) {
+  if (r->state != RecorderState::kIdle) Finish(r, false);
 }
 
 void GsmRecorderConsume(void* owner, const unsigned char* copy) {

@@ -9,13 +9,14 @@
 // byte-identical to converting the captured samples, zero-padded to a whole
 // block.
 //
-// Threads: Start and Stop on the caller's thread, one caller at a time; the
-// consumer on the delivery thread. Stop touches the recorder's state only
+// Threads: Start and Stop on the callers' threads, serialised by the
+// recorder's own lock; the consumer on the delivery thread. Stop touches the recorder's state only
 // after the channel's Stop has returned, which guarantees that no delivery
 // is in progress.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "codec/gsm_block_encoder.h"
 #include "formats/file_stream.h"
@@ -29,6 +30,10 @@ enum class RecorderState { kIdle, kRecording, kFailedStart };
 
 struct GsmRecorder {
   CaptureChannel* channel;
+  // Serialises Start and Stop between host threads; never taken by the
+  // consumer, so a delivery never waits on it.
+  std::mutex control;
+  FileIdentity output;  // the file, in the library's register of outputs
   RecorderState state = RecorderState::kIdle;
   FileStream* file = nullptr;
   GsmHandle codec = nullptr;
@@ -52,6 +57,9 @@ GsmRecorder* TheGsmRecorder();
 
 std::int32_t GsmRecorderStart(GsmRecorder* r, const KivPathChar* path);
 std::int32_t GsmRecorderStop(GsmRecorder* r);
+// At process exit, with the delivery thread already gone: finishes the
+// file from what reached it, without touching the device.
+void GsmRecorderFinishAtExit(GsmRecorder* r);
 // The capture channel's consumer (`owner` is the recorder).
 void GsmRecorderConsume(void* owner, const unsigned char* copy);
 

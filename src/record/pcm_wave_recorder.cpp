@@ -1,12 +1,13 @@
 #include "record/pcm_wave_recorder.h"
 
 #include "formats/little_endian.h"
+#include "formats/output_registry.h"
 #include "formats/utf16_path.h"
 
 namespace kiv {
 namespace {
 
-PcmWaveRecorder g_recorder{.channel = PcmCaptureChannel()};
+PcmWaveRecorder g_recorder{.channel = PcmCaptureChannel(), .control = {}, .output = {}};
 
 // After a failed write: cuts the file back to the header and the whole
 // samples that reached it, and counts them.
@@ -19,15 +20,17 @@ void TrimToWholeSamples(PcmWaveRecorder* r) {
   r->data_bytes = static_cast<std::uint32_t>(audio);
 }
 
-void Finish(PcmWaveRecorder* r) {
-  CaptureChannelStop(r->channel);
+// Without `device`, see the GSM recorder's Finish.
+void Finish(PcmWaveRecorder* r, bool device = true) {
+  if (device) CaptureChannelStop(r->channel);
   if (!StreamFlush(r->file)) r->write_failed = true;
-  if (r->write_failed) TrimToWholeSamples(r);
+  if (r->write_failed || !device) TrimToWholeSamples(r);
   FillPcmWaveHeader(&r->header, r->data_bytes);
   bool ok = StreamSeek(r->file, 0, SeekOrigin::kStart);
   ok &= StreamWrite(r->file, r->header.bytes, 1, kPcmHeaderBytes) == kPcmHeaderBytes;
   ok &= StreamClose(r->file);
   if (!ok) r->write_failed = true;
+  ReleaseOutput(r->output);
   r->file = nullptr;
   r->state = RecorderState::kIdle;
 }
@@ -37,18 +40,26 @@ void Finish(PcmWaveRecorder* r) {
 PcmWaveRecorder* ThePcmWaveRecorder() { return &g_recorder; }
 
 std::int32_t PcmWaveRecorderStart(PcmWaveRecorder* r, const KivPathChar* path) {
+  std::lock_guard<std::mutex> lock(r->control);
   if (r->state == RecorderState::kRecording) return KIV_ERR_BUSY;
   if (r->state == RecorderState::kFailedStart) Finish(r);
   if (!IsValidPath(path)) return KIV_ERR_ARGUMENT;
-  const FileSystem* fs = ActiveFileSystem();
-  FileStream* file = fs->open(fs, path, OpenMode::kWrite);
-  if (file == nullptr) return KIV_ERR_OUTPUT_CREATE;
+  FileStream* file = nullptr;
+  OutputOpen opened = OpenOutput(ActiveFileSystem(), path, &file, &r->output);
+  if (opened != OutputOpen::kOpened) return opened == OutputOpen::kInUse ? KIV_ERR_ARGUMENT : KIV_ERR_OUTPUT_CREATE;
+  // The provisional header goes to disk at once (see the GSM recorder);
+  // without room for it the device is never opened.
+  if (StreamWrite(file, r->header.bytes, kPcmHeaderBytes, 1) != 1 || !StreamFlush(file)) {
+    StreamTruncate(file, 0);
+    StreamClose(file);
+    ReleaseOutput(r->output);
+    return KIV_ERR_WRITE;
+  }
   r->channel->duration = 0;
   r->file = file;
   r->data_bytes = 0;
   r->full = false;
-  // The provisional header goes to disk at once (see the GSM recorder).
-  r->write_failed = StreamWrite(file, r->header.bytes, kPcmHeaderBytes, 1) != 1 || !StreamFlush(file);
+  r->write_failed = false;
   r->channel->consumer = PcmWaveRecorderConsume;
   r->channel->owner = r;
   std::int32_t rc = CaptureChannelStart(r->channel);
@@ -57,10 +68,15 @@ std::int32_t PcmWaveRecorderStart(PcmWaveRecorder* r, const KivPathChar* path) {
 }
 
 std::int32_t PcmWaveRecorderStop(PcmWaveRecorder* r) {
+  std::lock_guard<std::mutex> lock(r->control);
   if (r->state == RecorderState::kIdle) return 0;
   Finish(r);
   if (r->write_failed || r->full) return static_cast<std::int32_t>(r->data_bytes / 16000);
   return static_cast<std::int32_t>(r->channel->duration);
+}
+
+void PcmWaveRecorderFinishAtExit(PcmWaveRecorder* r) {
+  if (r->state != RecorderState::kIdle) Finish(r, false);
 }
 
 void PcmWaveRecorderConsume(void* owner, const unsigned char* copy) {

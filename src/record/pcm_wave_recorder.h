@@ -21,6 +21,8 @@ namespace kiv {
 
 struct PcmWaveRecorder {
   CaptureChannel* channel;
+  std::mutex control;   // serialises Start and Stop (see the GSM recorder)
+  FileIdentity output;  // the file, in the library's register of outputs
   RecorderState state = RecorderState::kIdle;
   FileStream* file = nullptr;
   PcmWaveHeader header{};       // zero at load; keeps the last final header
@@ -35,6 +37,7 @@ PcmWaveRecorder* ThePcmWaveRecorder();
 
 std::int32_t PcmWaveRecorderStart(PcmWaveRecorder* r, const KivPathChar* path);
 std::int32_t PcmWaveRecorderStop(PcmWaveRecorder* r);
+void PcmWaveRecorderFinishAtExit(PcmWaveRecorder* r);  // see the GSM recorder
 void PcmWaveRecorderConsume(void* owner, const unsigned char* copy);
 
 }  // namespace kiv
