@@ -20,17 +20,13 @@ bool IsValidPath(const KivPathChar* path) {
 }
 
 bool Utf16PathToUtf8(const KivPathChar* path, std::string* out) {
-  if (path == nullptr || path[0] == 0) return false;
+  if (!IsValidPath(path)) return false;
   std::string utf8;
   for (const KivPathChar* p = path; *p != 0; ++p) {
     std::uint32_t c = static_cast<std::uint16_t>(*p);
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      std::uint32_t low = static_cast<std::uint16_t>(p[1]);
-      if (low < 0xDC00 || low > 0xDFFF) return false;  // high surrogate alone
-      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+    if (c >= 0xD800 && c <= 0xDBFF) {  // a valid pair, checked above
+      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint16_t>(p[1]) - 0xDC00);
       ++p;
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      return false;  // low surrogate alone
     }
     if (c < 0x80) {
       utf8 += static_cast<char>(c);

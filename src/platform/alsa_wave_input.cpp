@@ -88,13 +88,15 @@ void Deliver(AlsaDevice* d, std::unique_lock<std::mutex>& lock) {
 // nothing to read, so that a descriptor that stays readable with no data
 // behind it (the pulse plugin before its first data) cannot make the
 // thread spin.
+void DrainWake(AlsaDevice* d) {
+  std::uint64_t count;
+  ssize_t ignored = ::read(d->wake_fd, &count, sizeof count);
+  (void)ignored;
+}
+
 void Idle(AlsaDevice* d, int ms) {
   pollfd wake{d->wake_fd, POLLIN, 0};
-  if (::poll(&wake, 1, ms) > 0) {
-    std::uint64_t count;
-    ssize_t ignored = ::read(d->wake_fd, &count, sizeof count);
-    (void)ignored;
-  }
+  if (::poll(&wake, 1, ms) > 0) DrainWake(d);
 }
 
 // One bounded wait for input, then one read into the front buffer.
@@ -105,9 +107,7 @@ void ReadSome(AlsaDevice* d, WaveInBuffer* b, std::uint32_t* filled) {
   fds[0] = {d->wake_fd, POLLIN, 0};
   if (::poll(fds.data(), fds.size(), kPollTimeoutMs) <= 0) return;
   if (fds[0].revents & POLLIN) {
-    std::uint64_t count;
-    ssize_t ignored = ::read(d->wake_fd, &count, sizeof count);
-    (void)ignored;
+    DrainWake(d);
     return;  // a state change: let the loop look at it first
   }
   unsigned short revents = 0;
