@@ -198,7 +198,13 @@ TEST_F(PulseRecorder, HostKilledAtAnyMomentKeepsWhatWasRecorded) {
       EXPECT_GE(blocks * 0.04, c.t - 1);
       // Repaired, it is what the converter makes of the audio it holds.
       ASSERT_EQ(test::RunCommand("'" KIV_TOOL "' repair '" + outs[i] + "'"), 0);
+#ifndef KIV_SANITIZED
+      // Six sanitized recorders beside a parallel test run overload two
+      // cores: a GSM consumer running 10x slower can overrun the device,
+      // and the recovered gap is rightly not filled in. The sizes above
+      // and the PCM content still hold there.
       ExpectGsmIsAStretchOf(played, test::ReadFile(outs[i]), blocks * 320);
+#endif
     }
   }
 }
