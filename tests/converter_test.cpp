@@ -90,10 +90,18 @@ INSTANTIATE_TEST_SUITE_P(Blocks, FinishedHeader, ::testing::Values(0u, 1u, 7u, 2
 #if !defined(_WIN32)
 TEST(ConverterHeader, ConversionCutOffCarriesThePlaceholders) {
   ScratchDir dir;
-  std::string out = dir.path("cut.wav");
-  // An endless input, killed mid-conversion: the header was never finished.
-  test::RunCommand("timeout -s KILL 0.5 '" KIV_TOOL "' convert /dev/zero '" + out + "'");
-  Bytes wav = test::ReadFile(out);
+  // A long input, killed mid-conversion: the header was never finished.
+  // The tool writes beside the output and renames only a finished file.
+  test::WriteFile(dir.path("zero.raw"), {});
+  std::filesystem::resize_file(dir.path("zero.raw"), 1ull << 32);
+  test::RunCommand("timeout -s KILL 0.5 '" KIV_TOOL "' convert '" + dir.path("zero.raw") + "' '" +
+                   dir.path("cut.wav") + "'");
+  EXPECT_FALSE(test::Exists(dir.path("cut.wav")));
+  std::string part;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path("")))
+    if (e.path().extension() == ".part") part = e.path().string();
+  ASSERT_FALSE(part.empty());
+  Bytes wav = test::ReadFile(part);
   ASSERT_GE(wav.size(), 60u + 65u);
   ExpectFields(wav, ConstantFields(), 0);
   EXPECT_EQ(Le32(wav, 4), 2000000u);

@@ -1,18 +1,22 @@
 // kivgsm: command-line front end of the library, calling its public entry
 // points exactly as a host application would.
-#include <chrono>
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "convert_command.h"
 #include "kivgsm.h"
+#include "platform/console.h"
 #include "record_command.h"
-#include "utf8_path.h"
 #include "wave_info.h"
 #include "wave_repair.h"
+#if defined(KIV_HAVE_SNDFILE)
+#include "decode_command.h"
+#endif
 
 namespace {
 
@@ -21,155 +25,145 @@ constexpr int kExitInfoDisagree = 11;
 constexpr int kExitInfoUnreadable = 12;
 constexpr int kExitRepairRefused = 13;
 
-const char kUsage[] =
-    "usage: kivgsm convert IN.raw OUT.wav   raw 8000 Hz mono s16le PCM to GSM 06.10 WAVE\n"
-    "       kivgsm info FILE.wav            print a GSM or PCM WAVE file's header\n"
-    "       kivgsm record [--pcm] OUT.wav [--seconds N]\n"
-    "                                       record from the default audio input into a GSM\n"
-    "                                       (or, with --pcm, 16-bit PCM) WAVE file until N\n"
-    "                                       seconds, Enter, Ctrl-C or SIGTERM\n"
-    "       kivgsm repair [--dry-run] FILE.wav\n"
-    "                                       finish a GSM or PCM WAVE file left unfinished by a\n"
-    "                                       crash or cut off: sizes from its real length\n"
-    "       kivgsm --help | --version\n"
-    "\n"
+const char kExitCodes[] =
     "exit codes:\n"
     "  0   success (info: the header agrees with the file)\n"
     "  1   record: no audio input device could be opened\n"
     "  2   record: the audio device refused the capture buffer\n"
     "  3   record: audio input could not be started\n"
-    "  4   the output file cannot be created\n"
-    "  5   the input file cannot be opened or read\n"
+    "  4   the output file cannot be created (also: an output that is not a regular file or a new name)\n"
+    "  5   the input file cannot be opened, read or decoded\n"
     "  6   the GSM codec cannot be created (libgsm without WAV49)\n"
     "  7   writing the output failed (disk full, I/O error); it holds the whole blocks written\n"
     "      (record: the file holds less than was recorded)\n"
-    "  9   bad argument: empty or malformed path, or the output is the input file\n"
+    "  9   bad argument: empty or malformed path, the output is the input file, a GSM input to convert,\n"
+    "      or two inputs that would write the same output\n"
     "  10  input longer than a GSM WAVE file can describe; its first 13421772 blocks were written\n"
     "  11  info: the header is unfinished or disagrees with the file\n"
     "  12  info: the file cannot be read or is not a WAVE file\n"
     "  13  repair: not a file kivgsm can repair (another format, a cut-off header); left as it was\n"
     "  14  record: the audio device stopped delivering; the file holds what arrived\n"
-    "  64  usage error\n";
+    "  64  usage error\n"
+    "convert, decode and repair write each output beside it and rename it into place, so an existing\n"
+    "output is replaced only by a finished one (or, on 7 and 10, by the partial file described).\n"
+    "A batch (-o DIR) exits 0 only if every file converted, else with the first failure's code.\n";
 
-const char* ConvertFailure(int code) {
-  switch (code) {
-    case KIV_ERR_OUTPUT_CREATE: return "cannot create the output file";
-    case KIV_ERR_INPUT_READ: return "cannot open or read the input file";
-    case KIV_ERR_CODEC: return "the GSM codec cannot be created (libgsm lacks WAV49 support)";
-    case KIV_ERR_WRITE: return "writing the output failed (disk full or I/O error); it holds the whole blocks written";
-    case KIV_ERR_ARGUMENT: return "bad argument: the output is the input file, or a path is empty or malformed";
-    case KIV_ERR_TOO_LONG: return "the input is longer than a GSM WAVE file can describe; its first 13421772 blocks were written";
-    default: return "unexpected result";
-  }
-}
-
-bool StartsWithRiff(const char* path) {
-  std::ifstream in(kiv::tool::FsPath(path), std::ios::binary);
-  char head[4] = {};
-  return in.read(head, 4) && std::memcmp(head, "RIFF", 4) == 0;
-}
-
-int Convert(const char* in, const char* out) {
-  std::basic_string<KivPathChar> in16, out16;
-  if (!kiv::tool::Utf8ToPath(in, &in16) || !kiv::tool::Utf8ToPath(out, &out16) || in16.empty() || out16.empty()) {
-    std::fprintf(stderr, "kivgsm: '%s' -> '%s': paths must be non-empty UTF-8\n", in, out);
-    return KIV_ERR_ARGUMENT;
-  }
-  if (StartsWithRiff(in)) {
-    std::fprintf(stderr, "kivgsm: warning: '%s' starts with \"RIFF\"; its header will be encoded as audio\n", in);
-  }
-  auto start = std::chrono::steady_clock::now();
-  int32_t rc = KivWave2GSM610(in16.c_str(), out16.c_str());
-  double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (rc != KIV_OK) {
-    const char* named = (rc == KIV_ERR_INPUT_READ) ? in : out;
-    std::fprintf(stderr, "kivgsm: %s: %s\n", named, ConvertFailure(rc));
-    if (rc != KIV_ERR_WRITE && rc != KIV_ERR_TOO_LONG) return rc;
-  }
-  std::error_code ec;
-  unsigned long long bytes = std::filesystem::file_size(kiv::tool::FsPath(out), ec);
-  if (ec) return rc == KIV_OK ? KIV_ERR_WRITE : rc;
-  unsigned long long blocks = bytes >= 60 ? (bytes - 60) / 65 : 0;
-  double seconds = blocks * 0.04;
-  double speed = elapsed > 0 ? seconds / elapsed : 0;
-  std::printf("%llu blocks, %.2f s of audio, %llu bytes written to %s, %.0fx real time\n", blocks, seconds, bytes,
-              out, speed);
-  return rc == KIV_OK ? 0 : rc;
-}
-
-int Info(const char* path) {
+int Info(const std::string& path, bool json) {
   kiv::tool::FileBytes file(path);
   if (!file.ok()) {
-    std::fprintf(stderr, "kivgsm: %s: cannot read the file (missing, unreadable or a directory)\n", path);
+    std::fprintf(stderr, "kivgsm: %s: cannot read the file (missing, unreadable or a directory)\n", path.c_str());
     return kExitInfoUnreadable;
   }
   kiv::tool::WaveInfo info = kiv::tool::InspectWave(file);
-  std::fputs(kiv::tool::FormatWaveInfo(info).c_str(), stdout);
+  std::fputs((json ? kiv::tool::FormatWaveInfoJson(info) : kiv::tool::FormatWaveInfo(info)).c_str(), stdout);
   if (info.kind == kiv::tool::WaveKind::kNotWave && !info.zero_header) return kExitInfoUnreadable;
-  if (!info.consistent && kiv::tool::PlanRepair(file).action == kiv::tool::RepairPlan::Action::kRepair)
-    std::printf("hint:              'kivgsm repair %s' makes it a valid file\n", path);
+  if (!json && !info.consistent &&
+      kiv::tool::PlanRepair(file).action == kiv::tool::RepairPlan::Action::kRepair)
+    std::printf("hint:              'kivgsm repair %s' makes it a valid file\n", path.c_str());
   return info.consistent ? 0 : kExitInfoDisagree;
 }
 
-int Repair(int argc, char** argv) {
-  bool dry_run = false;
-  const char* path = nullptr;
-  for (int i = 0; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--dry-run")) {
-      dry_run = true;
-    } else if (path == nullptr && (argv[i][0] != '-' || argv[i][1] == '\0')) {
-      path = argv[i];
-    } else {
-      std::fputs("usage: kivgsm repair [--dry-run] FILE.wav\n", stderr);
-      return kExitUsage;
-    }
-  }
-  if (path == nullptr) {
-    std::fputs("usage: kivgsm repair [--dry-run] FILE.wav\n", stderr);
-    return kExitUsage;
-  }
+int Repair(const std::string& path, bool dry_run) {
   kiv::tool::FileBytes file(path);
   if (!file.ok()) {
-    std::fprintf(stderr, "kivgsm: %s: cannot read the file (missing, unreadable or a directory)\n", path);
+    std::fprintf(stderr, "kivgsm: %s: cannot read the file (missing, unreadable or a directory)\n", path.c_str());
     return kExitRepairRefused;
   }
   kiv::tool::RepairPlan plan = kiv::tool::PlanRepair(file);
   if (plan.action == kiv::tool::RepairPlan::Action::kRefuse) {
-    std::fprintf(stderr, "kivgsm: %s: not repaired: %s\n", path, plan.what.c_str());
+    std::fprintf(stderr, "kivgsm: %s: not repaired: %s\n", path.c_str(), plan.what.c_str());
     return kExitRepairRefused;
   }
   std::string steps = kiv::tool::DescribeRepair(plan);
   if (plan.action == kiv::tool::RepairPlan::Action::kNothing || dry_run) {
-    std::printf("%s: %s", path, steps.c_str());
+    std::printf("%s: %s", path.c_str(), steps.c_str());
     if (dry_run && plan.action == kiv::tool::RepairPlan::Action::kRepair) std::puts("(dry run: nothing written)");
     return 0;
   }
   std::string error;
   if (!kiv::tool::ApplyRepair(path, plan, &error)) {
-    std::fprintf(stderr, "kivgsm: %s: repair failed: %s; run it again once the cause is mended\n", path,
+    std::fprintf(stderr, "kivgsm: %s: repair failed: %s; run it again once the cause is mended\n", path.c_str(),
                  error.c_str());
     return KIV_ERR_WRITE;
   }
-  std::printf("%s: %srepaired\n", path, steps.c_str());
+  std::printf("%s: %srepaired\n", path.c_str(), steps.c_str());
   return 0;
 }
 
 }  // namespace
 
 int Main(int argc, char** argv) {
-  if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
-    std::fputs(kUsage, stdout);
-    return 0;
+  kiv::tool::ReserveStandardStreams();
+  CLI::App app{"kivgsm: GSM 06.10 WAVE files from raw speech, any audio file or the audio input"};
+  app.footer(kExitCodes);
+  app.set_version_flag("--version", std::string("kivgsm ") + KIVGSM_VERSION);
+  app.require_subcommand(1);
+
+  kiv::tool::ConvertOptions convert_options;
+  CLI::App* convert = app.add_subcommand(
+      "convert",
+      "Convert to a GSM 06.10 WAVE file: IN OUT, or -o DIR IN... for many files at once. Raw input is 8000 Hz "
+      "mono s16le; an audio file that libsndfile reads (WAVE, FLAC, Ogg, AIFF...) is mixed down to mono and "
+      "resampled to 8000 Hz. IN may be - for standard input.");
+  convert->add_option("FILES", convert_options.files, "IN OUT, or the inputs with -o")->required();
+  convert->add_option("-o,--out-dir", convert_options.out_dir, "write DIR/NAME.wav for each input");
+  convert->add_option("-j,--jobs", convert_options.jobs, "conversions at once (default: one per core)")
+      ->check(CLI::PositiveNumber);
+  convert->add_flag("--raw", convert_options.raw, "treat every input as raw 8000 Hz mono s16le");
+
+  std::string decode_in, decode_out;
+  CLI::App* decode = app.add_subcommand("decode", "Decode a GSM WAVE file to a 16-bit PCM WAVE file");
+  decode->add_option("IN", decode_in, "GSM WAVE file")->required();
+  decode->add_option("OUT", decode_out, "PCM WAVE file to write")->required();
+
+  std::string info_path;
+  bool info_json = false;
+  CLI::App* info = app.add_subcommand("info", "Print a GSM or PCM WAVE file's header and check it against the file");
+  info->add_option("FILE", info_path, "WAVE file")->required();
+  info->add_flag("--json", info_json, "one JSON object, for scripts");
+
+  std::string repair_path;
+  bool dry_run = false;
+  CLI::App* repair = app.add_subcommand(
+      "repair", "Finish a GSM or PCM WAVE file left unfinished by a crash or cut off: sizes from its real length");
+  repair->add_option("FILE", repair_path, "WAVE file")->required();
+  repair->add_flag("--dry-run", dry_run, "say what would be done, write nothing");
+
+  std::string record_path;
+  bool record_pcm = false;
+  double record_seconds = -1;
+  CLI::App* record = app.add_subcommand(
+      "record", "Record from the default audio input until N seconds, Enter, Ctrl-C or SIGTERM");
+  record->add_option("OUT", record_path, "WAVE file to write")->required();
+  record->add_flag("--pcm", record_pcm, "16-bit PCM instead of GSM");
+  record->add_option("--seconds", record_seconds, "stop after N seconds")
+      ->check(
+          [](const std::string& text) {
+            char* end = nullptr;
+            double v = std::strtod(text.c_str(), &end);
+            bool ok = end != text.c_str() && *end == '\0' && v >= 0 && v < 1e9;
+            return ok ? std::string() : "--seconds needs a number of seconds, not '" + text + "'";
+          },
+          "SECONDS");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    int rc = app.exit(e);
+    return rc == 0 ? 0 : kExitUsage;
   }
-  if (argc == 2 && !std::strcmp(argv[1], "--version")) {
-    std::printf("kivgsm %s\n", KIVGSM_VERSION);
-    return 0;
+  if (*convert) return kiv::tool::ConvertCommand(convert_options);
+  if (*decode) {
+#if defined(KIV_HAVE_SNDFILE)
+    return kiv::tool::DecodeCommand(decode_in, decode_out);
+#else
+    std::fputs("kivgsm: decode needs libsndfile, which this build lacks\n", stderr);
+    return kExitUsage;
+#endif
   }
-  if (argc == 4 && !std::strcmp(argv[1], "convert")) return Convert(argv[2], argv[3]);
-  if (argc == 3 && !std::strcmp(argv[1], "info")) return Info(argv[2]);
-  if (argc >= 2 && !std::strcmp(argv[1], "repair")) return Repair(argc - 2, argv + 2);
-  if (argc >= 2 && !std::strcmp(argv[1], "record")) return kiv::tool::RecordCommand(argc - 2, argv + 2);
-  std::fputs(kUsage, stderr);
+  if (*info) return Info(info_path, info_json);
+  if (*repair) return Repair(repair_path, dry_run);
+  if (*record) return kiv::tool::RecordCommand(record_path, record_pcm, record_seconds);
   return kExitUsage;
 }
 

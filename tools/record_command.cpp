@@ -15,7 +15,6 @@
 namespace kiv::tool {
 namespace {
 
-constexpr int kExitUsage = 64;
 constexpr int kExitDeviceSilent = 14;
 // The file not growing for this long means no audio is arriving; a sound
 // server may take up to 2 s to deliver its first data.
@@ -52,34 +51,8 @@ double AudioSeconds(const std::string& path) {
 
 }  // namespace
 
-int RecordCommand(int argc, char** argv) {
-  bool pcm = false;
-  double seconds = -1;
-  const char* out = nullptr;
-  for (int i = 0; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--pcm")) {
-      pcm = true;
-    } else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
-      char* end = nullptr;
-      seconds = std::strtod(argv[++i], &end);
-      if (end == argv[i] || *end != '\0' || !(seconds >= 0)) {
-        std::fprintf(stderr, "kivgsm: --seconds needs a number of seconds, not '%s'\n", argv[i]);
-        return kExitUsage;
-      }
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "kivgsm: unknown option '%s'\n", argv[i]);
-      return kExitUsage;
-    } else if (out == nullptr) {
-      out = argv[i];
-    } else {
-      std::fprintf(stderr, "kivgsm: record takes one output file\n");
-      return kExitUsage;
-    }
-  }
-  if (out == nullptr) {
-    std::fprintf(stderr, "usage: kivgsm record [--pcm] OUT.wav [--seconds N]\n");
-    return kExitUsage;
-  }
+int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
+  const char* out = out_name.c_str();
   std::basic_string<KivPathChar> path;
   if (!Utf8ToPath(out, &path) || path.empty()) {
     std::fprintf(stderr, "kivgsm: %s: %s\n", out, StartFailure(KIV_ERR_ARGUMENT));

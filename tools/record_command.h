@@ -1,10 +1,12 @@
 // `kivgsm record [--pcm] OUT.wav [--seconds N]`
 #pragma once
 
+#include <string>
+
 namespace kiv::tool {
 
-// Records until N seconds, Enter, Ctrl-C or SIGTERM, always finishing the
-// file. Returns the process exit code.
-int RecordCommand(int argc, char** argv);
+// Records until `seconds` (when >= 0), Enter, Ctrl-C or SIGTERM, always
+// finishing the file. Returns the process exit code.
+int RecordCommand(const std::string& out, bool pcm, double seconds);
 
 }  // namespace kiv::tool

@@ -1,6 +1,7 @@
 #include "utf8_path.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace kiv::tool {
 
@@ -34,6 +35,19 @@ bool Utf8ToPath(const std::string& s, std::basic_string<KivPathChar>* out) {
   }
   *out = std::move(r);
   return true;
+}
+
+}  // namespace kiv::tool
+
+namespace kiv::tool {
+
+std::FILE* OpenFile(const std::string& utf8, const char* mode) {
+#if defined(_WIN32)
+  std::wstring wmode(mode, mode + std::strlen(mode));
+  return _wfopen(FsPath(utf8).c_str(), wmode.c_str());
+#else
+  return std::fopen(utf8.c_str(), mode);
+#endif
 }
 
 }  // namespace kiv::tool

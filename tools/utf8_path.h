@@ -1,6 +1,7 @@
 // Command-line arguments (UTF-8) to the library's UTF-16 paths.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -16,5 +17,8 @@ bool Utf8ToPath(const std::string& utf8, std::basic_string<KivPathChar>* out);
 inline std::filesystem::path FsPath(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
+
+// std::fopen for a UTF-8 name on every platform.
+std::FILE* OpenFile(const std::string& utf8, const char* mode);
 
 }  // namespace kiv::tool

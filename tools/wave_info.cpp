@@ -215,4 +215,66 @@ std::string FormatWaveInfo(const WaveInfo& w) {
   return out;
 }
 
+namespace {
+
+std::string JsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+std::string FormatWaveInfoJson(const WaveInfo& w) {
+  const char* kind = w.kind == WaveKind::kGsm         ? "gsm"
+                     : w.kind == WaveKind::kPcm       ? "pcm"
+                     : w.kind == WaveKind::kOtherWave ? "other"
+                                                      : "none";
+  std::string out = "{";
+  auto field = [&](const char* name, const std::string& value) {
+    if (out.size() > 1) out += ", ";
+    out += JsonString(name) + ": " + value;
+  };
+  auto number = [](unsigned long long v) { return std::to_string(v); };
+  auto boolean = [](bool b) { return std::string(b ? "true" : "false"); };
+  field("kind", JsonString(kind));
+  field("file_size", number(w.file_size));
+  if (w.kind != WaveKind::kNotWave) field("riff_size", number(w.riff_size));
+  if (w.has_fmt) {
+    field("format_tag", number(w.format_tag));
+    field("channels", number(w.channels));
+    field("sample_rate", number(w.sample_rate));
+    field("bytes_per_second", number(w.bytes_per_second));
+    field("block_align", number(w.block_align));
+    field("bits_per_sample", number(w.bits_per_sample));
+    if (w.kind == WaveKind::kGsm) field("samples_per_block", number(w.samples_per_block));
+  }
+  if (w.has_fact) field("sample_count", number(w.fact_samples));
+  if (w.has_data) {
+    field("data_offset", number(w.data_offset));
+    field("data_size", number(w.data_size));
+    field("data_present", number(w.data_present));
+  }
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.3f", w.seconds);
+  field("seconds", seconds);
+  field("consistent", boolean(w.consistent));
+  field("unfinished", boolean(w.unfinished));
+  std::string problems = "[";
+  for (const std::string& p : w.problems) problems += (problems.size() > 1 ? ", " : "") + JsonString(p);
+  field("problems", problems + "]");
+  return out + "}\n";
+}
+
 }  // namespace kiv::tool

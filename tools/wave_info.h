@@ -50,5 +50,7 @@ inline WaveInfo InspectWave(const unsigned char* data, std::size_t size) {
 
 // Multi-line human-readable report.
 std::string FormatWaveInfo(const WaveInfo& info);
+// The same fields as one JSON object on one line, for scripts.
+std::string FormatWaveInfoJson(const WaveInfo& info);
 
 }  // namespace kiv::tool

@@ -25,4 +25,25 @@ bool StderrIsTerminal();
 bool DiskFull(const std::string& utf8_path);
 void SleepMilliseconds(int ms);
 
+// Opens /dev/null on any of descriptors 0-2 that is closed, so that no file
+// the tool opens later takes the place of standard input, output or error.
+void ReserveStandardStreams();
+
+// True when `utf8_path` names the file that standard input, output or
+// error is (/dev/stdout, /proc/self/fd/1, or the file stdout is redirected to).
+bool IsStandardStream(const std::string& utf8_path);
+
+// Creates `utf8_path` only if nothing has that name yet; false otherwise.
+bool CreateNewFile(const std::string& utf8_path);
+
+// Temporary files that an interrupt (Ctrl-C, SIGTERM and the like) must
+// not leave behind. After RemoveTrackedFilesOnInterrupt, an interrupt
+// removes every tracked file and ends the process as the signal would; on
+// Windows the request is recorded instead (StopRequest), and the caller
+// removes its files before EndAsRequested.
+void RemoveTrackedFilesOnInterrupt();
+// A slot for UntrackFile, or -1 when every slot is taken.
+int TrackFile(const std::string& utf8_path);
+void UntrackFile(int slot);
+
 }  // namespace kiv::tool

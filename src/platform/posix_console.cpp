@@ -1,12 +1,17 @@
 // The tool's platform pieces on POSIX systems.
+#include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 
 #include "platform/console.h"
 
@@ -21,6 +26,25 @@ void OnSignal(int sig) { g_request = sig; }
 // caught: each one lets the tool finish its file first.
 constexpr int kTerminatingSignals[] = {SIGHUP,    SIGINT,  SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1,
                                        SIGUSR2,   SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGPWR};
+
+// Tracked temporary files: fixed slots, so that a signal handler can walk
+// them without allocating or locking. A slot's path is written before its
+// flag is raised and is not touched again until the flag is lowered.
+constexpr int kTrackedSlots = 256;
+struct TrackedFile {
+  std::atomic<bool> used{false};
+  char path[PATH_MAX];
+};
+TrackedFile g_tracked[kTrackedSlots];
+
+void RemoveTrackedAndEnd(int sig) {
+  for (TrackedFile& f : g_tracked)
+    if (f.used.load()) ::unlink(f.path);
+  struct sigaction sa {};
+  sa.sa_handler = SIG_DFL;
+  sigaction(sig, &sa, nullptr);
+  ::raise(sig);  // delivered when the handler returns, as the signal is unblocked then
+}
 
 }  // namespace
 
@@ -71,5 +95,57 @@ bool DiskFull(const std::string& path) {
 }
 
 void SleepMilliseconds(int ms) { ::usleep(static_cast<useconds_t>(ms) * 1000); }
+
+void ReserveStandardStreams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    // The lowest free descriptor is `fd` itself; anything else is not ours.
+    if (null != fd && null >= 0) ::close(null);
+  }
+}
+
+bool IsStandardStream(const std::string& path) {
+  struct stat named {};
+  if (::stat(path.c_str(), &named) != 0) return false;
+  for (int fd = 0; fd <= 2; ++fd) {
+    struct stat open {};
+    if (::fstat(fd, &open) == 0 && open.st_dev == named.st_dev && open.st_ino == named.st_ino) return true;
+  }
+  return false;
+}
+
+bool CreateNewFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+void RemoveTrackedFilesOnInterrupt() {
+  struct sigaction sa {};
+  sa.sa_handler = RemoveTrackedAndEnd;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : kTerminatingSignals)
+    if (sig != SIGPIPE) sigaction(sig, &sa, nullptr);
+}
+
+int TrackFile(const std::string& path) {
+  if (path.size() >= PATH_MAX) return -1;
+  for (int i = 0; i < kTrackedSlots; ++i) {
+    TrackedFile& f = g_tracked[i];
+    bool expected = false;
+    // Claim the slot with the flag, fill it, then publish it; a handler
+    // running in between unlinks a name that does not exist yet.
+    if (!f.used.compare_exchange_strong(expected, true)) continue;
+    std::memcpy(f.path, path.c_str(), path.size() + 1);
+    return i;
+  }
+  return -1;
+}
+
+void UntrackFile(int slot) {
+  if (slot >= 0 && slot < kTrackedSlots) g_tracked[slot].used.store(false);
+}
 
 }  // namespace kiv::tool

@@ -67,4 +67,27 @@ bool DiskFull(const std::string& path) {
 
 void SleepMilliseconds(int ms) { Sleep(static_cast<DWORD>(ms)); }
 
+// Windows gives a console program valid (possibly null) standard handles.
+void ReserveStandardStreams() {}
+
+// Console streams have no name in the file system to write to by mistake.
+bool IsStandardStream(const std::string&) { return false; }
+
+bool CreateNewFile(const std::string& path) {
+  std::wstring wide(path.size() + 1, L'\0');
+  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, wide.data(),
+                              static_cast<int>(wide.size()));
+  if (n <= 0) return false;
+  HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  return true;
+}
+
+// A file being written cannot be deleted on Windows, so an interrupt is
+// recorded and the caller removes its files once the work in hand returns.
+void RemoveTrackedFilesOnInterrupt() { CatchStopRequests(); }
+int TrackFile(const std::string&) { return -1; }
+void UntrackFile(int) {}
+
 }  // namespace kiv::tool

@@ -1,0 +1,317 @@
+// kivgsm convert and decode as a user runs them: any audio file in, piped
+// input, outputs that must not be damaged, many files at once.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include "kivgsm.h"
+#include "support/test_files.h"
+
+namespace kiv {
+namespace {
+
+using test::Bytes;
+
+// The tool under test; KIV_TOOL_UNDER_TEST runs these tests against
+// another build (an older one, to show a fault before its mend).
+std::string Tool() {
+  const char* other = std::getenv("KIV_TOOL_UNDER_TEST");
+  return std::string("'") + (other ? other : KIV_TOOL) + "'";
+}
+
+std::string Expand(std::string s, std::string dir) {
+  if (!dir.empty() && dir.back() == '/') dir.pop_back();
+  for (std::size_t p; (p = s.find("%d")) != std::string::npos;) s.replace(p, 2, dir);
+  for (std::size_t p; (p = s.find("%t")) != std::string::npos;) s.replace(p, 2, Tool());
+  return s;
+}
+
+int Shell(const std::string& command, const test::ScratchDir& dir, std::string* out = nullptr,
+          std::string* err = nullptr) {
+  return test::RunCommand("bash -c \"" + Expand(command, dir.path("")) + "\"", out, err);
+}
+
+// The library's own conversion of raw bytes: what the tool must give.
+Bytes LibraryConversion(const test::ScratchDir& dir, const Bytes& raw) {
+  test::WriteFile(dir.path("ref.raw"), raw);
+  EXPECT_EQ(KivWave2GSM610(test::Path16(dir.path("ref.raw")).c_str(), test::Path16(dir.path("ref.wav")).c_str()),
+            KIV_OK);
+  return test::ReadFile(dir.path("ref.wav"));
+}
+
+// Files the tool left beside its outputs (its temporary files start with a dot).
+std::vector<std::string> Leftovers(const test::ScratchDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir.path("")))
+    if (e.path().filename().string().front() == '.') names.push_back(e.path().filename().string());
+  return names;
+}
+
+std::vector<std::int16_t> DecodedSamples(const test::ScratchDir& dir, const std::string& wav) {
+  EXPECT_EQ(Shell("sox '" + wav + "' -t raw -e signed -b 16 %d/decoded.raw", dir), 0);
+  return test::ToSamples(test::ReadFile(dir.path("decoded.raw")));
+}
+
+// Log energy of 20 ms frames, in dB.
+std::vector<double> FrameLevels(const std::vector<std::int16_t>& s) {
+  std::vector<double> levels;
+  for (std::size_t i = 0; i + 160 <= s.size(); i += 160) {
+    double e = 0;
+    for (std::size_t k = i; k < i + 160; ++k) e += double(s[k]) * s[k];
+    levels.push_back(10 * std::log10(e / 160 + 1));
+  }
+  return levels;
+}
+
+struct Resampled {
+  const char* name;
+  std::string sox_format;  // how sox writes the input from the 8 kHz speech
+  std::string file;        // input name (its extension picks the container)
+};
+
+class ToolConvertAnyFormat : public ::testing::TestWithParam<Resampled> {};
+
+// GSM keeps the short-time spectrum and level of speech, not its waveform,
+// so two encoders fed nearly the same 8 kHz audio agree frame by frame in
+// level rather than sample by sample; and sox dithers what it encodes,
+// which moves quiet frames most. The measure: over the 20 ms frames above
+// about -40 dBFS, the level of our decoded output stays within 0.75 dB of
+// sox's on average (0.23-0.28 dB seen) and within 6 dB in every frame
+// (1.3-3.6 dB seen), with the same length give or take a frame.
+TEST_P(ToolConvertAnyFormat, DecodesToAudioResemblingSoxsOwnConversion) {
+  test::ScratchDir dir;
+  const Resampled& c = GetParam();
+  test::WriteFile(dir.path("speech.raw"), test::SpeechSample());
+  std::string in = dir.path(c.file);
+  ASSERT_EQ(Shell("sox -t raw -r 8000 -c 1 -e signed -b 16 %d/speech.raw " + c.sox_format + " '" + in + "'", dir), 0);
+  std::string out;
+  ASSERT_EQ(Shell("%t convert '" + in + "' %d/ours.wav", dir, &out), 0) << out;
+  EXPECT_NE(out.find("224 blocks"), std::string::npos) << out;
+  ASSERT_EQ(Shell("sox '" + in + "' -r 8000 -c 1 -e gsm-full-rate %d/sox.wav", dir), 0);
+  std::vector<double> ours = FrameLevels(DecodedSamples(dir, dir.path("ours.wav")));
+  std::vector<double> theirs = FrameLevels(DecodedSamples(dir, dir.path("sox.wav")));
+  ASSERT_NEAR(double(ours.size()), double(theirs.size()), 2.0);
+  double sum = 0, worst = 0;
+  int frames = 0;
+  for (std::size_t i = 0; i < std::min(ours.size(), theirs.size()); ++i) {
+    if (theirs[i] < 50) continue;  // quiet: below about -40 dBFS
+    double d = std::fabs(ours[i] - theirs[i]);
+    sum += d;
+    worst = std::max(worst, d);
+    ++frames;
+  }
+  ASSERT_GT(frames, 100);
+  EXPECT_LT(sum / frames, 0.75) << "mean level difference, dB";
+  EXPECT_LT(worst, 6.0) << "largest level difference, dB";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, ToolConvertAnyFormat,
+    ::testing::Values(Resampled{"Wave16kMono16", "-r 16000 -c 1 -b 16", "in.wav"},
+                      Resampled{"Wave44kStereo16", "-r 44100 -c 2 -b 16", "in.wav"},
+                      Resampled{"Wave48kStereo24Extensible", "-r 48000 -c 2 -b 24", "in.wav"},
+                      Resampled{"Wave44kMono32", "-r 44100 -c 1 -b 32", "in.wav"},
+                      Resampled{"Wave16kStereoFloat", "-r 16000 -c 2 -e floating-point -b 32", "in.wav"},
+                      Resampled{"Wave8kStereo", "-r 8000 -c 2 -b 16", "in.wav"},
+                      Resampled{"Flac44k", "-r 44100 -c 1 -b 16", "in.flac"},
+                      Resampled{"Ogg48kStereo", "-r 48000 -c 2", "in.ogg"},
+                      Resampled{"Aiff22k", "-r 22050 -c 1 -b 16", "in.aiff"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct Exact {
+  const char* name;
+  std::string prepare;  // makes %d/in.* from %d/speech.raw
+  std::string convert;  // the conversion to %d/out.wav
+};
+
+class ToolConvertExact : public ::testing::TestWithParam<Exact> {};
+
+// Raw samples, however they arrive, give exactly the library's blocks.
+TEST_P(ToolConvertExact, GivesTheLibrarysBlocksForTheSameSamples) {
+  test::ScratchDir dir;
+  const Exact& c = GetParam();
+  Bytes speech = test::SpeechSample();
+  test::WriteFile(dir.path("speech.raw"), speech);
+  if (!c.prepare.empty()) {
+    ASSERT_EQ(Shell(c.prepare, dir), 0);
+  }
+  std::string err;
+  ASSERT_EQ(Shell(c.convert, dir, nullptr, &err), 0) << err;
+  EXPECT_EQ(test::ReadFile(dir.path("out.wav")), LibraryConversion(dir, speech));
+  EXPECT_EQ(Leftovers(dir), std::vector<std::string>{});
+}
+
+const std::string kWave8k = "sox -t raw -r 8000 -c 1 -e signed -b 16 %d/speech.raw %d/in.wav";
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, ToolConvertExact,
+    ::testing::Values(
+        Exact{"RawFile", "", "%t convert %d/speech.raw %d/out.wav"},
+        Exact{"Wave8kMono16", kWave8k, "%t convert %d/in.wav %d/out.wav"},
+        Exact{"StandardInput", "", "cat %d/speech.raw | %t convert - %d/out.wav"},
+        Exact{"DevStdin", "", "cat %d/speech.raw | %t convert /dev/stdin %d/out.wav"},
+        Exact{"ProcessSubstitution", "", "%t convert <(cat %d/speech.raw) %d/out.wav"},
+        Exact{"Fifo", "mkfifo %d/fifo", "(cat %d/speech.raw > %d/fifo &); %t convert %d/fifo %d/out.wav"},
+        Exact{"WavePiped", kWave8k, "cat %d/in.wav | %t convert - %d/out.wav"},
+        // libsndfile would take the name for headerless GSM or u-law.
+        Exact{"RawNamedGsm", "cp %d/speech.raw %d/in.gsm", "%t convert %d/in.gsm %d/out.wav"},
+        Exact{"RawNamedAu", "cp %d/speech.raw %d/in.au", "%t convert %d/in.au %d/out.wav"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ToolConvert, ATextFileIsConvertedRawAsBefore) {
+  test::ScratchDir dir;
+  std::string text = "This is not audio.\n";
+  for (int i = 0; i < 7; ++i) text += text;
+  Bytes bytes(text.begin(), text.end());
+  test::WriteFile(dir.path("notes.txt"), bytes);
+  ASSERT_EQ(Shell("%t convert %d/notes.txt %d/out.wav", dir), 0);
+  EXPECT_EQ(test::ReadFile(dir.path("out.wav")), LibraryConversion(dir, bytes));
+}
+
+TEST(ToolConvert, CountsAndReportsClippedSamples) {
+  test::ScratchDir dir;
+  // A float WAVE at twice full scale: every loud sample is held at the limit.
+  ASSERT_EQ(Shell("sox -n -r 16000 -c 1 -e floating-point -b 32 %d/loud.wav synth 1 sine 440 vol 2", dir), 0);
+  std::string out;
+  ASSERT_EQ(Shell("%t convert %d/loud.wav %d/out.wav", dir, &out), 0);
+  EXPECT_NE(out.find("samples clipped"), std::string::npos) << out;
+  std::vector<std::int16_t> s = DecodedSamples(dir, dir.path("out.wav"));
+  ASSERT_EQ(s.size(), 8000u);
+}
+
+// An existing output survives every conversion that does not finish.
+struct Survival {
+  const char* name;
+  std::string command;
+  int status;
+};
+
+class ToolConvertKeepsOutput : public ::testing::TestWithParam<Survival> {};
+
+TEST_P(ToolConvertKeepsOutput, LeavesAnExistingOutputAsItWas) {
+  test::ScratchDir dir;
+  // Conversions long enough to interrupt: sparse files read as silence.
+  test::WriteFile(dir.path("long.raw"), {});
+  std::filesystem::resize_file(dir.path("long.raw"), 1ull << 31);
+  ASSERT_EQ(Shell("sox -n -r 48000 -c 2 -b 16 %d/short.wav trim 0 1", dir), 0);
+  Bytes wav = test::ReadFile(dir.path("short.wav"));
+  wav.resize(44);  // its header, then 1 GiB of silence as its data
+  wav[40] = 0, wav[41] = 0, wav[42] = 0, wav[43] = 0x40;
+  wav[4] = 36, wav[5] = 0, wav[6] = 0, wav[7] = 0x40;
+  test::WriteFile(dir.path("long.wav"), wav);
+  std::filesystem::resize_file(dir.path("long.wav"), 44 + (1ull << 30));
+  test::WriteFile(dir.path("speech.raw"), test::SpeechSample());
+  Bytes existing(1000, 0x5a);
+  test::WriteFile(dir.path("out.wav"), existing);
+  std::string err;
+  int rc = Shell(GetParam().command, dir, nullptr, &err);
+  EXPECT_EQ(rc, GetParam().status) << err;
+  EXPECT_EQ(test::ReadFile(dir.path("out.wav")), existing);
+  EXPECT_EQ(Leftovers(dir), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, ToolConvertKeepsOutput,
+    ::testing::Values(
+        Survival{"CtrlCWhileEncoding", "timeout --preserve-status -s INT 0.5 %t convert %d/long.raw %d/out.wav",
+                 128 + SIGINT},
+        Survival{"SigtermWhileEncoding", "timeout --preserve-status -s TERM 0.5 %t convert %d/long.raw %d/out.wav",
+                 128 + SIGTERM},
+        Survival{"CtrlCWhileResampling", "timeout --preserve-status -s INT 0.5 %t convert %d/long.wav %d/out.wav",
+                 128 + SIGINT},
+        // Reads of /proc/self/mem at offset 0 fail: an input read error.
+        Survival{"ReadError", "%t convert /proc/self/mem %d/out.wav", KIV_ERR_INPUT_READ},
+        Survival{"GsmInput", "%t convert %d/speech.raw %d/g.wav >/dev/null; %t convert %d/g.wav %d/out.wav",
+                 KIV_ERR_ARGUMENT},
+        Survival{"BatchCtrlC", "ln -s long.raw %d/other.raw && timeout --preserve-status -s INT 0.5 %t convert -j 2 -o %d "
+                 "%d/other.raw %d/long.wav",
+                 128 + SIGINT}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ToolConvert, RefusesOutputsThatAreNotFilesBeforeWritingAnything) {
+  test::ScratchDir dir;
+  test::WriteFile(dir.path("speech.raw"), test::SpeechSample());
+  for (std::string target : {"/dev/stdout", "-", "/proc/self/fd/1", "%d/fifo"}) {
+    std::string out, err;
+    int rc = Shell("mkfifo %d/fifo 2>/dev/null; timeout 10 %t convert %d/speech.raw " + target, dir, &out, &err);
+    EXPECT_EQ(rc, KIV_ERR_OUTPUT_CREATE) << target << ": " << err;
+    EXPECT_TRUE(out.empty()) << target << ": " << out.size() << " bytes on stdout";
+    EXPECT_NE(err.find("not standard output, a pipe"), std::string::npos) << err;
+  }
+  EXPECT_EQ(Leftovers(dir), std::vector<std::string>{});
+}
+
+TEST(ToolRecord, AClosedStderrNeverEndsUpInTheRecording) {
+  test::ScratchDir dir;
+  std::ofstream(dir.path("asound.conf")) << test::kAlsaNoDeviceConfig;
+  Shell("ALSA_CONFIG_PATH=%d/asound.conf %t record %d/g.wav 2>&-", dir);
+  std::string info;
+  EXPECT_EQ(Shell("%t info %d/g.wav", dir, &info), 0) << info;
+  EXPECT_EQ(test::ReadFile(dir.path("g.wav")).size(), 60u);
+}
+
+TEST(ToolConvertBatch, ConvertsWhatItCanAndNamesEachFailure) {
+  test::ScratchDir dir;
+  test::WriteFile(dir.path("a.raw"), test::SpeechSample());
+  ASSERT_EQ(Shell("sox -t raw -r 8000 -c 1 -e signed -b 16 %d/a.raw -r 44100 -c 2 %d/b.wav && "
+                  "sox %d/b.wav -r 16000 %d/d.flac && %t convert %d/a.raw %d/c.wav >/dev/null && mkdir %d/out",
+                  dir),
+            0);
+  std::string out, err;
+  int rc = Shell("%t convert -j 3 --out-dir %d/out %d/a.raw %d/b.wav %d/c.wav %d/missing.raw %d/d.flac", dir, &out,
+                 &err);
+  EXPECT_EQ(rc, KIV_ERR_ARGUMENT) << "the first failure's code";
+  EXPECT_NE(out.find("3 of 5 files converted"), std::string::npos) << out;
+  EXPECT_NE(err.find("failed: " + dir.path("c.wav") + ": already a GSM WAVE"), std::string::npos) << err;
+  EXPECT_NE(err.find("failed: " + dir.path("missing.raw") + ": cannot open"), std::string::npos) << err;
+  for (const char* name : {"a.raw", "b.wav", "d.flac"}) {
+    std::string stem = std::filesystem::path(name).stem().string();
+    ASSERT_EQ(Shell(std::string("%t convert %d/") + name + " %d/single.wav", dir), 0);
+    EXPECT_EQ(test::ReadFile(dir.path("out/" + stem + ".wav")), test::ReadFile(dir.path("single.wav"))) << name;
+  }
+  EXPECT_FALSE(test::Exists(dir.path("out/missing.wav")));
+  EXPECT_EQ(Leftovers(dir), std::vector<std::string>{});
+
+  // Two inputs that would write one output: refused before anything starts.
+  EXPECT_EQ(Shell("mkdir %d/clash && %t convert -o %d/clash %d/a.raw %d/b.wav %d/a.wav", dir, nullptr, &err),
+            KIV_ERR_ARGUMENT);
+  EXPECT_NE(err.find("would both be written to"), std::string::npos) << err;
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path("clash")));
+}
+
+struct DecodeCase {
+  const char* name;
+  std::string encode;  // makes %d/g.wav
+  std::uint32_t samples;
+};
+
+class ToolDecode : public ::testing::TestWithParam<DecodeCase> {};
+
+TEST_P(ToolDecode, GivesSoxsSamplesExactlyTheCountedNumber) {
+  test::ScratchDir dir;
+  test::WriteFile(dir.path("speech.raw"), test::SpeechSample());
+  ASSERT_EQ(Shell(GetParam().encode, dir), 0);
+  std::string err;
+  ASSERT_EQ(Shell("%t decode %d/g.wav %d/pcm.wav", dir, nullptr, &err), 0) << err;
+  std::vector<std::int16_t> ours = DecodedSamples(dir, dir.path("pcm.wav"));
+  std::vector<std::int16_t> theirs = DecodedSamples(dir, dir.path("g.wav"));
+  EXPECT_EQ(ours.size(), GetParam().samples);
+  theirs.resize(std::min(theirs.size(), ours.size()));
+  EXPECT_EQ(ours, theirs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ToolDecode,
+    ::testing::Values(DecodeCase{"Ours", "%t convert %d/speech.raw %d/g.wav", 71680},
+                      // sox counts the samples of its last, zero-padded block exactly.
+                      DecodeCase{"SoxsOddLength",
+                                 "sox -t raw -r 8000 -c 1 -e signed -b 16 %d/speech.raw -e gsm-full-rate %d/g.wav "
+                                 "trim 0 1000s",
+                                 1000}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kiv

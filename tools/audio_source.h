@@ -1,0 +1,44 @@
+// Audio files in any container that libsndfile reads (WAVE of any rate,
+// width and channel count, FLAC, Ogg Vorbis, Opus, AIFF...), turned into
+// what the converter takes: 8000 Hz mono 16-bit little-endian samples.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace kiv::tool {
+
+struct ResampleStats {
+  std::uint64_t samples = 0;  // 8000 Hz samples written
+  std::uint64_t clipped = 0;  // samples beyond the 16-bit range, held at its limit
+};
+
+class AudioSource {
+ public:
+  // nullptr when libsndfile finds no container in the file: it is raw
+  // audio, or something that libsndfile would guess from the name alone.
+  static std::unique_ptr<AudioSource> Open(const std::string& utf8_path);
+  virtual ~AudioSource() = default;
+
+  virtual int rate() const = 0;
+  virtual int channels() const = 0;
+  virtual std::int64_t frames() const = 0;
+  // GSM 06.10 audio, which must not be decoded and encoded again.
+  virtual bool is_gsm() const = 0;
+  // "44100 Hz stereo FLAC"
+  virtual std::string Describe() const = 0;
+
+  // Writes the whole audio, mixed down to mono and resampled to 8000 Hz,
+  // as s16le to `out`. An input that is already 8000 Hz mono 16-bit PCM is
+  // copied sample for sample. `done` follows the input's frames read, as a
+  // fraction. `threads` is the resampler's (0: as many as it likes).
+  // Returns 0, or the converter's code for the failure: 5 when the input
+  // cannot be decoded, 7 when `out` cannot be written; `error` says why.
+  virtual int WriteRaw8k(std::FILE* out, int threads, std::atomic<double>* done, ResampleStats* stats,
+                         std::string* error) = 0;
+};
+
+}  // namespace kiv::tool

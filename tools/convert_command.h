@@ -1,0 +1,19 @@
+// `kivgsm convert`: one input to one output, or many inputs into a folder
+// with conversions running side by side.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kiv::tool {
+
+struct ConvertOptions {
+  std::vector<std::string> files;  // IN OUT, or the inputs with out_dir
+  std::string out_dir;
+  bool raw = false;
+  unsigned jobs = 0;  // 0: one per core
+};
+
+int ConvertCommand(const ConvertOptions& options);
+
+}  // namespace kiv::tool

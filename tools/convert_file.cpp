@@ -1,0 +1,210 @@
+#include "convert_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "kivgsm.h"
+#include "output_target.h"
+#include "platform/console.h"
+#include "temp_file.h"
+#include "utf8_path.h"
+#include "wave_info.h"
+#if defined(KIV_HAVE_SNDFILE)
+#include "audio_source.h"
+#endif
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace kiv::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* ConverterFailure(int code) {
+  switch (code) {
+    case KIV_ERR_OUTPUT_CREATE: return "cannot create the output file";
+    case KIV_ERR_INPUT_READ: return "cannot open or read the input file";
+    case KIV_ERR_CODEC: return "the GSM codec cannot be created (libgsm lacks WAV49 support)";
+    case KIV_ERR_WRITE: return "writing the output failed (disk full or I/O error); it holds the whole blocks written";
+    case KIV_ERR_ARGUMENT: return "bad argument: a path is empty or malformed";
+    case KIV_ERR_TOO_LONG: return "the input is longer than a GSM WAVE file can describe; its first 13421772 blocks were written";
+    default: return "unexpected result";
+  }
+}
+
+ConvertResult Failed(int code, const std::string& named, const std::string& why) {
+  ConvertResult r;
+  r.code = code;
+  r.error = named + ": " + why;
+  return r;
+}
+
+bool StartsWithRiff(const std::string& path) {
+  std::FILE* f = OpenFile(path, "rb");
+  if (f == nullptr) return false;
+  char head[4] = {};
+  bool riff = std::fread(head, 1, 4, f) == 4 && std::memcmp(head, "RIFF", 4) == 0;
+  std::fclose(f);
+  return riff;
+}
+
+// The most input a GSM WAVE file can take, and one block more, so that
+// the converter still says when an endless stream was cut.
+constexpr std::uint64_t kSpoolLimit = (13421772ull + 1) * 640;
+
+// Copies a stream that cannot seek (standard input, a pipe, a FIFO, a
+// device) into a file, so that it converts exactly as the same bytes in a
+// file would.
+bool Spool(std::FILE* from, const std::string& to) {
+  std::FILE* out = OpenFile(to, "wb");
+  if (out == nullptr) return false;
+  std::vector<char> buf(1 << 16);
+  bool ok = true;
+  for (std::uint64_t total = 0; total < kSpoolLimit;) {
+    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), kSpoolLimit - total));
+    std::size_t n = std::fread(buf.data(), 1, want, from);
+    total += n;
+    if (n > 0 && std::fwrite(buf.data(), 1, n, out) != n) ok = false;
+    if (n < want || !ok) break;
+  }
+  if (std::ferror(from)) ok = false;
+  if (std::fclose(out) != 0) ok = false;
+  return ok;
+}
+
+std::uint64_t SizeOf(const std::string& path) {
+  std::error_code ec;
+  auto n = fs::file_size(FsPath(path), ec);
+  return ec ? 0 : n;
+}
+
+}  // namespace
+
+ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progress) {
+  struct Finished {
+    ConvertProgress* p;
+    ~Finished() { p->finished = true; }
+  } finished{progress};
+  const std::string& in = request.in;
+  std::basic_string<KivPathChar> probe16;
+  if (in.empty() || request.out.empty() || !Utf8ToPath(in, &probe16) || !Utf8ToPath(request.out, &probe16))
+    return Failed(KIV_ERR_ARGUMENT, in + " -> " + request.out, "paths must be non-empty UTF-8");
+  std::string why_not;
+  std::string out = ReplaceableOutput(request.out, &why_not);
+  if (out.empty()) return Failed(KIV_ERR_OUTPUT_CREATE, request.out, "cannot create the output file: " + why_not);
+  std::error_code ec;
+  fs::file_status out_status = fs::status(FsPath(out), ec);
+
+  // Input that cannot seek is first copied to a file beside the output.
+  std::unique_ptr<TempFile> spooled;
+  std::string source = in;
+  if (in == "-") {
+#if defined(_WIN32)
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    spooled = TempFile::Beside(out, ".in");
+    if (!spooled) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
+    if (!Spool(stdin, spooled->path())) return Failed(KIV_ERR_INPUT_READ, in, "cannot read standard input");
+    source = spooled->path();
+  } else {
+    fs::file_status in_status = fs::status(FsPath(in), ec);
+    if (!fs::exists(in_status) || fs::is_directory(in_status))
+      return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ));
+    if (fs::exists(out_status) && fs::equivalent(FsPath(in), FsPath(out), ec))
+      return Failed(KIV_ERR_ARGUMENT, out, "bad argument: the output is the input file");
+    if (!fs::is_regular_file(in_status)) {
+      spooled = TempFile::Beside(out, ".in");
+      if (!spooled) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
+      std::FILE* pipe = OpenFile(in, "rb");
+      bool ok = pipe != nullptr && Spool(pipe, spooled->path());
+      if (pipe != nullptr) std::fclose(pipe);
+      if (!ok) return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ));
+      source = spooled->path();
+    }
+  }
+
+  {
+    FileBytes bytes(source);
+    if (bytes.ok() && InspectWave(bytes).kind == WaveKind::kGsm)
+      return Failed(KIV_ERR_ARGUMENT, in,
+                    "already a GSM WAVE file; not encoded again ('kivgsm decode' turns it back into PCM)");
+  }
+
+  ConvertResult result;
+  // 8000 Hz mono samples for the converter: the input itself when it is
+  // raw, else its decoded and resampled audio in a file beside the output.
+  std::unique_ptr<TempFile> samples;
+  std::string raw = source;
+#if defined(KIV_HAVE_SNDFILE)
+  if (!request.raw) {
+    if (std::unique_ptr<AudioSource> audio = AudioSource::Open(source)) {
+      if (audio->is_gsm())
+        return Failed(KIV_ERR_ARGUMENT, in, "already GSM 06.10 audio; not encoded again");
+      result.source = audio->Describe();
+      progress->seconds = audio->rate() > 0 ? static_cast<double>(audio->frames()) / audio->rate() : 0;
+      progress->decodes = true;
+      samples = TempFile::Beside(out, ".raw");
+      if (!samples) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
+      std::FILE* f = OpenFile(samples->path(), "wb");
+      if (f == nullptr) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
+      std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
+      ResampleStats stats;
+      std::string why;
+      int rc = audio->WriteRaw8k(f, request.resampler_threads, &progress->decoded, &stats, &why);
+      if (std::fclose(f) != 0 && rc == KIV_OK) {
+        rc = KIV_ERR_WRITE;
+        why = "cannot write the 8000 Hz samples beside the output (disk full?)";
+      }
+      // Nothing of the output exists yet, so a failure here leaves it as it was.
+      if (rc != KIV_OK) return Failed(rc, rc == KIV_ERR_INPUT_READ ? in : out, why);
+      result.clipped = stats.clipped;
+      raw = samples->path();
+    }
+  }
+#endif
+  if (result.source.empty()) {
+    progress->seconds = static_cast<double>(SizeOf(source)) / 16000.0;
+    if (StartsWithRiff(source))
+      result.warning = in + ": starts with \"RIFF\" but is no WAVE file that can be read; encoded as raw audio, header and all";
+  }
+
+  std::unique_ptr<TempFile> gsm = TempFile::Beside(out, ".part");
+  if (!gsm) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
+  std::basic_string<KivPathChar> raw16, gsm16;
+  Utf8ToPath(raw, &raw16);
+  Utf8ToPath(gsm->path(), &gsm16);
+  {
+    std::lock_guard<std::mutex> lock(progress->mutex);
+    progress->encoding = gsm->path();
+  }
+  int rc = KivWave2GSM610(raw16.c_str(), gsm16.c_str());
+  {
+    std::lock_guard<std::mutex> lock(progress->mutex);
+    progress->encoding.clear();
+  }
+  if (StopRequest() != 0) return Failed(-1, in, "interrupted");
+  if (rc != KIV_OK && rc != KIV_ERR_WRITE && rc != KIV_ERR_TOO_LONG)
+    return Failed(rc, rc == KIV_ERR_INPUT_READ ? in : out, ConverterFailure(rc));
+
+  // Success, and the two failures whose partial files are documented,
+  // replace the output; everything else has left it as it was.
+  result.bytes = SizeOf(gsm->path());
+  std::string why;
+  if (!gsm->RenameTo(out, &why)) return Failed(KIV_ERR_OUTPUT_CREATE, out, "cannot rename into place: " + why);
+  result.written = true;
+  result.blocks = result.bytes >= 60 ? (result.bytes - 60) / 65 : 0;
+  result.seconds = static_cast<double>(result.blocks) * 0.04;
+  if (rc != KIV_OK) {
+    result.code = rc;
+    result.error = out + ": " + ConverterFailure(rc);
+  }
+  return result;
+}
+
+}  // namespace kiv::tool
