@@ -196,7 +196,7 @@ TEST_P(ToolConvertKeepsOutput, LeavesAnExistingOutputAsItWas) {
   // Conversions long enough to interrupt: sparse files read as silence.
   test::WriteFile(dir.path("long.raw"), {});
   std::filesystem::resize_file(dir.path("long.raw"), 1ull << 31);
-  ASSERT_EQ(Shell("sox -n -r 48000 -c 2 -b 16 %d/short.wav trim 0 1", dir), 0);
+  ASSERT_EQ(Shell("sox -n -r 48000 -c 2 -b 16 %d/short.wav synth 3 pinknoise vol 0.5", dir), 0);
   Bytes wav = test::ReadFile(dir.path("short.wav"));
   wav.resize(44);  // its header, then 1 GiB of silence as its data
   wav[40] = 0, wav[41] = 0, wav[42] = 0, wav[43] = 0x40;
@@ -224,6 +224,11 @@ INSTANTIATE_TEST_SUITE_P(
                  128 + SIGINT},
         // Reads of /proc/self/mem at offset 0 fail: an input read error.
         Survival{"ReadError", "%t convert /proc/self/mem %d/out.wav", KIV_ERR_INPUT_READ},
+        // libsndfile stops quietly at damage in the middle of a FLAC stream.
+        Survival{"DamagedFlac",
+                 "sox %d/short.wav %d/in.flac && dd if=/dev/zero of=%d/in.flac bs=1k seek=150 count=8 "
+                 "conv=notrunc 2>/dev/null && %t convert %d/in.flac %d/out.wav",
+                 KIV_ERR_INPUT_READ},
         Survival{"GsmInput", "%t convert %d/speech.raw %d/g.wav >/dev/null; %t convert %d/g.wav %d/out.wav",
                  KIV_ERR_ARGUMENT},
         Survival{"BatchCtrlC", "ln -s long.raw %d/other.raw && timeout --preserve-status -s INT 0.5 %t convert -j 2 -o %d "

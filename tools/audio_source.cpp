@@ -69,6 +69,21 @@ class SndFileSource : public AudioSource {
   int DecodeFailure(std::string* error) {
     return Fail(error, KIV_ERR_INPUT_READ, std::string("cannot decode the input: ") + sf_strerror(file_));
   }
+  // libsndfile stops quietly at damage in a compressed stream: reading
+  // fewer frames than the header promised is a read error, not the end.
+  // (An MPEG stream's length is only an estimate.)
+  int CheckComplete(std::int64_t read, std::string* error) {
+    if (sf_error(file_) != SF_ERR_NO_ERROR) return DecodeFailure(error);
+    bool estimated = (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+    if (!estimated && info_.frames != SF_COUNT_MAX && read < info_.frames) {
+      char what[160];
+      std::snprintf(what, sizeof what, "cannot decode the input past %.2f s of its %.2f s (damaged or cut short)",
+                    static_cast<double>(read) / info_.samplerate,
+                    static_cast<double>(info_.frames) / info_.samplerate);
+      return Fail(error, KIV_ERR_INPUT_READ, what);
+    }
+    return KIV_OK;
+  }
   int CopyPcm16(std::FILE* out, std::atomic<double>* done, ResampleStats* stats, std::string* error);
   void Report(std::atomic<double>* done, std::int64_t read) const {
     if (done != nullptr && info_.frames > 0) done->store(static_cast<double>(read) / static_cast<double>(info_.frames));
@@ -96,8 +111,7 @@ int SndFileSource::CopyPcm16(std::FILE* out, std::atomic<double>* done, Resample
     read += n;
     Report(done, read);
   }
-  if (sf_error(file_) != SF_ERR_NO_ERROR) return DecodeFailure(error);
-  return KIV_OK;
+  return CheckComplete(read, error);
 }
 
 int SndFileSource::WriteRaw8k(std::FILE* out, int threads, std::atomic<double>* done, ResampleStats* stats,
@@ -167,8 +181,7 @@ int SndFileSource::WriteRaw8k(std::FILE* out, int threads, std::atomic<double>* 
   if (ok && resampler) ok = resample(nullptr, 0);
   if (resampler) soxr_delete(resampler);
   if (!ok) return Fail(error, KIV_ERR_WRITE, kTempWriteFailure);
-  if (sf_error(file_) != SF_ERR_NO_ERROR) return DecodeFailure(error);
-  return KIV_OK;
+  return CheckComplete(read, error);
 }
 
 }  // namespace

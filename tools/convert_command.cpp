@@ -39,7 +39,7 @@ std::string OutputFor(const std::string& dir, const std::string& in) {
 
 int Single(const ConvertOptions& options) {
   std::deque<ConvertProgress> progress(1);
-  ConvertRequest request{options.files[0], options.files[1], options.raw, 0};
+  ConvertRequest request{options.files[0], options.files[1], options.raw, 0, true};
   auto start = std::chrono::steady_clock::now();
   ConvertResult r;
   {
@@ -79,7 +79,7 @@ int Batch(const ConvertOptions& options) {
                    it->second.c_str(), in.c_str(), out.c_str());
       return KIV_ERR_ARGUMENT;
     }
-    requests.push_back({in, out, options.raw, 1});
+    requests.push_back({in, out, options.raw, 1, false});
   }
 
   unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());

@@ -1,9 +1,12 @@
 #include "convert_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <thread>
 #include <memory>
 #include <vector>
 
@@ -138,52 +141,71 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
 
   ConvertResult result;
   // 8000 Hz mono samples for the converter: the input itself when it is
-  // raw, else its decoded and resampled audio in a file beside the output.
+  // raw, else its decoded and resampled audio, in a file beside the output
+  // or streamed through a FIFO there while the library encodes.
   std::unique_ptr<TempFile> samples;
   std::string raw = source;
+  std::function<int(std::FILE*, std::string*)> decode;
 #if defined(KIV_HAVE_SNDFILE)
-  if (!request.raw) {
-    if (std::unique_ptr<AudioSource> audio = AudioSource::Open(source)) {
-      if (audio->is_gsm())
-        return Failed(KIV_ERR_ARGUMENT, in, "already GSM 06.10 audio; not encoded again");
-      result.source = audio->Describe();
-      progress->seconds = audio->rate() > 0 ? static_cast<double>(audio->frames()) / audio->rate() : 0;
-      progress->decodes = true;
-      samples = TempFile::Beside(out, ".raw");
-      if (!samples) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
-      std::FILE* f = OpenFile(samples->path(), "wb");
-      if (f == nullptr) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
+  std::unique_ptr<AudioSource> audio;
+  ResampleStats stats;
+  if (!request.raw) audio = AudioSource::Open(source);
+  if (audio) {
+    if (audio->is_gsm()) return Failed(KIV_ERR_ARGUMENT, in, "already GSM 06.10 audio; not encoded again");
+    result.source = audio->Describe();
+    progress->seconds = audio->rate() > 0 ? static_cast<double>(audio->frames()) / audio->rate() : 0;
+    decode = [&](std::FILE* f, std::string* why) {
       std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
-      ResampleStats stats;
-      std::string why;
-      int rc = audio->WriteRaw8k(f, request.resampler_threads, &progress->decoded, &stats, &why);
+      int rc = audio->WriteRaw8k(f, request.resampler_threads, &progress->decoded, &stats, why);
       if (std::fclose(f) != 0 && rc == KIV_OK) {
         rc = KIV_ERR_WRITE;
-        why = "cannot write the 8000 Hz samples beside the output (disk full?)";
+        *why = "cannot write the 8000 Hz samples beside the output (disk full?)";
       }
-      // Nothing of the output exists yet, so a failure here leaves it as it was.
-      if (rc != KIV_OK) return Failed(rc, rc == KIV_ERR_INPUT_READ ? in : out, why);
-      result.clipped = stats.clipped;
-      raw = samples->path();
-    }
+      return rc;
+    };
   }
 #endif
-  if (result.source.empty()) {
+  if (!decode) {
     progress->seconds = static_cast<double>(SizeOf(source)) / 16000.0;
     if (StartsWithRiff(source))
       result.warning = in + ": starts with \"RIFF\" but is no WAVE file that can be read; encoded as raw audio, header and all";
   }
+  if (decode && request.overlap) samples = TempFile::Beside(out, ".fifo", true);
+  const bool streamed = samples != nullptr;
+  if (decode && !streamed) {
+    progress->decode_share = 0.5;
+    samples = TempFile::Beside(out, ".raw");
+    std::FILE* f = samples ? OpenFile(samples->path(), "wb") : nullptr;
+    if (f == nullptr) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
+    std::string why;
+    int rc = decode(f, &why);
+    // Nothing of the output exists yet, so a failure here leaves it as it was.
+    if (rc != KIV_OK) return Failed(rc, rc == KIV_ERR_INPUT_READ ? in : out, why);
+  }
+  if (samples) raw = samples->path();
 
   std::unique_ptr<TempFile> gsm = TempFile::Beside(out, ".part");
   if (!gsm) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
   std::basic_string<KivPathChar> raw16, gsm16;
   Utf8ToPath(raw, &raw16);
   Utf8ToPath(gsm->path(), &gsm16);
-  {
+  int decoded_rc = KIV_OK;
+  std::string decode_why;
+  std::atomic<bool> converter_done{false};
+  std::thread decoder;
+  if (streamed) {
+    progress->decode_share = 1.0;
+    decoder = std::thread([&] {
+      std::FILE* f = OpenFifoForWriting(raw, converter_done);
+      decoded_rc = f ? decode(f, &decode_why) : KIV_ERR_WRITE;
+    });
+  } else {
     std::lock_guard<std::mutex> lock(progress->mutex);
     progress->encoding = gsm->path();
   }
   int rc = KivWave2GSM610(raw16.c_str(), gsm16.c_str());
+  converter_done = true;
+  if (decoder.joinable()) decoder.join();
   {
     std::lock_guard<std::mutex> lock(progress->mutex);
     progress->encoding.clear();
@@ -191,6 +213,13 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   if (StopRequest() != 0) return Failed(-1, in, "interrupted");
   if (rc != KIV_OK && rc != KIV_ERR_WRITE && rc != KIV_ERR_TOO_LONG)
     return Failed(rc, rc == KIV_ERR_INPUT_READ ? in : out, ConverterFailure(rc));
+  // A converter that read to the end read everything the decoder wrote;
+  // if the decoder stopped early, that end was not the input's.
+  if (rc == KIV_OK && decoded_rc != KIV_OK)
+    return Failed(decoded_rc, decoded_rc == KIV_ERR_INPUT_READ ? in : out, decode_why);
+#if defined(KIV_HAVE_SNDFILE)
+  result.clipped = stats.clipped;
+#endif
 
   // Success, and the two failures whose partial files are documented,
   // replace the output; everything else has left it as it was.

@@ -16,13 +16,16 @@ struct ConvertRequest {
   std::string in, out;  // UTF-8; "-" as input is standard input
   bool raw = false;     // skip container detection
   int resampler_threads = 0;
+  // Decode on one thread while the library encodes on another, handing the
+  // samples over through a FIFO beside the output (where there can be one).
+  bool overlap = false;
 };
 
 // What a conversion in progress has done, for a progress display.
 struct ConvertProgress {
   std::atomic<double> seconds{0};  // audio length of the input, once known
   std::atomic<double> decoded{0};  // fraction of a container's input decoded
-  std::atomic<bool> decodes{false};
+  std::atomic<double> decode_share{0};  // of the whole job's work
   std::atomic<bool> finished{false};
   std::mutex mutex;
   std::string encoding;  // the GSM file being written, while it is

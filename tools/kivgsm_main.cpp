@@ -98,6 +98,8 @@ int Main(int argc, char** argv) {
   app.footer(kExitCodes);
   app.set_version_flag("--version", std::string("kivgsm ") + KIVGSM_VERSION);
   app.require_subcommand(1);
+  // Paths start with '/' on every platform the tool runs on (Wine too).
+  app.allow_windows_style_options(false);
 
   kiv::tool::ConvertOptions convert_options;
   CLI::App* convert = app.add_subcommand(

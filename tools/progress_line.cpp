@@ -26,7 +26,7 @@ std::string Clock(double seconds) {
 
 double JobFraction(ConvertProgress& job) {
   if (job.finished) return 1.0;
-  double decode_share = job.decodes ? 0.5 : 0.0;
+  double decode_share = job.decode_share;
   double encoded = 0;
   std::string path;
   {
@@ -39,7 +39,7 @@ double JobFraction(ConvertProgress& job) {
     if (!ec && bytes > 60) encoded = static_cast<double>((bytes - 60) / 65) * 0.04 / job.seconds;
     if (encoded > 1) encoded = 1;
   }
-  double decoded = job.decodes ? job.decoded.load() : 0;
+  double decoded = job.decoded;
   if (!path.empty()) decoded = 1;
   return decode_share * decoded + (1 - decode_share) * encoded;
 }

@@ -22,13 +22,13 @@ std::string RandomTag() {
 
 }  // namespace
 
-std::unique_ptr<TempFile> TempFile::Beside(const std::string& target, const std::string& suffix) {
+std::unique_ptr<TempFile> TempFile::Beside(const std::string& target, const std::string& suffix, bool fifo) {
   std::size_t slash = target.find_last_of("/\\");
   std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
   std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
   for (int attempt = 0; attempt < 16; ++attempt) {
     std::string path = dir + "." + name + "." + RandomTag() + suffix;
-    if (CreateNewFile(path)) return std::unique_ptr<TempFile>(new TempFile(path));
+    if (fifo ? CreateNewFifo(path) : CreateNewFile(path)) return std::unique_ptr<TempFile>(new TempFile(path));
   }
   return nullptr;
 }

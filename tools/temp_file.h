@@ -11,9 +11,9 @@ namespace kiv::tool {
 
 class TempFile {
  public:
-  // Creates ".NAME.XXXXXXXX<suffix>" in the folder of `target`; nullptr when
-  // that folder cannot take a new file.
-  static std::unique_ptr<TempFile> Beside(const std::string& target, const std::string& suffix);
+  // Creates ".NAME.XXXXXXXX<suffix>" in the folder of `target` (a FIFO when
+  // `fifo`); nullptr when that folder cannot take one.
+  static std::unique_ptr<TempFile> Beside(const std::string& target, const std::string& suffix, bool fifo = false);
   ~TempFile();
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;

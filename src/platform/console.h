@@ -4,7 +4,9 @@
 // arguments as UTF-8. One implementation per platform, side by side.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -36,9 +38,17 @@ bool IsStandardStream(const std::string& utf8_path);
 // Creates `utf8_path` only if nothing has that name yet; false otherwise.
 bool CreateNewFile(const std::string& utf8_path);
 
+// Creates a FIFO named `utf8_path`; false where the platform or the file
+// system has none.
+bool CreateNewFifo(const std::string& utf8_path);
+// Opens a FIFO for writing once a reader has opened it, checking `give_up`
+// while it waits; nullptr when it gave up or the open failed.
+std::FILE* OpenFifoForWriting(const std::string& utf8_path, const std::atomic<bool>& give_up);
+
 // Temporary files that an interrupt (Ctrl-C, SIGTERM and the like) must
 // not leave behind. After RemoveTrackedFilesOnInterrupt, an interrupt
-// removes every tracked file and ends the process as the signal would; on
+// removes every tracked file and ends the process as the signal would (and
+// a write to a pipe without a reader fails instead of ending it); on
 // Windows the request is recorded instead (StopRequest), and the caller
 // removes its files before EndAsRequested.
 void RemoveTrackedFilesOnInterrupt();

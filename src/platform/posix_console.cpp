@@ -122,7 +122,26 @@ bool CreateNewFile(const std::string& path) {
   return true;
 }
 
+bool CreateNewFifo(const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0; }
+
+std::FILE* OpenFifoForWriting(const std::string& path, const std::atomic<bool>& give_up) {
+  // Without a reader a non-blocking open fails (ENXIO) instead of waiting,
+  // so that a reader that never comes cannot hold this thread forever.
+  for (;;) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      std::FILE* f = ::fdopen(fd, "wb");
+      if (f == nullptr) ::close(fd);
+      return f;
+    }
+    if (errno != ENXIO || give_up.load()) return nullptr;
+    ::usleep(1000);
+  }
+}
+
 void RemoveTrackedFilesOnInterrupt() {
+  ::signal(SIGPIPE, SIG_IGN);
   struct sigaction sa {};
   sa.sa_handler = RemoveTrackedAndEnd;
   sigemptyset(&sa.sa_mask);

@@ -84,6 +84,10 @@ bool CreateNewFile(const std::string& path) {
   return true;
 }
 
+// Named pipes work differently on Windows; the caller falls back to a file.
+bool CreateNewFifo(const std::string&) { return false; }
+std::FILE* OpenFifoForWriting(const std::string&, const std::atomic<bool>&) { return nullptr; }
+
 // A file being written cannot be deleted on Windows, so an interrupt is
 // recorded and the caller removes its files once the work in hand returns.
 void RemoveTrackedFilesOnInterrupt() { CatchStopRequests(); }
