@@ -3,8 +3,9 @@
 # build and under AddressSanitizer and UndefinedBehaviorSanitizer, and the
 # capture and recorder tests a third time under ThreadSanitizer. The Windows
 # build (kivgsm.dll, kivgsm.exe) is cross-compiled and tested under Wine
-# against the normal build's outputs. Last, each fuzz target runs for a
-# minute under libFuzzer.
+# against the normal build's outputs. The Debian packages are built,
+# installed, used and purged. Last, each fuzz target runs for a minute
+# under libFuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-packages.sh
@@ -13,6 +14,9 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure
+
+# The Debian packages: build, install, use, purge.
+bash scripts/package-test.sh build-pkg
 
 # Windows x86-64, under Wine.
 cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \

@@ -31,8 +31,9 @@ TEST(CarelessRecorderHost, TwoThreadsStartingAndStoppingOneRecorder) {
   test::FakeWaveInput fake;
   test::ScratchDir dir;
   auto hammer = [&dir](int t) {
+    const auto path = Path16(dir.path(t == 0 ? "t0.wav" : "t1.wav"));
     for (int i = 0; i < 150; ++i) {
-      KivGSMSoundRecorderStart(Path16(dir.path("t" + std::to_string(t) + ".wav")).c_str());
+      KivGSMSoundRecorderStart(path.c_str());
       if (i % 3 == 0) std::this_thread::sleep_for(100us);
       KivGSMSoundRecorderStop();
     }

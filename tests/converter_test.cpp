@@ -128,9 +128,9 @@ TEST(Converter, PayloadEqualsDirectLibgsmEncodingAndRepeats) {
 
 TEST(Converter, WaveHeaderInTheInputIsEncodedAsAudio) {
   Bytes speech = SpeechPrefix(640 * 20);
-  Bytes withHeader = Tag("RIFF");
-  withHeader.resize(44, 0x11);
-  withHeader.insert(withHeader.end(), speech.begin(), speech.end());
+  Bytes withHeader(44 + speech.size(), 0x11);
+  std::memcpy(withHeader.data(), "RIFF", 4);
+  std::copy(speech.begin(), speech.end(), withHeader.begin() + 44);
   Bytes wav = ConvertBytes(withHeader);
   EXPECT_EQ(Payload(wav), test::ReferenceWav49(test::ToSamples(withHeader)));
   EXPECT_NE(Payload(wav), Payload(ConvertBytes(speech)));

@@ -11,6 +11,10 @@
 #include "formats/file_stream.h"
 #include "formats/utf16_path.h"
 
+// Positions are 64-bit all the way down; a 32-bit build needs
+// _FILE_OFFSET_BITS=64 (set by the build) for that.
+static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64");
+
 namespace kiv {
 namespace {
 
