@@ -3,9 +3,9 @@
 # build and under AddressSanitizer and UndefinedBehaviorSanitizer, and the
 # capture and recorder tests a third time under ThreadSanitizer. The Windows
 # build (kivgsm.dll, kivgsm.exe) is cross-compiled and tested under Wine
-# against the normal build's outputs. The Debian packages are built,
-# installed, used and purged. Last, each fuzz target runs for a minute
-# under libFuzzer.
+# against the normal build's outputs, and the arm64 and armhf Linux builds
+# under qemu-user. The Debian packages are built, installed, used and
+# purged. Last, each fuzz target runs for a minute under libFuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-packages.sh
@@ -24,14 +24,23 @@ cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.c
 cmake --build build-win -j "$jobs"
 ctest --test-dir build-win --output-on-failure
 
+# Linux on ARM, 64-bit and 32-bit, cross-compiled and tested under qemu-user.
+for target in aarch64-linux-gnu:arm64 arm-linux-gnueabihf:armhf; do
+  cmake -S . -B "build-${target#*:}" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/${target%%:*}.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DKIV_BUILD_BENCHMARKS=OFF
+  cmake --build "build-${target#*:}" -j "$jobs"
+  ctest --test-dir "build-${target#*:}" -j "$jobs" --output-on-failure
+done
+
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKIV_SANITIZE=address,undefined -DKIV_BUILD_BENCHMARKS=OFF
 cmake --build build-asan -j "$jobs"
 ctest --test-dir build-asan -j "$jobs" --output-on-failure
 
-# The threaded parts (capture channel, recorders) once more under ThreadSanitizer.
+# The threaded parts (capture channel, recorders, the tool's parallel conversions)
+# once more under ThreadSanitizer.
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKIV_SANITIZE=thread -DKIV_BUILD_BENCHMARKS=OFF
 cmake --build build-tsan -j "$jobs"
 TSAN_OPTIONS="suppressions=$PWD/tests/support/tsan.supp" \
-  ctest --test-dir build-tsan -j "$jobs" --output-on-failure -R '[Cc]apture|[Rr]ecord'
+  ctest --test-dir build-tsan -j "$jobs" --output-on-failure -R '[Cc]apture|[Rr]ecord|ToolConvert'
 
 bash scripts/fuzz.sh "${KIV_FUZZ_SECONDS:-60}"

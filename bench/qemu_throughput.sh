@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Converter throughput on one hour of speech: native x86-64 beside the
+# arm64 and armhf builds under qemu-user (median of 3 each), and a check
+# that all three write the same bytes. qemu's figures are not the
+# hardware's: they are a relative check only.
+# usage: bench/qemu_throughput.sh [NATIVE_BUILD] [ARM64_BUILD] [ARMHF_BUILD]
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+native=${1:-$here/build} arm64=${2:-$here/build-arm64} armhf=${3:-$here/build-armhf}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for _ in $(seq 1 402); do cat "$here/data/speech_8k.raw"; done >"$work/hour.raw"
+truncate -s $((3600 * 16000)) "$work/hour.raw"
+
+seconds_of() {
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null 2>&1
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc -l
+}
+median() { printf '%s\n' "$@" | sort -n | sed -n 2p; }
+for pair in "x86-64:$native/tools/kivgsm" "arm64:$arm64/emulated/kivgsm_tool" "armhf:$armhf/emulated/kivgsm_tool"; do
+  name=${pair%%:*} tool=${pair#*:}
+  times=()
+  for _ in 1 2 3; do times+=("$(seconds_of "$tool" convert "$work/hour.raw" "$work/$name.wav")"); done
+  t=$(median "${times[@]}")
+  printf '%-7s %7.2f s  %5.0fx real time\n' "$name" "$t" "$(echo "3600 / $t" | bc -l)"
+done
+cmp "$work/x86-64.wav" "$work/arm64.wav"
+cmp "$work/x86-64.wav" "$work/armhf.wav"
+echo "same bytes on all three"
