@@ -10,26 +10,12 @@ tool=$build/tools/kivgsm
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Repeat the bundled sample to the wanted number of seconds.
-make_input() {
-  local seconds=$1 out=$2 bytes=$(( $1 * 16000 ))
-  : >"$out"
-  while [ "$(stat -c %s "$out")" -lt "$bytes" ]; do cat "$here/data/speech_8k.raw" >>"$out"; done
-  truncate -s "$bytes" "$out"
-}
-make_input 3600 "$work/hour.raw"
-make_input 60 "$work/minute.raw"
+source "$here/bench/timing.sh"
+make_speech_raw 3600 "$work/hour.raw"
+make_speech_raw 60 "$work/minute.raw"
 
 sync  # let the new inputs reach the disk before anything is timed
 
-seconds_of() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc -l
-}
-median() { printf '%s\n' "$@" | sort -n | sed -n 3p; }
 
 # Five rounds, each running the three tools in turn, so that any noise on
 # the machine falls on all of them alike.

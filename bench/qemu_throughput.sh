@@ -9,17 +9,9 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 native=${1:-$here/build} arm64=${2:-$here/build-arm64} armhf=${3:-$here/build-armhf}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for _ in $(seq 1 402); do cat "$here/data/speech_8k.raw"; done >"$work/hour.raw"
-truncate -s $((3600 * 16000)) "$work/hour.raw"
+source "$here/bench/timing.sh"
+make_speech_raw 3600 "$work/hour.raw"
 
-seconds_of() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc -l
-}
-median() { printf '%s\n' "$@" | sort -n | sed -n 2p; }
 for pair in "x86-64:$native/tools/kivgsm" "arm64:$arm64/emulated/kivgsm_tool" "armhf:$armhf/emulated/kivgsm_tool"; do
   name=${pair%%:*} tool=${pair#*:}
   times=()

@@ -15,9 +15,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 raw=(-t raw -r 8000 -e signed-integer -b 16 -c 1)
-# An hour of the bundled sample, repeated.
-for _ in $(seq 1 402); do cat "$here/data/speech_8k.raw"; done >"$work/hour8k.raw"
-truncate -s $((3600 * 16000)) "$work/hour8k.raw"
+source "$here/bench/timing.sh"
+make_speech_raw 3600 "$work/hour8k.raw"
 sox "${raw[@]}" "$work/hour8k.raw" -r 44100 -c 2 -b 16 "$work/hour.wav"
 sox "$work/hour.wav" "$work/tenth.wav" trim 0 360
 # 100 different minutes of speech at 16 kHz.
@@ -28,14 +27,6 @@ for i in $(seq 0 99); do
 done
 sync
 
-seconds_of() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc -l
-}
-median() { printf '%s\n' "$@" | sort -n | sed -n "$(( ($# + 1) / 2 ))p"; }
 
 j1=() j2=()
 for _ in 1 2 3; do
