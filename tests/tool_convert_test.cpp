@@ -2,6 +2,7 @@
 // input, outputs that must not be damaged, many files at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <filesystem>
@@ -77,10 +78,12 @@ class ToolConvertAnyFormat : public ::testing::TestWithParam<Resampled> {};
 // GSM keeps the short-time spectrum and level of speech, not its waveform,
 // so two encoders fed nearly the same 8 kHz audio agree frame by frame in
 // level rather than sample by sample; and sox dithers what it encodes,
-// which moves quiet frames most. The measure: over the 20 ms frames above
-// about -40 dBFS, the level of our decoded output stays within 0.75 dB of
-// sox's on average (0.23-0.28 dB seen) and within 6 dB in every frame
-// (1.3-3.6 dB seen), with the same length give or take a frame.
+// which moves quiet frames most and now and then tips one of the encoder's
+// choices in a single frame (up to 13 dB seen in one frame of 300). The
+// measure: over the 20 ms frames above about -40 dBFS, the level of our
+// decoded output stays within 0.75 dB of sox's on average (0.23-0.31 dB
+// seen) and within 3 dB in 99 % of the frames (1.1-1.5 dB seen), with the
+// same length give or take a frame. sox runs repeatably (-R).
 TEST_P(ToolConvertAnyFormat, DecodesToAudioResemblingSoxsOwnConversion) {
   test::ScratchDir dir;
   const Resampled& c = GetParam();
@@ -90,22 +93,19 @@ TEST_P(ToolConvertAnyFormat, DecodesToAudioResemblingSoxsOwnConversion) {
   std::string out;
   ASSERT_EQ(Shell("%t convert '" + in + "' %d/ours.wav", dir, &out), 0) << out;
   EXPECT_NE(out.find("224 blocks"), std::string::npos) << out;
-  ASSERT_EQ(Shell("sox '" + in + "' -r 8000 -c 1 -e gsm-full-rate %d/sox.wav", dir), 0);
+  ASSERT_EQ(Shell("sox -R '" + in + "' -r 8000 -c 1 -e gsm-full-rate %d/sox.wav", dir), 0);
   std::vector<double> ours = FrameLevels(DecodedSamples(dir, dir.path("ours.wav")));
   std::vector<double> theirs = FrameLevels(DecodedSamples(dir, dir.path("sox.wav")));
   ASSERT_NEAR(double(ours.size()), double(theirs.size()), 2.0);
-  double sum = 0, worst = 0;
-  int frames = 0;
-  for (std::size_t i = 0; i < std::min(ours.size(), theirs.size()); ++i) {
-    if (theirs[i] < 50) continue;  // quiet: below about -40 dBFS
-    double d = std::fabs(ours[i] - theirs[i]);
-    sum += d;
-    worst = std::max(worst, d);
-    ++frames;
-  }
-  ASSERT_GT(frames, 100);
-  EXPECT_LT(sum / frames, 0.75) << "mean level difference, dB";
-  EXPECT_LT(worst, 6.0) << "largest level difference, dB";
+  std::vector<double> diffs;
+  for (std::size_t i = 0; i < std::min(ours.size(), theirs.size()); ++i)
+    if (theirs[i] >= 50) diffs.push_back(std::fabs(ours[i] - theirs[i]));  // quiet: below about -40 dBFS
+  ASSERT_GT(diffs.size(), 100u);
+  std::sort(diffs.begin(), diffs.end());
+  double mean = 0;
+  for (double d : diffs) mean += d / static_cast<double>(diffs.size());
+  EXPECT_LT(mean, 0.75) << "mean level difference, dB";
+  EXPECT_LT(diffs[diffs.size() * 99 / 100], 3.0) << "99th percentile of the level difference, dB";
 }
 
 INSTANTIATE_TEST_SUITE_P(
