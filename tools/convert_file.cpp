@@ -48,15 +48,6 @@ ConvertResult Failed(int code, const std::string& named, const std::string& why)
   return r;
 }
 
-bool StartsWithRiff(const std::string& path) {
-  std::FILE* f = OpenFile(path, "rb");
-  if (f == nullptr) return false;
-  char head[4] = {};
-  bool riff = std::fread(head, 1, 4, f) == 4 && std::memcmp(head, "RIFF", 4) == 0;
-  std::fclose(f);
-  return riff;
-}
-
 // The most input a GSM WAVE file can take, and one block more, so that
 // the converter still says when an endless stream was cut.
 constexpr std::uint64_t kSpoolLimit = (13421772ull + 1) * 640;
@@ -81,12 +72,6 @@ bool Spool(std::FILE* from, const std::string& to) {
   return ok;
 }
 
-std::uint64_t SizeOf(const std::string& path) {
-  std::error_code ec;
-  auto n = fs::file_size(FsPath(path), ec);
-  return ec ? 0 : n;
-}
-
 }  // namespace
 
 ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progress) {
@@ -98,11 +83,9 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   std::basic_string<KivPathChar> probe16;
   if (in.empty() || request.out.empty() || !Utf8ToPath(in, &probe16) || !Utf8ToPath(request.out, &probe16))
     return Failed(KIV_ERR_ARGUMENT, in + " -> " + request.out, "paths must be non-empty UTF-8");
-  std::string why_not;
-  std::string out = ReplaceableOutput(request.out, &why_not);
-  if (out.empty()) return Failed(KIV_ERR_OUTPUT_CREATE, request.out, "cannot create the output file: " + why_not);
-  std::error_code ec;
-  fs::file_status out_status = fs::status(FsPath(out), ec);
+  OutputTarget target = ResolveOutput(request.out, in);
+  if (target.path.empty()) return Failed(target.code, request.out, target.why);
+  const std::string& out = target.path;
 
   // Input that cannot seek is first copied to a file beside the output.
   std::unique_ptr<TempFile> spooled;
@@ -116,11 +99,10 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
     if (!Spool(stdin, spooled->path())) return Failed(KIV_ERR_INPUT_READ, in, "cannot read standard input");
     source = spooled->path();
   } else {
+    std::error_code ec;
     fs::file_status in_status = fs::status(FsPath(in), ec);
     if (!fs::exists(in_status) || fs::is_directory(in_status))
       return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ));
-    if (fs::exists(out_status) && fs::equivalent(FsPath(in), FsPath(out), ec))
-      return Failed(KIV_ERR_ARGUMENT, out, "bad argument: the output is the input file");
     if (!fs::is_regular_file(in_status)) {
       spooled = TempFile::Beside(out, ".in");
       if (!spooled) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
@@ -132,12 +114,10 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
     }
   }
 
-  {
-    FileBytes bytes(source);
-    if (bytes.ok() && InspectWave(bytes).kind == WaveKind::kGsm)
-      return Failed(KIV_ERR_ARGUMENT, in,
-                    "already a GSM WAVE file; not encoded again ('kivgsm decode' turns it back into PCM)");
-  }
+  FileBytes bytes(source);
+  if (bytes.ok() && InspectWave(bytes).kind == WaveKind::kGsm)
+    return Failed(KIV_ERR_ARGUMENT, in,
+                  "already a GSM WAVE file; not encoded again ('kivgsm decode' turns it back into PCM)");
 
   ConvertResult result;
   // 8000 Hz mono samples for the converter: the input itself when it is
@@ -166,8 +146,9 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   }
 #endif
   if (!decode) {
-    progress->seconds = static_cast<double>(SizeOf(source)) / 16000.0;
-    if (StartsWithRiff(source))
+    progress->seconds = static_cast<double>(bytes.size()) / 16000.0;
+    char head[4] = {};
+    if (bytes.Read(0, head, 4) && std::memcmp(head, "RIFF", 4) == 0)
       result.warning = in + ": starts with \"RIFF\" but is no WAVE file that can be read; encoded as raw audio, header and all";
   }
   if (decode && request.overlap) samples = TempFile::Beside(out, ".fifo", true);
@@ -223,7 +204,7 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
 
   // Success, and the two failures whose partial files are documented,
   // replace the output; everything else has left it as it was.
-  result.bytes = SizeOf(gsm->path());
+  result.bytes = SizeOrZero(gsm->path());
   std::string why;
   if (!gsm->RenameTo(out, &why)) return Failed(KIV_ERR_OUTPUT_CREATE, out, "cannot rename into place: " + why);
   result.written = true;

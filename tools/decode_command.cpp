@@ -41,12 +41,9 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
   WaveInfo info = InspectWave(file);
   if (info.kind != WaveKind::kGsm || !info.has_data)
     return Fail(KIV_ERR_INPUT_READ, in, "not a GSM WAVE file (format 0x0031); nothing to decode");
-  std::string why_not;
-  std::string out = ReplaceableOutput(out_name, &why_not);
-  if (out.empty()) return Fail(KIV_ERR_OUTPUT_CREATE, out_name, "cannot create the output file: " + why_not);
-  std::error_code ec;
-  if (std::filesystem::exists(FsPath(out), ec) && std::filesystem::equivalent(FsPath(in), FsPath(out), ec))
-    return Fail(KIV_ERR_ARGUMENT, out, "bad argument: the output is the input file");
+  OutputTarget target = ResolveOutput(out_name, in);
+  if (target.path.empty()) return Fail(target.code, out_name, target.why);
+  const std::string& out = target.path;
 
   // Exactly the samples the header counts, when it has a finished count
   // that the blocks present can give.

@@ -48,12 +48,16 @@ const char kExitCodes[] =
     "output is replaced only by a finished one (or, on 7 and 10, by the partial file described).\n"
     "A batch (-o DIR) exits 0 only if every file converted, else with the first failure's code.\n";
 
+// Says on stderr when `file` could not be opened for reading.
+bool Readable(const kiv::tool::FileBytes& file, const std::string& path) {
+  if (!file.ok())
+    std::fprintf(stderr, "kivgsm: %s: cannot read the file (missing, unreadable or a directory)\n", path.c_str());
+  return file.ok();
+}
+
 int Info(const std::string& path, bool json) {
   kiv::tool::FileBytes file(path);
-  if (!file.ok()) {
-    std::fprintf(stderr, "kivgsm: %s: cannot read the file (missing, unreadable or a directory)\n", path.c_str());
-    return kExitInfoUnreadable;
-  }
+  if (!Readable(file, path)) return kExitInfoUnreadable;
   kiv::tool::WaveInfo info = kiv::tool::InspectWave(file);
   std::fputs((json ? kiv::tool::FormatWaveInfoJson(info) : kiv::tool::FormatWaveInfo(info)).c_str(), stdout);
   if (info.kind == kiv::tool::WaveKind::kNotWave && !info.zero_header) return kExitInfoUnreadable;
@@ -65,10 +69,7 @@ int Info(const std::string& path, bool json) {
 
 int Repair(const std::string& path, bool dry_run) {
   kiv::tool::FileBytes file(path);
-  if (!file.ok()) {
-    std::fprintf(stderr, "kivgsm: %s: cannot read the file (missing, unreadable or a directory)\n", path.c_str());
-    return kExitRepairRefused;
-  }
+  if (!Readable(file, path)) return kExitRepairRefused;
   kiv::tool::RepairPlan plan = kiv::tool::PlanRepair(file);
   if (plan.action == kiv::tool::RepairPlan::Action::kRefuse) {
     std::fprintf(stderr, "kivgsm: %s: not repaired: %s\n", path.c_str(), plan.what.c_str());

@@ -34,9 +34,8 @@ double JobFraction(ConvertProgress& job) {
     path = job.encoding;
   }
   if (!path.empty() && job.seconds > 0) {
-    std::error_code ec;
-    auto bytes = std::filesystem::file_size(FsPath(path), ec);
-    if (!ec && bytes > 60) encoded = static_cast<double>((bytes - 60) / 65) * 0.04 / job.seconds;
+    std::uint64_t bytes = SizeOrZero(path);
+    if (bytes > 60) encoded = static_cast<double>((bytes - 60) / 65) * 0.04 / job.seconds;
     if (encoded > 1) encoded = 1;
   }
   double decoded = job.decoded;

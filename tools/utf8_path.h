@@ -1,6 +1,7 @@
 // Command-line arguments (UTF-8) to the library's UTF-16 paths.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -16,6 +17,13 @@ bool Utf8ToPath(const std::string& utf8, std::basic_string<KivPathChar>* out);
 // encoding (on Windows the ANSI code page).
 inline std::filesystem::path FsPath(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// The size of the file named, or 0 when it cannot be read.
+inline std::uint64_t SizeOrZero(const std::string& utf8) {
+  std::error_code ec;
+  std::uintmax_t n = std::filesystem::file_size(FsPath(utf8), ec);
+  return ec ? 0 : n;
 }
 
 // std::fopen for a UTF-8 name on every platform.
