@@ -12,7 +12,7 @@ set -euo pipefail
 build=${1:?build directory}
 rounds=${2:-3}
 here=$(cd "$(dirname "$0")" && pwd)
-script="$here/../tests/support/pulse_server.sh"
+script="$here/../tests/platform/pulse/pulse_server.sh"
 kivgsm="$build/tools/kivgsm"
 work=$(mktemp -d)
 trap 'bash "$script" stop "$work/prompt"; bash "$script" stop "$work/late"; rm -rf "$work"' EXIT

@@ -1,25 +1,28 @@
 // Fuzz target for repair's decision on a file's bytes. Whatever the bytes,
 // a plan to repair must give a file that the reader judges valid, that a
 // second repair leaves alone, whose bytes after the header are the input's,
-// and that is never longer than the input.
+// and that is never shorter than the input by a whole block or sample frame.
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <vector>
 
-#include "wave_info.h"
+#include "wave_reader.h"
 #include "wave_repair.h"
 
-using kiv::tool::RepairPlan;
+using kiv::RepairPlan;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  RepairPlan plan = kiv::tool::PlanRepair(kiv::tool::MemoryBytes(data, size));
+  RepairPlan plan = kiv::PlanRepair(kiv::MemoryBytes(data, size));
   if (plan.action != RepairPlan::Action::kRepair) return 0;
   if (plan.new_length > size || plan.new_length + plan.cut_bytes != size) __builtin_trap();
+  kiv::WaveInfo before = kiv::InspectWave(data, size);
+  if (before.frame_bytes == 0 || plan.cut_bytes >= before.frame_bytes) __builtin_trap();
   std::vector<std::uint8_t> fixed(data, data + size);
-  kiv::tool::ApplyRepair(&fixed, plan);
-  kiv::tool::WaveInfo w = kiv::tool::InspectWave(fixed.data(), fixed.size());
+  kiv::ApplyRepair(&fixed, plan);
+  kiv::WaveInfo w = kiv::InspectWave(fixed.data(), fixed.size());
   if (!w.consistent) __builtin_trap();
-  RepairPlan again = kiv::tool::PlanRepair(kiv::tool::MemoryBytes(fixed.data(), fixed.size()));
+  RepairPlan again = kiv::PlanRepair(kiv::MemoryBytes(fixed.data(), fixed.size()));
   if (again.action != RepairPlan::Action::kNothing) __builtin_trap();
   // Only the header's fields change; the audio stays as it was.
   std::size_t header = 0;

@@ -2,6 +2,8 @@
 
 #include <gsm.h>
 
+#include "formats/wave_format.h"
+
 namespace kiv {
 
 static_assert(sizeof(gsm_signal) == sizeof(std::int16_t), "libgsm samples must be 16-bit");
@@ -23,7 +25,7 @@ void GsmBlockEncode(GsmHandle handle, const std::int16_t* samples, std::uint8_t*
   // First frame: bytes 0..32 (byte 32 holds only its last four bits).
   gsm_encode(handle, in, out);
   // Second frame completes byte 32 and fills 33..64.
-  gsm_encode(handle, in + 160, out + 32);
+  gsm_encode(handle, in + kGsmSamplesPerFrame, out + kGsmFirstFrameBytes - 1);
 }
 
 void GsmBlockEncoderDestroy(GsmHandle handle) {

@@ -3,7 +3,7 @@
 #include <bit>
 
 #include "codec/gsm_block_encoder.h"
-#include "formats/output_registry.h"
+#include "io/output_registry.h"
 #include "kivgsm.h"
 
 namespace kiv {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "formats/file_stream.h"
+#include "io/file_stream.h"
 #include "formats/gsm_wave_file.h"
 
 namespace kiv {

@@ -26,16 +26,16 @@ bool WriteGsmWaveHeader(FileStream* file, std::uint32_t riffSize, std::uint32_t 
   bool ok = WriteBytes(file, "RIFF", 4);
   ok &= WriteU32(file, riffSize);
   ok &= WriteBytes(file, "WAVEfmt ", 8);
-  ok &= WriteU32(file, 20);          // format chunk size
-  ok &= WriteU16(file, 0x0031);      // GSM 06.10
-  ok &= WriteU16(file, 1);           // channels
-  ok &= WriteU32(file, 8000);        // samples per second
-  ok &= WriteU32(file, 1625);        // bytes per second: 65 x 25 blocks
-  ok &= WriteU32(file, 65);          // block alignment 65, bits per sample 0
-  ok &= WriteU16(file, 2);           // extra format bytes
+  ok &= WriteU32(file, kGsmFormatChunkBytes);
+  ok &= WriteU16(file, kWaveFormatGsm610);
+  ok &= WriteU16(file, kChannels);
+  ok &= WriteU32(file, kSampleRate);
+  ok &= WriteU32(file, kGsmBytesPerSecond);
+  ok &= WriteU32(file, kGsmBlockBytes);  // block alignment 65, then bits per sample 0
+  ok &= WriteU16(file, kGsmExtraFormatBytes);
   ok &= WriteU16(file, kGsmSamplesPerBlock);
   ok &= WriteBytes(file, "fact", 4);
-  ok &= WriteU32(file, 4);
+  ok &= WriteU32(file, kGsmFactChunkBytes);
   ok &= WriteU32(file, sampleCount);
   ok &= WriteBytes(file, "data", 4);
   ok &= WriteU32(file, dataSize);
@@ -53,7 +53,7 @@ bool FinishGsmWaveFile(FileStream* file, std::uint32_t blockCount, std::uint32_t
   std::uint32_t len32 = static_cast<std::uint32_t>(length);
   *sampleCount = blockCount * kGsmSamplesPerBlock;
   ok &= StreamSeek(file, 0, SeekOrigin::kStart);
-  ok &= WriteGsmWaveHeader(file, len32 - 8, *sampleCount, len32 - kGsmHeaderBytes);
+  ok &= WriteGsmWaveHeader(file, len32 - kRiffChunkHeaderBytes, *sampleCount, len32 - kGsmHeaderBytes);
   *sizeValue = len32 - kGsmHeaderBytes;
   return ok;
 }

@@ -4,19 +4,10 @@
 
 #include <cstdint>
 
-#include "formats/file_stream.h"
+#include "wave_format.h"
+#include "io/file_stream.h"
 
 namespace kiv {
-
-inline constexpr std::uint32_t kGsmHeaderBytes = 60;
-inline constexpr std::uint32_t kGsmBlockBytes = 65;
-inline constexpr std::uint32_t kGsmSamplesPerBlock = 320;
-inline constexpr std::uint32_t kGsmBlockInputBytes = 640;
-// The most blocks whose sample count (blocks x 320) fits in 32 bits.
-inline constexpr std::uint32_t kMaxGsmBlocks = 13421772;
-// Provisional header values written before the real sizes are known.
-inline constexpr std::uint32_t kPlaceholderSizeValue = 2000000;
-inline constexpr std::uint32_t kPlaceholderSampleCount = 2000160;
 
 // Writes the sixteen header fields at the current position, one write per
 // field. Returns true when every byte was accepted.

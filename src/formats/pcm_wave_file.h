@@ -4,11 +4,9 @@
 
 #include <cstdint>
 
-namespace kiv {
+#include "wave_format.h"
 
-inline constexpr std::uint32_t kPcmHeaderBytes = 44;
-// The most audio bytes whose RIFF size (bytes + 36) fits in 32 bits.
-inline constexpr std::uint32_t kMaxPcmDataBytes = 0xFFFFFFFFu - 36;
+namespace kiv {
 
 struct PcmWaveHeader {
   unsigned char bytes[kPcmHeaderBytes];

@@ -31,7 +31,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/wave_input.h"
+#include "record/wave_input.h"
 
 namespace kiv {
 namespace {

@@ -1,5 +1,5 @@
 // Backend for builds without audio input: no device can be opened.
-#include "platform/wave_input.h"
+#include "record/wave_input.h"
 
 namespace kiv {
 namespace {

@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <string>
 
-#include "formats/buffered_stream.h"
-#include "formats/file_stream.h"
-#include "formats/utf16_path.h"
+#include "io/buffered_stream.h"
+#include "io/file_stream.h"
+#include "io/utf16_path.h"
 
 // Positions are 64-bit all the way down; a 32-bit build needs
 // _FILE_OFFSET_BITS=64 (set by the build) for that.

@@ -1,6 +1,6 @@
 // POSIX: unloading (dlclose) stops running recordings first, from a static
 // destructor (record/finish_at_unload.cpp), so nothing has to stay loaded.
-#include "platform/library_lifetime.h"
+#include "record/library_lifetime.h"
 
 namespace kiv {
 

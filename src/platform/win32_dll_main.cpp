@@ -5,7 +5,7 @@
 // (record/finish_at_unload.cpp).
 #include <windows.h>
 
-#include "platform/library_lifetime.h"
+#include "record/library_lifetime.h"
 
 namespace kiv {
 

@@ -4,8 +4,8 @@
 // and symbolic links to the same file.
 #include <windows.h>
 
-#include "formats/buffered_stream.h"
-#include "formats/file_stream.h"
+#include "io/buffered_stream.h"
+#include "io/file_stream.h"
 
 namespace kiv {
 namespace {

@@ -28,7 +28,7 @@
 #include <atomic>
 #include <cstddef>
 
-#include "platform/wave_input.h"
+#include "record/wave_input.h"
 
 namespace kiv {
 namespace {

@@ -4,20 +4,21 @@
 #include <cstring>
 #include <thread>
 
+#include "formats/wave_format.h"
 #include "kivgsm.h"
-#include "platform/library_lifetime.h"
+#include "record/library_lifetime.h"
 
 namespace kiv {
 namespace {
 
 constexpr WaveFormat kFormat = {
-    1,      // PCM
-    1,      // mono
-    8000,   // samples per second
-    16000,  // bytes per second
-    2,      // block alignment
-    16,     // bits per sample
-    0,      // extra format bytes
+    kWaveFormatPcm,
+    kChannels,
+    kSampleRate,
+    kPcmBytesPerSecond,
+    kChannels * kBytesPerSample,  // block alignment
+    kBitsPerSample,
+    0,  // extra format bytes
 };
 
 template <CaptureChannel* (*Instance)()>

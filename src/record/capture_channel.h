@@ -24,7 +24,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "platform/wave_input.h"
+#include "record/wave_input.h"
 
 namespace kiv {
 

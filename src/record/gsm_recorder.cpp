@@ -2,8 +2,8 @@
 
 #include <cstring>
 #include "formats/little_endian.h"
-#include "formats/output_registry.h"
-#include "formats/utf16_path.h"
+#include "io/output_registry.h"
+#include "io/utf16_path.h"
 
 namespace kiv {
 namespace {
@@ -129,9 +129,3 @@ void GsmRecorderConsume(void* owner, const unsigned char* copy) {
 }
 
 }  // namespace kiv
-
-extern "C" KIV_API int32_t KivGSMSoundRecorderStart(const KivPathChar* path) {
-  return kiv::GsmRecorderStart(kiv::TheGsmRecorder(), path);
-}
-
-extern "C" KIV_API int32_t KivGSMSoundRecorderStop(void) { return kiv::GsmRecorderStop(kiv::TheGsmRecorder()); }

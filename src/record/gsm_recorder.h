@@ -19,14 +19,14 @@
 #include <mutex>
 
 #include "codec/gsm_block_encoder.h"
-#include "formats/file_stream.h"
+#include "io/file_stream.h"
 #include "formats/gsm_wave_file.h"
+#include "formats/wave_format.h"
 #include "kivgsm.h"
 #include "record/capture_channel.h"
+#include "record/recorder_state.h"
 
 namespace kiv {
-
-enum class RecorderState { kIdle, kRecording, kFailedStart };
 
 struct GsmRecorder {
   CaptureChannel* channel;

@@ -1,8 +1,8 @@
 #include "record/pcm_wave_recorder.h"
 
 #include "formats/little_endian.h"
-#include "formats/output_registry.h"
-#include "formats/utf16_path.h"
+#include "io/output_registry.h"
+#include "io/utf16_path.h"
 
 namespace kiv {
 namespace {
@@ -71,7 +71,7 @@ std::int32_t PcmWaveRecorderStop(PcmWaveRecorder* r) {
   std::lock_guard<std::mutex> lock(r->control);
   if (r->state == RecorderState::kIdle) return 0;
   Finish(r);
-  if (r->write_failed || r->full) return static_cast<std::int32_t>(r->data_bytes / 16000);
+  if (r->write_failed || r->full) return static_cast<std::int32_t>(r->data_bytes / kPcmBytesPerSecond);
   return static_cast<std::int32_t>(r->channel->duration);
 }
 
@@ -99,11 +99,3 @@ void PcmWaveRecorderConsume(void* owner, const unsigned char* copy) {
 }
 
 }  // namespace kiv
-
-extern "C" KIV_API int32_t KivGSMWAVSoundRecorderStart(const KivPathChar* path) {
-  return kiv::PcmWaveRecorderStart(kiv::ThePcmWaveRecorder(), path);
-}
-
-extern "C" KIV_API int32_t KivGSMWAVSoundRecorderStop(void) {
-  return kiv::PcmWaveRecorderStop(kiv::ThePcmWaveRecorder());
-}

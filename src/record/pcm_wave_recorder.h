@@ -10,12 +10,14 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
-#include "formats/file_stream.h"
+#include "io/file_stream.h"
 #include "formats/pcm_wave_file.h"
+#include "formats/wave_format.h"
 #include "kivgsm.h"
 #include "record/capture_channel.h"
-#include "record/gsm_recorder.h"
+#include "record/recorder_state.h"
 
 namespace kiv {
 

@@ -18,6 +18,7 @@ struct FakeWaveInput::Device {
   std::deque<WaveInBuffer*> queue;
   bool started = false;
   bool closing = false;
+  bool detached = false;  // Close left the thread to end and delete this
   std::uint64_t next_sample = 0;
   std::uint64_t delivered = 0;
   std::chrono::steady_clock::time_point due;
@@ -32,6 +33,10 @@ FakeWaveInput::FakeWaveInput(Options options) : options_(std::move(options)) {
 }
 
 FakeWaveInput::~FakeWaveInput() {
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    detached_done_.wait(lock, [this] { return detached_ == 0; });
+  }
   SetWaveInOpsForTesting(nullptr);
   g_fake = nullptr;
 }
@@ -104,6 +109,13 @@ void FakeWaveInput::Run(Device* d) {
     }
     delivered_.notify_all();
     lock.lock();
+  }
+  if (d->detached) {
+    lock.unlock();
+    delete d;
+    std::lock_guard<std::mutex> g(mutex_);
+    --detached_;
+    detached_done_.notify_all();
   }
 }
 
@@ -190,17 +202,27 @@ std::uint32_t FakeWaveInput::Close(WaveInHandle h) {
   FakeWaveInput* f = g_fake;
   auto* d = static_cast<Device*>(h);
   f->Record({Op::kClose, 0});
-  {
-    std::lock_guard<std::mutex> lock(d->mutex);
-    d->closing = true;
-    d->changed.notify_all();
-  }
-  d->thread.join();
+  const bool wait = !f->options_.close_without_waiting;
   {
     std::lock_guard<std::mutex> lock(f->mutex_);
     f->devices_.remove(d);
+    if (!wait) ++f->detached_;
   }
-  d->callback(d, kWaveInClosed, d->user, 0, 0);
+  WaveInCallback callback = d->callback;
+  std::uintptr_t user = d->user;
+  {
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->closing = true;
+    d->detached = !wait;
+    d->changed.notify_all();
+  }
+  if (!wait) {
+    d->thread.detach();  // the thread deletes `d` when it ends
+    callback(h, kWaveInClosed, user, 0, 0);
+    return 0;
+  }
+  d->thread.join();
+  callback(d, kWaveInClosed, user, 0, 0);
   delete d;
   return 0;
 }

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/wave_input.h"
+#include "record/wave_input.h"
 
 namespace kiv::test {
 
@@ -36,6 +36,10 @@ class FakeWaveInput {
     bool return_halted_in_stop = false;
     // Deliveries per device stop after this many (the buffer stays queued).
     std::uint64_t max_deliveries = std::numeric_limits<std::uint64_t>::max();
+    // Close returns at once, leaving a delivery in progress to finish on
+    // its own thread, so that only the channel's own wait keeps Stop from
+    // returning in the middle of one.
+    bool close_without_waiting = false;
   };
 
   enum class Op { kOpen, kPrepare, kAdd, kStart, kStop, kUnprepare, kClose };
@@ -86,6 +90,8 @@ class FakeWaveInput {
   std::vector<Call> calls_;
   std::list<Device*> devices_;
   int adds_ = 0;
+  int detached_ = 0;  // delivery threads that Close left running
+  std::condition_variable detached_done_;
   std::atomic<std::uint64_t> deliveries_{0};
 };
 

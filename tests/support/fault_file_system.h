@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "formats/file_stream.h"
+#include "io/file_stream.h"
 
 namespace kiv::test {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "support/pulse_server.h"
+#include "platform/pulse/pulse_server.h"
 #include "support/test_files.h"
 
 using namespace kiv::test;

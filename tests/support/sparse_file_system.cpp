@@ -1,6 +1,6 @@
 #include "support/sparse_file_system.h"
 
-#include "utf8_path.h"
+#include "platform/utf8_path.h"
 
 #include <algorithm>
 #include <cstring>

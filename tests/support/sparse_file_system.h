@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/file_stream.h"
+#include "io/file_stream.h"
 
 namespace kiv::test {
 

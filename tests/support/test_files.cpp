@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "utf8_path.h"
+#include "platform/utf8_path.h"
 
 #if !defined(_WIN32)
 #include <sys/wait.h>
@@ -129,6 +129,10 @@ int RunCommand(const std::string& command, std::string* out, std::string* err) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 #endif
+
+void Put32(Bytes* b, std::size_t offset, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) (*b)[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+}
 
 std::uint32_t Le32(const Bytes& b, std::size_t o) {
   return static_cast<std::uint32_t>(b.at(o)) | (static_cast<std::uint32_t>(b.at(o + 1)) << 8) |

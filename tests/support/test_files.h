@@ -59,6 +59,7 @@ int RunCommand(const std::string& command, std::string* out = nullptr, std::stri
 #endif
 
 std::uint32_t Le32(const Bytes& b, std::size_t offset);
+void Put32(Bytes* b, std::size_t offset, std::uint32_t value);
 std::uint16_t Le16(const Bytes& b, std::size_t offset);
 
 }  // namespace kiv::test

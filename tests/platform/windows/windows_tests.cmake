@@ -1,0 +1,47 @@
+# Tests of the Windows build, run under Wine from the Linux host.
+set(kiv_wine_runner ${CMAKE_BINARY_DIR}/wine-run.sh)
+add_test(NAME Wine.Start COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/wine_server.sh start ${kiv_wine_runner})
+add_test(NAME Wine.Stop COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/wine_server.sh stop ${kiv_wine_runner})
+set_tests_properties(Wine.Start PROPERTIES FIXTURES_SETUP wine TIMEOUT 120)
+set_tests_properties(Wine.Stop PROPERTIES FIXTURES_CLEANUP wine)
+
+# The winmm backend's stop order against a fake of winmm that keeps
+# Windows' documented rules.
+kiv_test(winmm_backend_test platform/windows/winmm_backend_test.cpp)
+
+# A host program in C that loads kivgsm.dll by name.
+add_executable(dll_host platform/windows/dll_host.c)
+target_link_libraries(dll_host PRIVATE version)
+target_link_options(dll_host PRIVATE -municode)
+add_dependencies(dll_host kivgsm)
+
+# kivgsm.dll imports system DLLs only, and exports the five names only.
+add_test(NAME Windows.DllImportsAndExports
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/check_dll.sh $<TARGET_FILE:kivgsm>)
+
+# The DLL loaded by name: version resource, bad inputs, and every output
+# byte-identical to the Linux build's for the same input (when the Linux
+# build's tool is named by KIV_NATIVE_TOOL).
+set(KIV_NATIVE_BUILD "" CACHE PATH "A native Linux build tree, to compare outputs with and check recordings")
+set(native_tool "")
+if(KIV_NATIVE_BUILD)
+  set(native_tool ${KIV_NATIVE_BUILD}/tools/kivgsm)
+endif()
+add_test(NAME Windows.DllHostConvertsLikeLinux
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/dll_host_convert.sh ${kiv_wine_runner}
+          $<TARGET_FILE:dll_host> ${PROJECT_SOURCE_DIR}/data/speech_8k.raw "${native_tool}")
+set_tests_properties(Windows.DllHostConvertsLikeLinux PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
+
+# Recording under Wine through a real sound server.
+find_program(KIV_PULSEAUDIO pulseaudio)
+if(KIV_NATIVE_BUILD AND KIV_PULSEAUDIO)
+  add_test(NAME Windows.DllRecordsThroughASoundServer
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/wine_record_test.sh ${kiv_wine_runner}
+            $<TARGET_FILE:dll_host> ${KIV_NATIVE_BUILD})
+  set_tests_properties(Windows.DllRecordsThroughASoundServer PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
+endif()
+
+add_test(NAME Windows.ToolExe
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/tool_exe_test.sh ${kiv_wine_runner}
+          $<TARGET_FILE:kivgsm_tool> ${PROJECT_SOURCE_DIR}/data/speech_8k.raw "${native_tool}")
+set_tests_properties(Windows.ToolExe PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120)

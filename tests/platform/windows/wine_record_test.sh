@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Recording with kivgsm.dll under Wine against a real sound server: a
+# private PulseAudio daemon (the native tests' own fixture script) whose
+# null sink plays known speech, reached through Wine's pulse driver.
+#
+#   wine_record_test.sh WINE_RUNNER DLL_HOST NATIVE_BUILD
+#
+# 1. Both recorders at once: the PCM file is one exact stretch of the
+#    played samples, the GSM file the encoding of one stretch.
+# 2. Stop while a delivery is being consumed never hangs: 50 Start/Stop
+#    cycles of random length, each Stop under a time limit.
+# 3. No server, and Wine's driver set to ALSA over a missing card: Start
+#    returns 1 and Stop leaves valid empty files.
+set -euo pipefail
+runner=$1 host=$2 native=$3
+here=$(cd "$(dirname "$0")" && pwd)
+pulse="$here/../pulse/pulse_server.sh"
+check="$native/tests/recording_check"
+kivgsm="$native/tools/kivgsm"
+work=$(mktemp -d)
+trap 'kill $player 2>/dev/null || true; bash "$pulse" stop "$work/pulse"; rm -rf "$work"' EXIT
+player=
+
+wine_driver() {
+  "$runner" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "$1" /f >/dev/null 2>&1
+}
+
+bash "$pulse" start "$work/pulse"
+set -a
+eval "$(bash "$pulse" env "$work/pulse")"
+set +a
+wine_driver pulse
+
+"$check" signal "$work/played.raw" 12
+paplay --raw --rate=8000 --format=s16le --channels=1 "$work/played.raw" &
+player=$!
+sleep 0.4
+mkdir -p "$work/rec"
+"$runner" "$host" record "$work/rec" 3 | tee "$work/rec.txt"
+grep -q 'gsm_start=999 pcm_start=999' "$work/rec.txt"
+"$kivgsm" info "$work/rec/p.wav" >/dev/null
+"$kivgsm" info "$work/rec/g.wav" >/dev/null
+"$check" pcm "$work/played.raw" "$work/rec/p.wav"
+"$check" gsm "$work/played.raw" "$work/rec/g.wav"
+kill $player 2>/dev/null || true
+
+"$runner" "$host" cycles "$work/rec" 50
+"$kivgsm" info "$work/rec/cg.wav" >/dev/null
+"$kivgsm" info "$work/rec/cp.wav" >/dev/null
+echo "50 Start/Stop cycles, each Stop within 2 s"
+
+# No sound server, and ALSA with no card.
+bash "$pulse" stop "$work/pulse"
+export PULSE_SERVER="unix:$work/no-such-socket"
+printf 'pcm.!default {\n type hw\n card 57\n device 0\n}\n' > "$work/nocard.conf"
+export ALSA_CONFIG_PATH="$work/nocard.conf"
+wine_driver alsa
+mkdir -p "$work/none"
+"$runner" "$host" record "$work/none" 0.2 | tee "$work/none.txt"
+wine_driver pulse
+grep -q 'gsm_start=1 pcm_start=1 gsm_seconds=0 pcm_seconds=0' "$work/none.txt"
+test "$(stat -c %s "$work/none/g.wav")" = 60
+test "$(stat -c %s "$work/none/p.wav")" = 44
+"$kivgsm" info "$work/none/g.wav" >/dev/null
+"$kivgsm" info "$work/none/p.wav" >/dev/null
+echo "no device: Start returned 1 and Stop left valid empty files"

@@ -1,0 +1,118 @@
+// The kivgsm tool as a user runs it: exit codes and messages.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <fstream>
+
+#include "support/test_files.h"
+
+using kiv::test::Bytes;
+
+namespace kiv {
+namespace {
+
+struct Invocation {
+  const char* name;
+  std::string args;  // %d is the scratch directory
+  std::string alsa;  // ALSA configuration text, or empty
+  int exit_code;
+  std::string message;  // expected on stderr
+};
+
+std::string Expand(std::string s, const std::string& dir) {
+  for (std::size_t p; (p = s.find("%d")) != std::string::npos;) s.replace(p, 2, dir);
+  return s;
+}
+
+const std::string kNoDevice = test::kAlsaNoDeviceConfig;
+
+class ToolRun : public ::testing::TestWithParam<Invocation> {};
+
+TEST_P(ToolRun, ExitsWithItsCodeAndSaysWhy) {
+  test::ScratchDir dir;
+  const Invocation& inv = GetParam();
+  std::string env;
+  if (!inv.alsa.empty()) {
+    std::ofstream(dir.path("asound.conf")) << inv.alsa;
+    env = "ALSA_CONFIG_PATH='" + dir.path("asound.conf") + "' ";
+  }
+  test::WriteFile(dir.path("in.raw"), test::SpeechSample());
+  std::string err;
+  int rc = test::RunCommand(env + "'" KIV_TOOL "' " + Expand(inv.args, dir.path("")) + " </dev/null", nullptr, &err);
+  EXPECT_EQ(rc, inv.exit_code) << err;
+  EXPECT_NE(err.find(inv.message), std::string::npos) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Record, ToolRun,
+    ::testing::Values(
+        Invocation{"NoArguments", "record", "", 64, "OUT is required"},
+        Invocation{"BadSeconds", "record %d/a.wav --seconds soon", "", 64, "--seconds needs a number"},
+        Invocation{"UnknownOption", "record --loud %d/a.wav", "", 64, "not expected: --loud"},
+        Invocation{"TwoOutputs", "record %d/a.wav %d/b.wav", "", 64, "not expected: " },
+        Invocation{"MissingDirectory", "record %d/missing/a.wav --seconds 0", "", 4, "cannot create the output file"},
+        Invocation{"NoDevice", "record %d/a.wav", kNoDevice, 1, "no audio input device"},
+        Invocation{"NoDevicePcm", "record --pcm %d/a.wav", kNoDevice, 1, "left as an empty recording"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Convert, ToolRun,
+    ::testing::Values(Invocation{"MissingInput", "convert %d/absent.raw %d/o.wav", "", 5, "absent.raw: cannot open"},
+                      Invocation{"OutputIsInput", "convert %d/in.raw %d/in.raw", "", 9, "the output is the input"},
+                      Invocation{"NoDirectory", "convert %d/in.raw %d/no/o.wav", "", 4, "cannot create"},
+                      Invocation{"DeviceOutput", "convert %d/in.raw /dev/full", "", 4, "not standard output, a pipe, a device"},
+                      Invocation{"NoFolder", "convert -o %d/none %d/in.raw", "", 4, "not a folder"},
+                      Invocation{"Usage", "convert", "", 64, "FILES is required"},
+                      Invocation{"Jobs", "convert -j 0 -o %d %d/in.raw", "", 64, "-j"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Every terminating signal that can be caught finishes the file, and the
+// tool then ends as that signal would have ended it.
+class ToolRecordSignal : public ::testing::TestWithParam<int> {};
+
+TEST_P(ToolRecordSignal, FinishesTheFileAndEndsWithTheSignalsStatus) {
+  int sig = GetParam();
+  test::ScratchDir dir;
+  test::WriteFile(dir.path("known.raw"), test::SpeechSample());
+  std::ofstream(dir.path("asound.conf")) << test::AlsaFilePluginConfig(dir.path("known.raw"));
+  std::string out;
+  int rc = test::RunCommand("ALSA_CONFIG_PATH='" + dir.path("asound.conf") + "' timeout --preserve-status -s " +
+                                std::to_string(sig) + " 0.5 '" KIV_TOOL "' record '" + dir.path("r.wav") +
+                                "' </dev/null",
+                            &out);
+  EXPECT_EQ(rc, 128 + sig);
+  EXPECT_NE(out.find("recorded "), std::string::npos) << out;
+  std::string info;
+  EXPECT_EQ(test::RunCommand("'" KIV_TOOL "' info '" + dir.path("r.wav") + "'", &info), 0) << info;
+  EXPECT_NE(info.find("GSM 06.10 WAVE"), std::string::npos) << info;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, ToolRecordSignal,
+                         ::testing::Values(SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGALRM),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+
+TEST(ToolRecord, AVanishedStdoutReaderLosesNothing) {
+  test::ScratchDir dir;
+  test::WriteFile(dir.path("known.raw"), test::SpeechSample());
+  std::ofstream(dir.path("asound.conf")) << test::AlsaFilePluginConfig(dir.path("known.raw"));
+  test::RunCommand("ALSA_CONFIG_PATH='" + dir.path("asound.conf") + "' '" KIV_TOOL "' record --pcm --seconds 0.3 '" +
+                   dir.path("r.wav") + "' </dev/null | true");
+  EXPECT_EQ(test::RunCommand("'" KIV_TOOL "' info '" + dir.path("r.wav") + "'"), 0);
+}
+
+TEST(ToolConvert, WarnsThatAnUnreadableRiffInputIsEncodedAsAudio) {
+  test::ScratchDir dir;
+  Bytes junk = test::SpeechSample();
+  std::memcpy(junk.data(), "RIFF", 4);
+  test::WriteFile(dir.path("in.raw"), junk);
+  std::string out, err;
+  EXPECT_EQ(test::RunCommand("'" KIV_TOOL "' convert '" + dir.path("in.raw") + "' '" + dir.path("b.wav") + "'", &out,
+                             &err),
+            0);
+  EXPECT_NE(err.find("starts with \"RIFF\""), std::string::npos) << err;
+  EXPECT_NE(out.find("224 blocks"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace kiv

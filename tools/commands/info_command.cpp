@@ -1,0 +1,36 @@
+#include "commands/info_command.h"
+
+#include <cstdio>
+
+#include "exit_codes.h"
+#include "file_bytes.h"
+#include "wave_report.h"
+
+namespace kiv::tool {
+namespace {
+
+// `path` as one shell word, so that the hint can be pasted as it stands.
+std::string ShellQuoted(const std::string& path) {
+  std::string out = "'";
+  for (char c : path) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+}  // namespace
+
+int InfoCommand(const std::string& path, bool json) {
+  FileBytes file(path);
+  if (!file.ok()) {
+    if (json) std::fputs(FormatErrorJson(path, file.error()).c_str(), stdout);
+    std::fprintf(stderr, "kivgsm: %s: %s\n", path.c_str(), file.error().c_str());
+    return kExitInfoUnreadable;
+  }
+  WaveInfo info = InspectWave(file);
+  std::fputs((json ? FormatWaveInfoJson(info) : FormatWaveInfo(info)).c_str(), stdout);
+  if (info.kind == WaveKind::kNotWave && !info.zero_header) return kExitInfoUnreadable;
+  if (!json && !info.consistent && PlanRepair(file).action == RepairPlan::Action::kRepair)
+    std::printf("hint:              kivgsm repair %s makes it a valid file\n", ShellQuoted(path).c_str());
+  return info.consistent ? kExitOk : kExitInfoDisagree;
+}
+
+}  // namespace kiv::tool

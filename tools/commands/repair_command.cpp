@@ -1,0 +1,68 @@
+#include "commands/repair_command.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "exit_codes.h"
+#include "file_bytes.h"
+#include "platform/utf8_path.h"
+#include "wave_report.h"
+
+namespace kiv::tool {
+namespace {
+
+// Cuts the file and writes the patches; false (with `error`) on failure.
+bool ApplyRepairToFile(const std::string& path, const RepairPlan& plan, std::string* error) {
+  // Cut first: a repair interrupted after this point plans the same patches
+  // when it is run again.
+  std::error_code ec;
+  if (plan.cut_bytes > 0) std::filesystem::resize_file(FsPath(path), plan.new_length, ec);
+  if (ec) {
+    *error = "cannot shorten the file: " + ec.message();
+    return false;
+  }
+  std::fstream f(FsPath(path), std::ios::in | std::ios::out | std::ios::binary);
+  for (const RepairPlan::Patch& patch : plan.patches) {
+    f.seekp(static_cast<std::streamoff>(patch.offset));
+    f.write(reinterpret_cast<const char*>(patch.bytes.data()), static_cast<std::streamsize>(patch.bytes.size()));
+  }
+  f.flush();
+  if (f) f.close();
+  if (!f) {
+    *error = "cannot write the header";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RepairCommand(const std::string& path, bool dry_run) {
+  FileBytes file(path);
+  if (!file.ok()) {
+    std::fprintf(stderr, "kivgsm: %s: %s\n", path.c_str(), file.error().c_str());
+    return kExitRepairRefused;
+  }
+  RepairPlan plan = PlanRepair(file);
+  if (plan.action == RepairPlan::Action::kRefuse) {
+    std::fprintf(stderr, "kivgsm: %s: not repaired: %s\n", path.c_str(), plan.what.c_str());
+    return kExitRepairRefused;
+  }
+  std::string steps = DescribeRepair(plan);
+  if (plan.action == RepairPlan::Action::kNothing || dry_run) {
+    std::printf("%s: %s", path.c_str(), steps.c_str());
+    if (dry_run && plan.action == RepairPlan::Action::kRepair) std::puts("(dry run: nothing written)");
+    return kExitOk;
+  }
+  std::string error;
+  if (!ApplyRepairToFile(path, plan, &error)) {
+    std::fprintf(stderr, "kivgsm: %s: repair failed: %s; run it again once the cause is mended\n", path.c_str(),
+                 error.c_str());
+    return kExitWrite;
+  }
+  std::printf("%s: %srepaired\n", path.c_str(), steps.c_str());
+  return kExitOk;
+}
+
+}  // namespace kiv::tool

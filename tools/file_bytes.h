@@ -1,0 +1,31 @@
+// A file named on the command line, for the WAVE reader: random access to
+// its bytes by a UTF-8 name. Only a regular file is opened, so that a FIFO
+// with no writer, a device or a folder is refused at once instead of
+// blocking in open or reading forever.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+
+#include "byte_source.h"
+
+namespace kiv::tool {
+
+class FileBytes : public ByteSource {
+ public:
+  explicit FileBytes(const std::string& utf8_path);
+  bool ok() const { return ok_; }
+  // Why the file could not be opened, when !ok().
+  const std::string& error() const { return error_; }
+  std::uint64_t size() const override { return size_; }
+  bool Read(std::uint64_t offset, void* dst, std::size_t n) const override;
+
+ private:
+  mutable std::ifstream in_;
+  std::uint64_t size_ = 0;
+  bool ok_ = false;
+  std::string error_;
+};
+
+}  // namespace kiv::tool

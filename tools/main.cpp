@@ -1,0 +1,124 @@
+// kivgsm: command-line front end of the library, calling its public entry
+// points exactly as a host application would.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "commands/convert_command.h"
+#include "commands/info_command.h"
+#include "commands/record_command.h"
+#include "commands/repair_command.h"
+#include "exit_codes.h"
+#include "platform/console.h"
+#if defined(KIV_HAVE_SNDFILE)
+#include "commands/decode_command.h"
+#endif
+
+using namespace kiv::tool;
+
+int Main(int argc, char** argv) {
+  ReserveStandardStreams();
+  CLI::App app{"kivgsm: GSM 06.10 WAVE files from raw speech, any audio file or the audio input"};
+  app.set_version_flag("--version", std::string("kivgsm ") + KIVGSM_VERSION);
+  app.require_subcommand(1);
+  // Paths start with '/' on every platform the tool runs on (Wine too).
+  app.allow_windows_style_options(false);
+
+  ConvertOptions convert_options;
+  CLI::App* convert = app.add_subcommand(
+      "convert",
+      "Convert to a GSM 06.10 WAVE file: IN OUT, or -o DIR IN... for many files at once. Raw input is 8000 Hz "
+      "mono s16le; an audio file that libsndfile reads (WAVE, FLAC, Ogg, AIFF...) is mixed down to mono and "
+      "resampled to 8000 Hz. IN may be - for standard input.");
+  convert->add_option("FILES", convert_options.files, "IN OUT, or the inputs with -o")->required();
+  convert->add_option("-o,--out-dir", convert_options.out_dir, "write DIR/NAME.wav for each input");
+  convert->add_option("-j,--jobs", convert_options.jobs, "conversions at once (default: one per core)")
+      ->check(CLI::PositiveNumber);
+  convert->add_flag("--raw", convert_options.raw, "treat every input as raw 8000 Hz mono s16le");
+
+  std::string decode_in, decode_out;
+  CLI::App* decode = app.add_subcommand("decode", "Decode a GSM WAVE file to a 16-bit PCM WAVE file");
+  decode->add_option("IN", decode_in, "GSM WAVE file")->required();
+  decode->add_option("OUT", decode_out, "PCM WAVE file to write")->required();
+
+  std::string info_path;
+  bool info_json = false;
+  CLI::App* info = app.add_subcommand("info", "Print a GSM or PCM WAVE file's header and check it against the file");
+  info->add_option("FILE", info_path, "WAVE file")->required();
+  info->add_flag("--json", info_json, "one JSON object, for scripts");
+
+  std::string repair_path;
+  bool dry_run = false;
+  CLI::App* repair = app.add_subcommand(
+      "repair", "Finish a GSM or PCM WAVE file left unfinished by a crash or cut off: sizes from its real length");
+  repair->add_option("FILE", repair_path, "WAVE file")->required();
+  repair->add_flag("--dry-run", dry_run, "say what would be done, write nothing");
+
+  std::string record_path;
+  bool record_pcm = false;
+  double record_seconds = -1;
+  CLI::App* record = app.add_subcommand(
+      "record", "Record from the default audio input until N seconds, Enter, Ctrl-C or SIGTERM");
+  record->add_option("OUT", record_path, "WAVE file to write")->required();
+  record->add_flag("--pcm", record_pcm, "16-bit PCM instead of GSM");
+  record->add_option("--seconds", record_seconds, "stop after N seconds")
+      ->check(
+          [](const std::string& text) {
+            char* end = nullptr;
+            double v = std::strtod(text.c_str(), &end);
+            bool ok = end != text.c_str() && *end == '\0' && v >= 0 && v < 1e9;
+            return ok ? std::string() : "--seconds needs a number of seconds, not '" + text + "'";
+          },
+          "SECONDS");
+
+  // The code table once, under `kivgsm --help` (subcommands, made above,
+  // took no footer).
+  app.footer(ExitCodeTable());
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    int rc = app.exit(e);
+    return rc == 0 ? kExitOk : kExitUsage;
+  }
+  if (*convert) return ConvertCommand(convert_options);
+  if (*decode) {
+#if defined(KIV_HAVE_SNDFILE)
+    return DecodeCommand(decode_in, decode_out);
+#else
+    std::fputs("kivgsm: decode needs libsndfile, which this build lacks\n", stderr);
+    return kExitUsage;
+#endif
+  }
+  if (*info) return InfoCommand(info_path, info_json);
+  if (*repair) return RepairCommand(repair_path, dry_run);
+  if (*record) return RecordCommand(record_path, record_pcm, record_seconds);
+  return kExitUsage;
+}
+
+#if defined(_WIN32)
+#include <windows.h>
+
+// Arguments arrive as UTF-16, so that any name works whatever the
+// console's code page; the tool works in UTF-8 from here on.
+int wmain(int argc, wchar_t** wargv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string a(n > 0 ? static_cast<std::size_t>(n) : 1, '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wargv[i], -1, a.data(), n, nullptr, nullptr);
+    a.resize(std::strlen(a.c_str()));
+    args.push_back(std::move(a));
+  }
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return Main(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) { return Main(argc, argv); }
+#endif

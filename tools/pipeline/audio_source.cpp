@@ -1,0 +1,203 @@
+#include "pipeline/audio_source.h"
+
+#include <sndfile.h>
+#include <soxr.h>
+
+#include <cmath>
+#include <vector>
+
+#include "kivgsm.h"
+#include "wave_format.h"
+
+namespace kiv::tool {
+namespace {
+
+constexpr int kTargetRate = static_cast<int>(kSampleRate);
+constexpr std::size_t kChunkFrames = 16384;
+constexpr char kTempWriteFailure[] = "cannot write the 8000 Hz samples beside the output (disk full?)";
+
+// Float samples (full scale +-1.0) to s16le, rounded and held at the 16-bit
+// limits; out-of-range and non-finite samples are counted.
+void Quantize(const float* in, std::size_t n, unsigned char* out, std::uint64_t* clipped) {
+  for (std::size_t i = 0; i < n; ++i) {
+    float v = in[i] * 32768.0f;
+    long s;
+    if (!(v > -32768.5f)) {  // also NaN
+      s = -32768;
+      if (!(v == -32768.5f)) ++*clipped;
+    } else if (v >= 32767.5f) {
+      s = 32767;
+      ++*clipped;
+    } else {
+      s = std::lrintf(v);
+    }
+    out[2 * i] = static_cast<unsigned char>(s & 0xff);
+    out[2 * i + 1] = static_cast<unsigned char>((s >> 8) & 0xff);
+  }
+}
+
+const char* ContainerName(int format) {
+  SF_FORMAT_INFO info{};
+  info.format = format & SF_FORMAT_TYPEMASK;
+  if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) == 0 && info.name != nullptr) return info.name;
+  return "audio";
+}
+
+class SndFileSource : public AudioSource {
+ public:
+  SndFileSource(SNDFILE* file, const SF_INFO& info) : file_(file), info_(info) {}
+  ~SndFileSource() override { sf_close(file_); }
+
+  int rate() const override { return info_.samplerate; }
+  int channels() const override { return info_.channels; }
+  std::int64_t frames() const override { return info_.frames; }
+  bool is_gsm() const override { return (info_.format & SF_FORMAT_SUBMASK) == SF_FORMAT_GSM610; }
+  std::string Describe() const override {
+    std::string ch = info_.channels == 1   ? "mono"
+                     : info_.channels == 2 ? "stereo"
+                                           : std::to_string(info_.channels) + "-channel";
+    return std::to_string(info_.samplerate) + " Hz " + ch + " " + ContainerName(info_.format);
+  }
+
+  int WriteRaw8k(std::FILE* out, int threads, std::atomic<double>* done, ResampleStats* stats,
+                 std::string* error) override;
+
+ private:
+  int Fail(std::string* error, int code, const std::string& what) {
+    *error = what;
+    return code;
+  }
+  int DecodeFailure(std::string* error) {
+    return Fail(error, KIV_ERR_INPUT_READ, std::string("cannot decode the input: ") + sf_strerror(file_));
+  }
+  // libsndfile stops quietly at damage in a compressed stream: reading
+  // fewer frames than the header promised is a read error, not the end.
+  // (An MPEG stream's length is only an estimate.)
+  int CheckComplete(std::int64_t read, std::string* error) {
+    if (sf_error(file_) != SF_ERR_NO_ERROR) return DecodeFailure(error);
+    bool estimated = (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+    if (!estimated && info_.frames != SF_COUNT_MAX && read < info_.frames) {
+      char what[160];
+      std::snprintf(what, sizeof what, "cannot decode the input past %.2f s of its %.2f s (damaged or cut short)",
+                    static_cast<double>(read) / info_.samplerate,
+                    static_cast<double>(info_.frames) / info_.samplerate);
+      return Fail(error, KIV_ERR_INPUT_READ, what);
+    }
+    return KIV_OK;
+  }
+  int CopyPcm16(std::FILE* out, std::atomic<double>* done, ResampleStats* stats, std::string* error);
+  void Report(std::atomic<double>* done, std::int64_t read) const {
+    if (done != nullptr && info_.frames > 0) done->store(static_cast<double>(read) / static_cast<double>(info_.frames));
+  }
+
+  SNDFILE* file_;
+  SF_INFO info_;
+};
+
+int SndFileSource::CopyPcm16(std::FILE* out, std::atomic<double>* done, ResampleStats* stats, std::string* error) {
+  std::vector<short> samples(kChunkFrames);
+  std::vector<unsigned char> bytes(2 * kChunkFrames);
+  std::int64_t read = 0;
+  for (;;) {
+    sf_count_t n = sf_read_short(file_, samples.data(), static_cast<sf_count_t>(kChunkFrames));
+    if (n <= 0) break;
+    for (sf_count_t i = 0; i < n; ++i) {
+      auto u = static_cast<std::uint16_t>(samples[static_cast<std::size_t>(i)]);
+      bytes[2 * i] = static_cast<unsigned char>(u & 0xff);
+      bytes[2 * i + 1] = static_cast<unsigned char>(u >> 8);
+    }
+    if (std::fwrite(bytes.data(), 2, static_cast<std::size_t>(n), out) != static_cast<std::size_t>(n))
+      return Fail(error, KIV_ERR_WRITE, kTempWriteFailure);
+    stats->samples += static_cast<std::uint64_t>(n);
+    read += n;
+    Report(done, read);
+  }
+  return CheckComplete(read, error);
+}
+
+int SndFileSource::WriteRaw8k(std::FILE* out, int threads, std::atomic<double>* done, ResampleStats* stats,
+                              std::string* error) {
+  if (info_.samplerate == kTargetRate && info_.channels == 1 &&
+      (info_.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16)
+    return CopyPcm16(out, done, stats, error);
+
+  const auto channels = static_cast<std::size_t>(info_.channels);
+  soxr_t resampler = nullptr;
+  if (info_.samplerate != kTargetRate) {
+    soxr_error_t err = nullptr;
+    soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+    soxr_runtime_spec_t runtime = soxr_runtime_spec(static_cast<unsigned>(threads));
+    resampler = soxr_create(info_.samplerate, kTargetRate, 1, &err, &io, &quality, &runtime);
+    if (resampler == nullptr) return Fail(error, KIV_ERR_INPUT_READ, std::string("cannot resample: ") + err);
+  }
+  std::vector<float> frames(kChunkFrames * channels);
+  std::vector<float> mono(kChunkFrames);
+  // Enough for one chunk's output at any input rate above 8000 Hz, and for
+  // the resampler's flush in pieces.
+  const std::size_t out_capacity = kChunkFrames;
+  std::vector<float> resampled(out_capacity);
+  std::vector<unsigned char> bytes(2 * out_capacity);
+  auto emit = [&](const float* samples, std::size_t n) {
+    Quantize(samples, n, bytes.data(), &stats->clipped);
+    stats->samples += n;
+    return std::fwrite(bytes.data(), 2, n, out) == n;
+  };
+  // Feeds `n` mono samples (or, with in == nullptr, the end of the input)
+  // through the resampler, writing everything that comes out.
+  auto resample = [&](const float* in, std::size_t n) {
+    std::size_t offset = 0;
+    for (;;) {
+      std::size_t used = 0, produced = 0;
+      soxr_error_t err = soxr_process(resampler, in ? in + offset : nullptr, in ? n - offset : 0, &used,
+                                      resampled.data(), out_capacity, &produced);
+      if (err != nullptr) return false;
+      if (produced > 0 && !emit(resampled.data(), produced)) return false;
+      offset += used;
+      if (in != nullptr && offset >= n && produced < out_capacity) return true;
+      if (in == nullptr && produced == 0) return true;
+    }
+  };
+  bool ok = true;
+  std::int64_t read = 0;
+  for (;;) {
+    sf_count_t n = sf_readf_float(file_, frames.data(), static_cast<sf_count_t>(kChunkFrames));
+    if (n <= 0) break;
+    auto count = static_cast<std::size_t>(n);
+    const float* src = frames.data();
+    if (channels > 1) {
+      const float scale = 1.0f / static_cast<float>(channels);
+      for (std::size_t i = 0; i < count; ++i) {
+        float sum = 0;
+        for (std::size_t c = 0; c < channels; ++c) sum += frames[i * channels + c];
+        mono[i] = sum * scale;
+      }
+      src = mono.data();
+    }
+    ok = resampler ? resample(src, count) : emit(src, count);
+    if (!ok) break;
+    read += n;
+    Report(done, read);
+  }
+  if (ok && resampler) ok = resample(nullptr, 0);
+  if (resampler) soxr_delete(resampler);
+  if (!ok) return Fail(error, KIV_ERR_WRITE, kTempWriteFailure);
+  return CheckComplete(read, error);
+}
+
+}  // namespace
+
+std::unique_ptr<AudioSource> AudioSource::Open(const std::string& path) {
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (file == nullptr) return nullptr;
+  // A headerless format is libsndfile's guess from the file's name (.gsm,
+  // .vox, .au...), not something the file says about itself.
+  if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW || info.channels < 1 || info.samplerate < 1) {
+    sf_close(file);
+    return nullptr;
+  }
+  return std::make_unique<SndFileSource>(file, info);
+}
+
+}  // namespace kiv::tool

@@ -1,0 +1,220 @@
+#include "pipeline/convert_file.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <thread>
+#include <memory>
+#include <vector>
+
+#include "exit_codes.h"
+#include "file_bytes.h"
+#include "kivgsm.h"
+#include "pipeline/output_target.h"
+#include "platform/console.h"
+#include "pipeline/temp_file.h"
+#include "platform/utf8_path.h"
+#include "wave_format.h"
+#include "wave_reader.h"
+#if defined(KIV_HAVE_SNDFILE)
+#include "pipeline/audio_source.h"
+#endif
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace kiv::tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The converter's result in the table's words, with what a partial output
+// then holds.
+std::string ConverterFailure(int code) {
+  std::string why = ExitMessage(code);
+  if (code == KIV_ERR_WRITE) why += "; it holds the whole blocks written";
+  if (code == KIV_ERR_TOO_LONG) why += "; its first " + std::to_string(kMaxGsmBlocks) + " blocks were written";
+  return why;
+}
+
+ConvertResult Failed(int code, const std::string& named, const std::string& why) {
+  ConvertResult r;
+  r.code = code;
+  r.error = named + ": " + why;
+  return r;
+}
+
+// The most input a GSM WAVE file can take, and one block more, so that
+// the converter still says when an endless stream was cut.
+constexpr std::uint64_t kSpoolLimit = (std::uint64_t{kMaxGsmBlocks} + 1) * kGsmBlockInputBytes;
+
+// Copies a stream that cannot seek (standard input, a pipe, a FIFO, a
+// device) into a file, so that it converts exactly as the same bytes in a
+// file would.
+bool Spool(std::FILE* from, const std::string& to) {
+  std::FILE* out = OpenFile(to, "wb");
+  if (out == nullptr) return false;
+  std::vector<char> buf(1 << 16);
+  bool ok = true;
+  for (std::uint64_t total = 0; total < kSpoolLimit;) {
+    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), kSpoolLimit - total));
+    std::size_t n = std::fread(buf.data(), 1, want, from);
+    total += n;
+    if (n > 0 && std::fwrite(buf.data(), 1, n, out) != n) ok = false;
+    if (n < want || !ok) break;
+  }
+  if (std::ferror(from)) ok = false;
+  if (std::fclose(out) != 0) ok = false;
+  return ok;
+}
+
+}  // namespace
+
+ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progress) {
+  struct Finished {
+    ConvertProgress* p;
+    ~Finished() { p->finished = true; }
+  } finished{progress};
+  const std::string& in = request.in;
+  std::basic_string<KivPathChar> probe16;
+  if (in.empty() || request.out.empty() || !Utf8ToPath(in, &probe16) || !Utf8ToPath(request.out, &probe16))
+    return Failed(KIV_ERR_ARGUMENT, in + " -> " + request.out, "paths must be non-empty UTF-8");
+  OutputTarget target = ResolveOutput(request.out, in);
+  if (target.path.empty()) return Failed(target.code, request.out, target.why);
+  const std::string& out = target.path;
+
+  // Input that cannot seek is first copied to a file beside the output.
+  std::unique_ptr<TempFile> spooled;
+  std::string source = in;
+  if (in == "-") {
+#if defined(_WIN32)
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    spooled = TempFile::Beside(out, ".in");
+    if (!spooled) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
+    if (!Spool(stdin, spooled->path())) return Failed(KIV_ERR_INPUT_READ, in, "cannot read standard input");
+    source = spooled->path();
+  } else {
+    std::error_code ec;
+    fs::file_status in_status = fs::status(FsPath(in), ec);
+    if (!fs::exists(in_status) || fs::is_directory(in_status))
+      return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ));
+    if (!fs::is_regular_file(in_status)) {
+      spooled = TempFile::Beside(out, ".in");
+      if (!spooled) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
+      std::FILE* pipe = OpenFile(in, "rb");
+      bool ok = pipe != nullptr && Spool(pipe, spooled->path());
+      if (pipe != nullptr) std::fclose(pipe);
+      if (!ok) return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ));
+      source = spooled->path();
+    }
+  }
+
+  FileBytes bytes(source);
+  if (bytes.ok() && InspectWave(bytes).kind == WaveKind::kGsm)
+    return Failed(KIV_ERR_ARGUMENT, in,
+                  "already a GSM WAVE file; not encoded again ('kivgsm decode' turns it back into PCM)");
+
+  ConvertResult result;
+  // 8000 Hz mono samples for the converter: the input itself when it is
+  // raw, else its decoded and resampled audio, in a file beside the output
+  // or streamed through a FIFO there while the library encodes.
+  std::unique_ptr<TempFile> samples;
+  std::string raw = source;
+  std::function<int(std::FILE*, std::string*)> decode;
+#if defined(KIV_HAVE_SNDFILE)
+  std::unique_ptr<AudioSource> audio;
+  ResampleStats stats;
+  if (!request.raw) audio = AudioSource::Open(source);
+  if (audio) {
+    if (audio->is_gsm()) return Failed(KIV_ERR_ARGUMENT, in, "already GSM 06.10 audio; not encoded again");
+    result.source = audio->Describe();
+    progress->seconds = audio->rate() > 0 ? static_cast<double>(audio->frames()) / audio->rate() : 0;
+    decode = [&](std::FILE* f, std::string* why) {
+      std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
+      int rc = audio->WriteRaw8k(f, request.resampler_threads, &progress->decoded, &stats, why);
+      if (std::fclose(f) != 0 && rc == KIV_OK) {
+        rc = KIV_ERR_WRITE;
+        *why = "cannot write the 8000 Hz samples beside the output (disk full?)";
+      }
+      return rc;
+    };
+  }
+#endif
+  if (!decode) {
+    progress->seconds = static_cast<double>(bytes.size()) / kPcmBytesPerSecond;
+    char head[4] = {};
+    if (bytes.Read(0, head, 4) && std::memcmp(head, "RIFF", 4) == 0)
+      result.warning = in + ": starts with \"RIFF\" but is no WAVE file that can be read; encoded as raw audio, header and all";
+  }
+  if (decode && request.overlap) samples = TempFile::Beside(out, ".fifo", true);
+  const bool streamed = samples != nullptr;
+  if (decode && !streamed) {
+    progress->decode_share = 0.5;
+    samples = TempFile::Beside(out, ".raw");
+    std::FILE* f = samples ? OpenFile(samples->path(), "wb") : nullptr;
+    if (f == nullptr) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
+    std::string why;
+    int rc = decode(f, &why);
+    // Nothing of the output exists yet, so a failure here leaves it as it was.
+    if (rc != KIV_OK) return Failed(rc, rc == KIV_ERR_INPUT_READ ? in : out, why);
+  }
+  if (samples) raw = samples->path();
+
+  std::unique_ptr<TempFile> gsm = TempFile::Beside(out, ".part");
+  if (!gsm) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
+  std::basic_string<KivPathChar> raw16, gsm16;
+  Utf8ToPath(raw, &raw16);
+  Utf8ToPath(gsm->path(), &gsm16);
+  int decoded_rc = KIV_OK;
+  std::string decode_why;
+  std::atomic<bool> converter_done{false};
+  std::thread decoder;
+  if (streamed) {
+    progress->decode_share = 1.0;
+    decoder = std::thread([&] {
+      std::FILE* f = OpenFifoForWriting(raw, converter_done);
+      decoded_rc = f ? decode(f, &decode_why) : KIV_ERR_WRITE;
+    });
+  } else {
+    std::lock_guard<std::mutex> lock(progress->mutex);
+    progress->encoding = gsm->path();
+  }
+  int rc = KivWave2GSM610(raw16.c_str(), gsm16.c_str());
+  converter_done = true;
+  if (decoder.joinable()) decoder.join();
+  {
+    std::lock_guard<std::mutex> lock(progress->mutex);
+    progress->encoding.clear();
+  }
+  if (StopRequest() != 0) return Failed(-1, in, "interrupted");
+  if (rc != KIV_OK && rc != KIV_ERR_WRITE && rc != KIV_ERR_TOO_LONG)
+    return Failed(rc, rc == KIV_ERR_INPUT_READ ? in : out, ConverterFailure(rc));
+  // A converter that read to the end read everything the decoder wrote;
+  // if the decoder stopped early, that end was not the input's.
+  if (rc == KIV_OK && decoded_rc != KIV_OK)
+    return Failed(decoded_rc, decoded_rc == KIV_ERR_INPUT_READ ? in : out, decode_why);
+#if defined(KIV_HAVE_SNDFILE)
+  result.clipped = stats.clipped;
+#endif
+
+  // Success, and the two failures whose partial files are documented,
+  // replace the output; everything else has left it as it was.
+  result.bytes = SizeOrZero(gsm->path());
+  std::string why;
+  if (!gsm->RenameTo(out, &why)) return Failed(KIV_ERR_OUTPUT_CREATE, out, "cannot rename into place: " + why);
+  result.written = true;
+  result.blocks = result.bytes >= kGsmHeaderBytes ? (result.bytes - kGsmHeaderBytes) / kGsmBlockBytes : 0;
+  result.seconds = static_cast<double>(result.blocks) * kGsmSamplesPerBlock / kSampleRate;
+  if (rc != KIV_OK) {
+    result.code = rc;
+    result.error = out + ": " + ConverterFailure(rc);
+  }
+  return result;
+}
+
+}  // namespace kiv::tool

@@ -1,0 +1,32 @@
+#include "pipeline/output_target.h"
+
+#include <filesystem>
+
+#include "kivgsm.h"
+#include "platform/console.h"
+#include "platform/utf8_path.h"
+
+namespace kiv::tool {
+
+OutputTarget ResolveOutput(const std::string& name, const std::string& input) {
+  namespace fs = std::filesystem;
+  constexpr char kNotAFile[] =
+      "it must be a regular file or a new name in a folder, not standard output, a pipe, a device or a folder";
+  auto refuse = [](int code, std::string why) { return OutputTarget{"", code, std::move(why)}; };
+  if (name == "-" || IsStandardStream(name))
+    return refuse(KIV_ERR_OUTPUT_CREATE, std::string("cannot create the output file: it is a standard stream; ") + kNotAFile);
+  std::error_code ec;
+  fs::path path = FsPath(name);
+  fs::file_status status = fs::status(path, ec);
+  if (fs::exists(status) && !fs::is_regular_file(status))
+    return refuse(KIV_ERR_OUTPUT_CREATE, std::string("cannot create the output file: ") + kNotAFile);
+  // Both must exist to be one file; either missing is an error, not a match.
+  if (fs::equivalent(FsPath(input), path, ec)) return refuse(KIV_ERR_ARGUMENT, "bad argument: the output is the input file");
+  if (!fs::is_symlink(fs::symlink_status(path, ec))) return {name, 0, ""};
+  fs::path target = fs::weakly_canonical(path, ec);
+  if (ec) return refuse(KIV_ERR_OUTPUT_CREATE, "cannot create the output file: cannot follow the link: " + ec.message());
+  std::u8string u8 = target.u8string();
+  return {std::string(u8.begin(), u8.end()), 0, ""};
+}
+
+}  // namespace kiv::tool
