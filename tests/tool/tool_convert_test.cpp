@@ -7,9 +7,12 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <random>
 
 #include "kivgsm.h"
 #include "support/test_files.h"
+#include "support/wave_files.h"
 
 namespace kiv {
 namespace {
@@ -169,6 +172,139 @@ TEST(ToolConvert, ATextFileIsConvertedRawAsBefore) {
   test::WriteFile(dir.path("notes.txt"), bytes);
   ASSERT_EQ(Shell("%t convert %d/notes.txt %d/out.wav", dir), 0);
   EXPECT_EQ(test::ReadFile(dir.path("out.wav")), LibraryConversion(dir, bytes));
+}
+
+// Raw input is never guessed away: pieces of speech, noise and silence at
+// many offsets (some starting like MPEG frames) each give exactly the
+// library's own conversion, with not a word on stderr.
+TEST(ToolConvertRaw, EveryPieceIsConvertedByteForByte) {
+  test::ScratchDir dir;
+  Bytes speech = test::SpeechSample();
+  std::vector<Bytes> pieces;
+  for (std::size_t offset = 0; offset + 16000 <= speech.size(); offset += 611)  // odd offsets too
+    pieces.emplace_back(speech.begin() + static_cast<long>(offset), speech.begin() + static_cast<long>(offset) + 16000);
+  std::mt19937 rng(11);
+  for (int i = 0; i < 40; ++i) {
+    Bytes noise(16000 + 640 * (i % 7));
+    for (auto& b : noise) b = static_cast<unsigned char>(rng() >> (i % 3 ? 24 : 28));  // loud and quiet
+    pieces.push_back(noise);
+  }
+  pieces.push_back(Bytes(16000, 0));
+  // Bytes that MPEG probing takes for a frame header, then speech.
+  for (Bytes head : {Bytes{0xff, 0xff, 0, 0}, Bytes{0xff, 0xfb, 0x90, 0x64}, Bytes{0xff, 0xf3, 0x48, 0xc4}}) {
+    head.insert(head.end(), speech.begin(), speech.begin() + 32000);
+    pieces.push_back(head);
+  }
+  std::string inputs;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    test::WriteFile(dir.path("p" + std::to_string(i) + ".raw"), pieces[i]);
+    inputs += " %d/p" + std::to_string(i) + ".raw";
+  }
+  std::filesystem::create_directory(dir.path("out"));
+  std::string err;
+  ASSERT_EQ(Shell("%t convert -o %d/out" + inputs, dir, nullptr, &err), 0) << err;
+  EXPECT_EQ(err, "");
+  for (std::size_t i = 0; i < pieces.size(); ++i)
+    ASSERT_EQ(test::ReadFile(dir.path("out/p" + std::to_string(i) + ".wav")), LibraryConversion(dir, pieces[i]))
+        << "piece " << i;
+}
+
+struct Unreadable {
+  const char* name;
+  std::string file;  // in the scratch folder
+  std::function<Bytes(const Bytes& speech)> make;
+  std::string said;
+};
+
+class ToolConvertUnreadable : public ::testing::TestWithParam<Unreadable> {};
+
+// A file that says it is a container but cannot be read is refused (5), and
+// a batch counts it as failed; --raw still encodes its bytes.
+TEST_P(ToolConvertUnreadable, IsRefusedUnlessRaw) {
+  test::ScratchDir dir;
+  const Unreadable& c = GetParam();
+  Bytes speech = test::SpeechSample();
+  test::WriteFile(dir.path("speech.raw"), speech);
+  test::WriteFile(dir.path(c.file), c.make(speech));
+  std::string err;
+  EXPECT_EQ(Shell("%t convert %d/" + c.file + " %d/out.wav", dir, nullptr, &err), 5);
+  EXPECT_NE(err.find(c.said), std::string::npos) << err;
+  EXPECT_FALSE(test::Exists(dir.path("out.wav")));
+  std::filesystem::create_directory(dir.path("o"));
+  EXPECT_EQ(Shell("%t convert -o %d/o %d/speech.raw %d/" + c.file, dir, nullptr, &err), 5) << err;
+  EXPECT_EQ(Shell("%t convert --raw %d/" + c.file + " %d/out.wav", dir), 0);
+  EXPECT_EQ(test::ReadFile(dir.path("out.wav")), LibraryConversion(dir, test::ReadFile(dir.path(c.file))));
+}
+
+// The speech behind a PCM format chunk of this tag, channels and rate.
+std::function<Bytes(const Bytes&)> Wave(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate) {
+  return [=](const Bytes& speech) {
+    Bytes fmt = test::kPcmFmt;
+    fmt[0] = static_cast<unsigned char>(tag), fmt[1] = static_cast<unsigned char>(tag >> 8);
+    fmt[2] = static_cast<unsigned char>(channels);
+    for (int i = 0; i < 4; ++i) fmt[4 + i] = static_cast<unsigned char>(rate >> (8 * i));
+    return test::Riff({test::Chunk("fmt ", fmt), test::Chunk("data", speech)});
+  };
+}
+
+Bytes Prefixed(Bytes head, const Bytes& speech) {
+  head.insert(head.end(), speech.begin(), speech.end());
+  return head;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ToolConvertUnreadable,
+    ::testing::Values(
+        Unreadable{"WaveNoChannels", "in.wav", Wave(1, 0, 8000), "cannot be read as RIFF/WAVE"},
+        Unreadable{"WaveZeroHz", "in.wav", Wave(1, 1, 0), "cannot be read as RIFF/WAVE"},
+        Unreadable{"WaveFourGigahertz", "in.wav", Wave(1, 1, 4000000000u), "cannot be read as RIFF/WAVE"},
+        Unreadable{"WaveG726", "in.wav", Wave(0x64, 1, 8000), "cannot be read as RIFF/WAVE"},
+        // STREAMINFO of all zeros: rate 0.
+        Unreadable{"FlacRateZero", "in.flac",
+                   [](const Bytes& s) {
+                     Bytes h = {'f', 'L', 'a', 'C', 0x80, 0, 0, 34};
+                     h.resize(h.size() + 34);
+                     return Prefixed(h, s);
+                   },
+                   "cannot be read as FLAC"},
+        Unreadable{"DamagedOgg", "in.ogg", [](const Bytes& s) { return Prefixed({'O', 'g', 'g', 'S'}, s); },
+                   "cannot be read as Ogg"},
+        Unreadable{"FlacThatIsNot", "in.flac", [](const Bytes& s) { return s; }, "named as FLAC"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// One rule for every container: an input cut short converts as far as it
+// goes, exits 0 and says how far, on stderr.
+class ToolConvertCut : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ToolConvertCut, ConvertsWhatThereIsAndSaysSo) {
+  test::ScratchDir dir;
+  std::string in = std::string("%d/in.") + GetParam();
+  ASSERT_EQ(Shell("sox -n -r 16000 -c 1 -b 16 " + in + " synth 4 pinknoise vol 0.3", dir), 0);
+  std::string path = Expand(in, dir.path(""));
+  std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+  std::string out, err;
+  ASSERT_EQ(Shell("%t convert " + in + " %d/out.wav", dir, &out, &err), 0) << err;
+  EXPECT_NE(err.find("the input ends at"), std::string::npos) << err;
+  std::size_t samples = DecodedSamples(dir, dir.path("out.wav")).size();
+  EXPECT_GT(samples, 8000u * 3 / 2);  // about 2 s of the 4
+  EXPECT_LT(samples, 8000u * 5 / 2);
+}
+
+// (A CAF cut short is refused whole by libsndfile: its data chunk must fit.)
+INSTANTIATE_TEST_SUITE_P(Containers, ToolConvertCut, ::testing::Values("wav", "aiff", "w64", "flac"));
+
+TEST(ToolConvert, NanAndInfinityBecomeCountedSilence) {
+  test::ScratchDir dir;
+  ASSERT_EQ(Shell("sox -n -r 16000 -c 1 -e floating-point -b 32 %d/f.wav synth 1 sine 440 vol 0.1", dir), 0);
+  Bytes f = test::ReadFile(dir.path("f.wav"));
+  const unsigned char nan[4] = {0, 0, 0xc0, 0x7f}, inf[4] = {0, 0, 0x80, 0x7f};
+  std::copy(nan, nan + 4, f.end() - 4 * 8000);
+  std::copy(inf, inf + 4, f.end() - 4 * 4000);
+  test::WriteFile(dir.path("f.wav"), f);
+  std::string out;
+  ASSERT_EQ(Shell("%t convert %d/f.wav %d/out.wav", dir, &out), 0);
+  EXPECT_NE(out.find("2 NaN or infinite samples made silent"), std::string::npos) << out;
+  EXPECT_EQ(out.find("clipped"), std::string::npos) << out;
 }
 
 TEST(ToolConvert, CountsAndReportsClippedSamples) {

@@ -101,18 +101,5 @@ TEST(ToolRecord, AVanishedStdoutReaderLosesNothing) {
   EXPECT_EQ(test::RunCommand("'" KIV_TOOL "' info '" + dir.path("r.wav") + "'"), 0);
 }
 
-TEST(ToolConvert, WarnsThatAnUnreadableRiffInputIsEncodedAsAudio) {
-  test::ScratchDir dir;
-  Bytes junk = test::SpeechSample();
-  std::memcpy(junk.data(), "RIFF", 4);
-  test::WriteFile(dir.path("in.raw"), junk);
-  std::string out, err;
-  EXPECT_EQ(test::RunCommand("'" KIV_TOOL "' convert '" + dir.path("in.raw") + "' '" + dir.path("b.wav") + "'", &out,
-                             &err),
-            0);
-  EXPECT_NE(err.find("starts with \"RIFF\""), std::string::npos) << err;
-  EXPECT_NE(out.find("224 blocks"), std::string::npos) << out;
-}
-
 }  // namespace
 }  // namespace kiv

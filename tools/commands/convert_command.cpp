@@ -22,9 +22,12 @@ double Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-std::string Clipped(const ConvertResult& r) {
-  if (r.clipped == 0) return "";
-  return ", " + std::to_string(r.clipped) + " samples clipped";
+// ", 12 samples clipped, 3 NaN or infinite samples made silent", or "".
+std::string Repaired(unsigned long long clipped, unsigned long long silenced) {
+  std::string out;
+  if (clipped != 0) out += ", " + std::to_string(clipped) + " samples clipped";
+  if (silenced != 0) out += ", " + std::to_string(silenced) + " NaN or infinite samples made silent";
+  return out;
 }
 
 // DIR/NAME.wav for an input DIR2/NAME.EXT.
@@ -53,7 +56,7 @@ int Single(const ConvertOptions& options) {
   std::string from = r.source.empty() ? "" : ", from " + r.source;
   std::printf("%llu blocks, %.2f s of audio, %llu bytes written to %s, %.0fx real time%s%s\n",
               static_cast<unsigned long long>(r.blocks), r.seconds, static_cast<unsigned long long>(r.bytes),
-              request.out.c_str(), elapsed > 0 ? r.seconds / elapsed : 0, from.c_str(), Clipped(r).c_str());
+              request.out.c_str(), elapsed > 0 ? r.seconds / elapsed : 0, from.c_str(), Repaired(r.clipped, r.silenced).c_str());
   return r.code;
 }
 
@@ -102,13 +105,14 @@ int Batch(const ConvertOptions& options) {
 
   std::size_t failed = 0;
   double audio = 0;
-  unsigned long long clipped = 0;
+  unsigned long long clipped = 0, silenced = 0;
   int status = 0;
   for (std::size_t i = 0; i < results.size(); ++i) {
     const ConvertResult& r = results[i];
     if (!r.warning.empty()) std::fprintf(stderr, "kivgsm: warning: %s\n", r.warning.c_str());
     audio += r.seconds;
     clipped += r.clipped;
+    silenced += r.silenced;
     if (r.code != 0) {
       ++failed;
       if (status == 0) status = r.code;
@@ -117,7 +121,7 @@ int Batch(const ConvertOptions& options) {
   std::printf("%zu of %zu files converted into %s: %.2f s of audio in %.2f s, %.0fx real time, %u jobs%s\n",
               results.size() - failed, results.size(), options.out_dir.c_str(), audio, elapsed,
               elapsed > 0 ? audio / elapsed : 0, jobs,
-              clipped ? (", " + std::to_string(clipped) + " samples clipped").c_str() : "");
+              Repaired(clipped, silenced).c_str());
   for (const ConvertResult& r : results)
     if (r.code != 0) std::fprintf(stderr, "kivgsm: failed: %s\n", r.error.c_str());
   return status;

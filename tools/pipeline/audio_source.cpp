@@ -4,6 +4,9 @@
 #include <soxr.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "kivgsm.h"
@@ -43,9 +46,39 @@ const char* ContainerName(int format) {
   return "audio";
 }
 
+// What a container's header claims beyond the file's end. libsndfile
+// quietly shortens a chunk that runs past the end of the file (a WAVE,
+// AIFF or W64 file cut short) to what is there, and says so only in its
+// log, as "data : 128000 (should be 63978)": the header's size, then the
+// size the file allows.
+struct Shortfall {
+  unsigned long long declared = 0, present = 0;
+};
+
+Shortfall HeaderShortfall(SNDFILE* file) {
+  std::vector<char> log(1 << 14);
+  sf_command(file, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size()));
+  Shortfall worst;
+  const char* p = log.data();
+  while (*p != '\0') {
+    const char* end = std::strchr(p, '\n');
+    std::string line(p, end ? static_cast<std::size_t>(end - p) : std::strlen(p));
+    p = end ? end + 1 : p + line.size();
+    char id[8] = {};
+    unsigned long long declared = 0, present = 0;
+    if (std::sscanf(line.c_str(), " %7s : %llu (should be %llu)", id, &declared, &present) != 3) continue;
+    bool chunk = std::strcmp(id, "data") == 0 || std::strcmp(id, "SSND") == 0 || std::strcmp(id, "RIFF") == 0 ||
+                 std::strcmp(id, "riff") == 0 || std::strcmp(id, "FORM") == 0;
+    // One byte more is a missing final pad byte, not missing audio.
+    if (chunk && declared > present + 1 && declared - present > worst.declared - worst.present)
+      worst = {declared, present};
+  }
+  return worst;
+}
+
 class SndFileSource : public AudioSource {
  public:
-  SndFileSource(SNDFILE* file, const SF_INFO& info) : file_(file), info_(info) {}
+  SndFileSource(SNDFILE* file, const SF_INFO& info) : file_(file), info_(info), shortfall_(HeaderShortfall(file)) {}
   ~SndFileSource() override { sf_close(file_); }
 
   int rate() const override { return info_.samplerate; }
@@ -70,18 +103,36 @@ class SndFileSource : public AudioSource {
   int DecodeFailure(std::string* error) {
     return Fail(error, KIV_ERR_INPUT_READ, std::string("cannot decode the input: ") + sf_strerror(file_));
   }
-  // libsndfile stops quietly at damage in a compressed stream: reading
-  // fewer frames than the header promised is a read error, not the end.
-  // (An MPEG stream's length is only an estimate.)
-  int CheckComplete(std::int64_t read, std::string* error) {
-    if (sf_error(file_) != SF_ERR_NO_ERROR) return DecodeFailure(error);
-    bool estimated = (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
-    if (!estimated && info_.frames != SF_COUNT_MAX && read < info_.frames) {
-      char what[160];
-      std::snprintf(what, sizeof what, "cannot decode the input past %.2f s of its %.2f s (damaged or cut short)",
-                    static_cast<double>(read) / info_.samplerate,
-                    static_cast<double>(info_.frames) / info_.samplerate);
-      return Fail(error, KIV_ERR_INPUT_READ, what);
+  // Every container follows one rule: all the audio that can be decoded
+  // is converted. An input that ends before its header says (cut short, or
+  // damaged past some point) is converted as far as it goes and the note
+  // says how far; only an input of which nothing at all can be decoded is
+  // a read error. An MPEG stream's length is only an estimate, bare or
+  // inside WAVE, so falling short of it is no news.
+  int CheckComplete(std::int64_t read, ResampleStats* stats, std::string* error) {
+    bool failed = sf_error(file_) != SF_ERR_NO_ERROR;
+    if (read == 0 && info_.frames > 0 && failed) return DecodeFailure(error);
+    const int sub = info_.format & SF_FORMAT_SUBMASK;
+    bool estimated = (info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG || sub == SF_FORMAT_MPEG_LAYER_I ||
+                     sub == SF_FORMAT_MPEG_LAYER_II || sub == SF_FORMAT_MPEG_LAYER_III;
+    const double seconds = static_cast<double>(read) / info_.samplerate;
+    if (shortfall_.declared != 0 && !failed) {
+      char what[200];
+      std::snprintf(what, sizeof what,
+                    "the input ends at %llu of the %llu bytes its header gives (cut short); the %.2f s there were "
+                    "converted",
+                    shortfall_.present, shortfall_.declared, seconds);
+      stats->note = what;
+      return KIV_OK;
+    }
+    if ((!estimated && info_.frames != SF_COUNT_MAX && read < info_.frames) || failed) {
+      char what[200];
+      std::snprintf(what, sizeof what,
+                    "the input ends at %.2f s of the %.2f s its header gives (cut short or damaged%s%s); "
+                    "the %.2f s there were converted",
+                    static_cast<double>(read) / info_.samplerate, static_cast<double>(info_.frames) / info_.samplerate,
+                    failed ? ": " : "", failed ? sf_strerror(file_) : "", static_cast<double>(read) / info_.samplerate);
+      stats->note = what;
     }
     return KIV_OK;
   }
@@ -92,6 +143,7 @@ class SndFileSource : public AudioSource {
 
   SNDFILE* file_;
   SF_INFO info_;
+  Shortfall shortfall_;
 };
 
 int SndFileSource::CopyPcm16(std::FILE* out, std::atomic<double>* done, ResampleStats* stats, std::string* error) {
@@ -112,7 +164,7 @@ int SndFileSource::CopyPcm16(std::FILE* out, std::atomic<double>* done, Resample
     read += n;
     Report(done, read);
   }
-  return CheckComplete(read, error);
+  return CheckComplete(read, stats, error);
 }
 
 int SndFileSource::WriteRaw8k(std::FILE* out, int threads, std::atomic<double>* done, ResampleStats* stats,
@@ -164,6 +216,14 @@ int SndFileSource::WriteRaw8k(std::FILE* out, int threads, std::atomic<double>* 
     sf_count_t n = sf_readf_float(file_, frames.data(), static_cast<sf_count_t>(kChunkFrames));
     if (n <= 0) break;
     auto count = static_cast<std::size_t>(n);
+    // A NaN or infinite sample would ring through the resampler as a burst
+    // at full scale: it is silence instead, and counted.
+    for (std::size_t i = 0; i < count * channels; ++i) {
+      if (!std::isfinite(frames[i])) {
+        frames[i] = 0.0f;
+        ++stats->silenced;
+      }
+    }
     const float* src = frames.data();
     if (channels > 1) {
       const float scale = 1.0f / static_cast<float>(channels);
@@ -182,18 +242,24 @@ int SndFileSource::WriteRaw8k(std::FILE* out, int threads, std::atomic<double>* 
   if (ok && resampler) ok = resample(nullptr, 0);
   if (resampler) soxr_delete(resampler);
   if (!ok) return Fail(error, KIV_ERR_WRITE, kTempWriteFailure);
-  return CheckComplete(read, error);
+  return CheckComplete(read, stats, error);
 }
 
 }  // namespace
 
-std::unique_ptr<AudioSource> AudioSource::Open(const std::string& path) {
+std::unique_ptr<AudioSource> AudioSource::Open(const std::string& path, std::string* error) {
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-  if (file == nullptr) return nullptr;
-  // A headerless format is libsndfile's guess from the file's name (.gsm,
-  // .vox, .au...), not something the file says about itself.
-  if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW || info.channels < 1 || info.samplerate < 1) {
+  if (file == nullptr) {
+    *error = sf_strerror(nullptr);
+    return nullptr;
+  }
+  const char* wrong = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW ? "no container that libsndfile knows"
+                      : info.channels < 1                                 ? "no channels"
+                      : info.samplerate < 1                               ? "no sample rate"
+                                                                          : nullptr;
+  if (wrong != nullptr) {
+    *error = wrong;
     sf_close(file);
     return nullptr;
   }

@@ -14,13 +14,17 @@ namespace kiv::tool {
 struct ResampleStats {
   std::uint64_t samples = 0;  // 8000 Hz samples written
   std::uint64_t clipped = 0;  // samples beyond the 16-bit range, held at its limit
+  std::uint64_t silenced = 0;  // NaN or infinite input samples, made silent
+  // Said on success when the input held less or more than was decoded
+  // (cut short, or bytes after its audio); empty otherwise.
+  std::string note;
 };
 
 class AudioSource {
  public:
-  // nullptr when libsndfile finds no container in the file: it is raw
-  // audio, or something that libsndfile would guess from the name alone.
-  static std::unique_ptr<AudioSource> Open(const std::string& utf8_path);
+  // Opens a file whose signature names a container (container_signature.h);
+  // nullptr, with libsndfile's reason in `error`, when it cannot be read.
+  static std::unique_ptr<AudioSource> Open(const std::string& utf8_path, std::string* error);
   virtual ~AudioSource() = default;
 
   virtual int rate() const = 0;
@@ -36,7 +40,9 @@ class AudioSource {
   // copied sample for sample. `done` follows the input's frames read, as a
   // fraction. `threads` is the resampler's (0: as many as it likes).
   // Returns 0, or the converter's code for the failure: 5 when the input
-  // cannot be decoded, 7 when `out` cannot be written; `error` says why.
+  // cannot be decoded at all, 7 when `out` cannot be written; `error` says
+  // why. An input that ends before its header says is converted as far
+  // as it goes, and `stats->note` says so.
   virtual int WriteRaw8k(std::FILE* out, int threads, std::atomic<double>* done, ResampleStats* stats,
                          std::string* error) = 0;
 };

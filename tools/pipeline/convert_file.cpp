@@ -13,6 +13,7 @@
 #include "exit_codes.h"
 #include "file_bytes.h"
 #include "kivgsm.h"
+#include "pipeline/container_signature.h"
 #include "pipeline/output_target.h"
 #include "platform/console.h"
 #include "pipeline/temp_file.h"
@@ -119,6 +120,17 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
     return Failed(KIV_ERR_ARGUMENT, in,
                   "already a GSM WAVE file; not encoded again ('kivgsm decode' turns it back into PCM)");
 
+  // A container is known by its own signature; everything else is raw,
+  // byte for byte, whatever a decoder's probing would make of it.
+  unsigned char head[kSignatureBytes] = {};
+  std::size_t head_bytes = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), sizeof head));
+  const char* container =
+      request.raw || !bytes.Read(0, head, head_bytes) ? nullptr : ContainerSignature(head, head_bytes, in);
+  const std::string kRawHint = "; --raw encodes its bytes as raw 8000 Hz mono s16le";
+  if (!request.raw && container == nullptr && ContainerByName(in) != nullptr)
+    return Failed(KIV_ERR_INPUT_READ, in,
+                  std::string("named as ") + ContainerByName(in) + " but does not start like such a file" + kRawHint);
+
   ConvertResult result;
   // 8000 Hz mono samples for the converter: the input itself when it is
   // raw, else its decoded and resampled audio, in a file beside the output
@@ -129,7 +141,12 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
 #if defined(KIV_HAVE_SNDFILE)
   std::unique_ptr<AudioSource> audio;
   ResampleStats stats;
-  if (!request.raw) audio = AudioSource::Open(source);
+  if (container != nullptr) {
+    std::string why;
+    audio = AudioSource::Open(source, &why);
+    if (!audio)
+      return Failed(KIV_ERR_INPUT_READ, in, std::string("cannot be read as ") + container + ": " + why + kRawHint);
+  }
   if (audio) {
     if (audio->is_gsm()) return Failed(KIV_ERR_ARGUMENT, in, "already GSM 06.10 audio; not encoded again");
     result.source = audio->Describe();
@@ -144,13 +161,12 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
       return rc;
     };
   }
+#else
+  if (container != nullptr)
+    return Failed(KIV_ERR_INPUT_READ, in,
+                  std::string("starts like ") + container + ", which this build cannot read (it reads raw audio only)" + kRawHint);
 #endif
-  if (!decode) {
-    progress->seconds = static_cast<double>(bytes.size()) / kPcmBytesPerSecond;
-    char head[4] = {};
-    if (bytes.Read(0, head, 4) && std::memcmp(head, "RIFF", 4) == 0)
-      result.warning = in + ": starts with \"RIFF\" but is no WAVE file that can be read; encoded as raw audio, header and all";
-  }
+  if (!decode) progress->seconds = static_cast<double>(bytes.size()) / kPcmBytesPerSecond;
   if (decode && request.overlap) samples = TempFile::Beside(out, ".fifo", true);
   const bool streamed = samples != nullptr;
   if (decode && !streamed) {
@@ -200,6 +216,8 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
     return Failed(decoded_rc, decoded_rc == KIV_ERR_INPUT_READ ? in : out, decode_why);
 #if defined(KIV_HAVE_SNDFILE)
   result.clipped = stats.clipped;
+  result.silenced = stats.silenced;
+  if (!stats.note.empty()) result.warning = in + ": " + stats.note;
 #endif
 
   // Success, and the two failures whose partial files are documented,

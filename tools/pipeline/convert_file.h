@@ -14,7 +14,7 @@ namespace kiv::tool {
 
 struct ConvertRequest {
   std::string in, out;  // UTF-8; "-" as input is standard input
-  bool raw = false;     // skip container detection
+  bool raw = false;     // every input is raw, whatever its first bytes
   int resampler_threads = 0;
   // Decode on one thread while the library encodes on another, handing the
   // samples over through a FIFO beside the output (where there can be one).
@@ -38,6 +38,7 @@ struct ConvertResult {
   std::string source;   // "44100 Hz stereo FLAC"; empty for raw input
   std::uint64_t blocks = 0, bytes = 0;
   std::uint64_t clipped = 0;
+  std::uint64_t silenced = 0;  // non-finite input samples made silent
   double seconds = 0;  // audio in the output
   bool written = false;  // OUT now holds the result (on 0, 7 and 10)
 };
