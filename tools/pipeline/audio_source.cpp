@@ -3,13 +3,16 @@
 #include <sndfile.h>
 #include <soxr.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "file_bytes.h"
 #include "kivgsm.h"
+#include "pipeline/stream_segments.h"
 #include "wave_format.h"
 
 namespace kiv::tool {
@@ -76,9 +79,43 @@ Shortfall HeaderShortfall(SNDFILE* file) {
   return worst;
 }
 
+// A stretch of a file, for libsndfile's virtual I/O: one stream of a
+// chained Ogg file or of concatenated MPEG files, seen as a file of its own.
+struct ByteRange {
+  std::FILE* file = nullptr;
+  sf_count_t begin = 0, length = 0, pos = 0;
+  sf_count_t file_pos = -1;  // where `file` is, to seek only when needed
+  ~ByteRange() {
+    if (file != nullptr) std::fclose(file);
+  }
+};
+
+sf_count_t RangeLength(void* user) { return static_cast<ByteRange*>(user)->length; }
+sf_count_t RangeSeek(sf_count_t offset, int whence, void* user) {
+  auto* r = static_cast<ByteRange*>(user);
+  sf_count_t to = whence == SEEK_SET ? offset : whence == SEEK_CUR ? r->pos + offset : r->length + offset;
+  if (to < 0) return -1;
+  r->pos = to;
+  return to;
+}
+sf_count_t RangeRead(void* dst, sf_count_t count, void* user) {
+  auto* r = static_cast<ByteRange*>(user);
+  sf_count_t n = std::min(count, r->length - r->pos);
+  if (n <= 0) return 0;
+  if (r->file_pos != r->begin + r->pos && fseeko(r->file, static_cast<off_t>(r->begin + r->pos), SEEK_SET) != 0)
+    return 0;
+  auto got = static_cast<sf_count_t>(std::fread(dst, 1, static_cast<std::size_t>(n), r->file));
+  r->pos += got;
+  r->file_pos = r->begin + r->pos;
+  return got;
+}
+sf_count_t RangeWrite(const void*, sf_count_t, void*) { return 0; }
+sf_count_t RangeTell(void* user) { return static_cast<ByteRange*>(user)->pos; }
+
 class SndFileSource : public AudioSource {
  public:
-  SndFileSource(SNDFILE* file, const SF_INFO& info) : file_(file), info_(info), shortfall_(HeaderShortfall(file)) {}
+  SndFileSource(SNDFILE* file, const SF_INFO& info, std::unique_ptr<ByteRange> range = nullptr)
+      : file_(file), info_(info), shortfall_(HeaderShortfall(file)), range_(std::move(range)) {}
   ~SndFileSource() override { sf_close(file_); }
 
   int rate() const override { return info_.samplerate; }
@@ -144,7 +181,67 @@ class SndFileSource : public AudioSource {
   SNDFILE* file_;
   SF_INFO info_;
   Shortfall shortfall_;
+  std::unique_ptr<ByteRange> range_;  // closed after file_
 };
+
+// Several streams one after another in one file, each decoded on its own
+// and converted in order; and bytes after the last that no decoder reads.
+class ChainedSource : public AudioSource {
+ public:
+  ChainedSource(std::vector<std::unique_ptr<AudioSource>> parts, std::uint64_t undecoded, std::string note)
+      : parts_(std::move(parts)), undecoded_(undecoded), note_(std::move(note)) {}
+  int rate() const override { return parts_[0]->rate(); }
+  int channels() const override { return parts_[0]->channels(); }
+  std::int64_t frames() const override {
+    double seconds = 0;  // the parts' rates may differ
+    for (const auto& p : parts_) seconds += static_cast<double>(p->frames()) / p->rate();
+    return static_cast<std::int64_t>(seconds * rate());
+  }
+  bool is_gsm() const override { return false; }
+  std::string Describe() const override {
+    std::string d = parts_[0]->Describe();
+    return parts_.size() > 1 ? d + ", " + std::to_string(parts_.size()) + " streams one after another" : d;
+  }
+  int WriteRaw8k(std::FILE* out, int threads, std::atomic<double>* done, ResampleStats* stats,
+                 std::string* error) override {
+    std::vector<std::string> notes;
+    if (!note_.empty()) notes.push_back(note_);
+    for (std::size_t i = 0; i < parts_.size(); ++i) {
+      stats->note.clear();
+      int rc = parts_[i]->WriteRaw8k(out, threads, done, stats, error);
+      if (rc != KIV_OK) return rc;
+      if (!stats->note.empty()) notes.push_back("stream " + std::to_string(i + 1) + ": " + stats->note);
+    }
+    if (undecoded_ > 0)
+      notes.push_back(std::to_string(undecoded_) + " bytes after the audio are no stream and were not decoded");
+    stats->note.clear();
+    for (const std::string& n : notes) stats->note += (stats->note.empty() ? "" : "; ") + n;
+    return KIV_OK;
+  }
+
+ private:
+  std::vector<std::unique_ptr<AudioSource>> parts_;
+  std::uint64_t undecoded_;
+  std::string note_;
+};
+
+// One stream of `path`, the bytes [begin, end), opened through libsndfile.
+std::unique_ptr<AudioSource> OpenRange(const std::string& path, std::uint64_t begin, std::uint64_t end) {
+  auto range = std::make_unique<ByteRange>();
+  range->file = std::fopen(path.c_str(), "rb");
+  if (range->file == nullptr) return nullptr;
+  range->begin = static_cast<sf_count_t>(begin);
+  range->length = static_cast<sf_count_t>(end - begin);
+  SF_VIRTUAL_IO io = {RangeLength, RangeSeek, RangeRead, RangeWrite, RangeTell};
+  SF_INFO info{};
+  SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, range.get());
+  if (file == nullptr) return nullptr;
+  if (info.channels < 1 || info.samplerate < 1) {
+    sf_close(file);
+    return nullptr;
+  }
+  return std::make_unique<SndFileSource>(file, info, std::move(range));
+}
 
 int SndFileSource::CopyPcm16(std::FILE* out, std::atomic<double>* done, ResampleStats* stats, std::string* error) {
   std::vector<short> samples(kChunkFrames);
@@ -245,9 +342,9 @@ int SndFileSource::WriteRaw8k(std::FILE* out, int threads, std::atomic<double>* 
   return CheckComplete(read, stats, error);
 }
 
-}  // namespace
 
-std::unique_ptr<AudioSource> AudioSource::Open(const std::string& path, std::string* error) {
+// Opens the whole file as one stream.
+std::unique_ptr<SndFileSource> OpenWhole(const std::string& path, std::string* error) {
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
   if (file == nullptr) {
@@ -264,6 +361,46 @@ std::unique_ptr<AudioSource> AudioSource::Open(const std::string& path, std::str
     return nullptr;
   }
   return std::make_unique<SndFileSource>(file, info);
+}
+
+}  // namespace
+
+std::unique_ptr<AudioSource> AudioSource::Open(const std::string& path, std::string* error) {
+  // Ogg and MPEG files may hold several streams one after another, of which
+  // a decoder reads the first only; they are found before anything decodes.
+  FileBytes bytes(path);
+  unsigned char head[4] = {};
+  StreamSegments segments{{0}, 0};
+  if (bytes.ok() && bytes.Read(0, head, sizeof head)) {
+    if (std::memcmp(head, "OggS", 4) == 0) segments = OggSegments(bytes);
+    else if (std::memcmp(head, "ID3", 3) == 0 || head[0] == 0xff) segments = MpegSegments(bytes);
+  }
+  std::uint64_t undecoded = segments.end > 0 && segments.end < bytes.size() ? bytes.size() - segments.end : 0;
+  if (segments.starts.size() < 2) {
+    std::unique_ptr<SndFileSource> whole = OpenWhole(path, error);
+    if (!whole || undecoded == 0) return whole;
+    std::vector<std::unique_ptr<AudioSource>> parts;
+    parts.push_back(std::move(whole));
+    return std::make_unique<ChainedSource>(std::move(parts), undecoded, "");
+  }
+  std::vector<std::unique_ptr<AudioSource>> parts;
+  std::string note;
+  for (std::size_t i = 0; i < segments.starts.size(); ++i) {
+    std::uint64_t begin = segments.starts[i];
+    std::uint64_t end = i + 1 < segments.starts.size() ? segments.starts[i + 1] : segments.end;
+    std::unique_ptr<AudioSource> part = OpenRange(path, begin, end);
+    if (part) {
+      parts.push_back(std::move(part));
+    } else {
+      note += (note.empty() ? "" : "; ") + std::string("stream ") + std::to_string(i + 1) + " (bytes " +
+              std::to_string(begin) + " to " + std::to_string(end) + ") cannot be decoded";
+    }
+  }
+  if (parts.empty()) {
+    *error = "none of its streams can be decoded";
+    return nullptr;
+  }
+  return std::make_unique<ChainedSource>(std::move(parts), undecoded, note);
 }
 
 }  // namespace kiv::tool
