@@ -25,6 +25,10 @@ struct FileStream {
 enum class OpenMode { kRead, kWrite };  // "rb", and "wb" (create or empty)
 enum class SeekOrigin { kStart, kEnd };
 
+// How an open for writing went: kInUse when another writer, in this
+// process or any other, holds the file (it is left as it was).
+enum class OutputOpen { kOpened, kInUse, kCannotCreate };
+
 // Identifies a file on disk independently of the name used to reach it.
 struct FileIdentity {
   std::uint64_t device = 0;
@@ -58,11 +62,20 @@ struct FileStreamMethods {
 
 struct FileSystem {
   // Returns a stream positioned at the start, or nullptr. `path` is a
-  // valid zero-terminated UTF-16 path (see IsValidPath).
+  // valid zero-terminated UTF-16 path (see IsValidPath). A file opened for
+  // writing carries the operating system's writer lock (POSIX: a write
+  // lock on the whole file; Windows: no sharing for writing or deleting)
+  // until it is closed, and a file that another writer holds is neither
+  // opened nor emptied.
   FileStream* (*open)(const FileSystem* fs, const KivPathChar* path, OpenMode mode);
   // Identifies the file at `path` (following symbolic links); false if absent.
   bool (*identify)(const FileSystem* fs, const KivPathChar* path, FileIdentity* id);
   void* context;  // for layers that wrap another file system
+  // Opens `path` for writing as open does, and says why it could not: the
+  // file is in use, or it cannot be created. A layer that takes no locks
+  // may leave this out; open then serves, and every failure counts as
+  // kCannotCreate.
+  OutputOpen (*open_output)(const FileSystem* fs, const KivPathChar* path, FileStream** stream) = nullptr;
 };
 
 // The operating system's files.

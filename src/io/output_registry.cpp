@@ -28,8 +28,13 @@ OutputOpen OpenOutput(const FileSystem* fs, const KivPathChar* path, FileStream*
   std::lock_guard<std::mutex> lock(g_mutex);
   FileIdentity existing;
   if (fs->identify(fs, path, &existing) && Claimed(existing)) return OutputOpen::kInUse;
-  FileStream* s = fs->open(fs, path, OpenMode::kWrite);
-  if (s == nullptr) return OutputOpen::kCannotCreate;
+  FileStream* s = nullptr;
+  if (fs->open_output != nullptr) {
+    OutputOpen opened = fs->open_output(fs, path, &s);
+    if (opened != OutputOpen::kOpened) return opened;
+  } else if ((s = fs->open(fs, path, OpenMode::kWrite)) == nullptr) {
+    return OutputOpen::kCannotCreate;
+  }
   *id = FileIdentity{};
   if (StreamIdentify(s, id) && g_count < kMaxOutputs) g_open[g_count++] = *id;
   *stream = s;

@@ -2,18 +2,18 @@
 // no second writer (a recorder or a conversion) starts on a file that is
 // being written, whatever name, hard link or symbolic link reaches it. The
 // running writer goes on untouched: the second one is refused before its
-// open could empty the file.
+// open could empty the file. Writers in other processes are kept out by
+// the file layer's lock (see FileSystem::open).
 #pragma once
 
 #include "io/file_stream.h"
 
 namespace kiv {
 
-enum class OutputOpen { kOpened, kInUse, kCannotCreate };
-
 // Opens `path` for writing ("wb") through `fs` unless it names a file that
-// is already one of ours being written. On kOpened, `*stream` is open and
-// `*id` names it for ReleaseOutput.
+// is already one of ours being written, or that another process holds
+// (the file layer's lock). On kOpened, `*stream` is open and `*id` names
+// it for ReleaseOutput.
 OutputOpen OpenOutput(const FileSystem* fs, const KivPathChar* path, FileStream** stream, FileIdentity* id);
 
 // The writer of `id` has closed it.

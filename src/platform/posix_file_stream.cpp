@@ -68,14 +68,45 @@ bool FileName(const KivPathChar* path, std::string* name) {
   }
 }
 
-FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode) {
+#if defined(F_OFD_SETLK)
+constexpr int kSetLock = F_OFD_SETLK;
+#else
+// Without open file description locks, a record lock of the process's:
+// other processes are still kept out, and the output registry keeps out
+// a second writer in this one.
+constexpr int kSetLock = F_SETLK;
+#endif
+
+// Takes the writer's lock on the regular file `fd` and only then empties
+// it, so that a file that another writer holds is left as it was. The lock
+// covers the whole file however long it grows, and belongs to this open
+// file: another open of the file, in this process or any other, conflicts
+// with it, and it goes when the stream is closed or the process ends. It
+// is advisory: programs that take no lock are not stopped. Where the file
+// system has no locks at all, the output is written without one.
+OutputOpen LockAndEmpty(int fd) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;  // l_start = l_len = 0: the whole file
+  int r;
+  do {
+    r = ::fcntl(fd, kSetLock, &lock);
+  } while (r != 0 && errno == EINTR);
+  if (r != 0 && (errno == EAGAIN || errno == EACCES)) return OutputOpen::kInUse;
+  return ::ftruncate(fd, 0) == 0 ? OutputOpen::kOpened : OutputOpen::kCannotCreate;
+}
+
+FileStream* OpenFile(const KivPathChar* path, OpenMode mode, OutputOpen* result) {
+  *result = OutputOpen::kCannotCreate;
   std::string name;
   if (!FileName(path, &name)) return nullptr;
   // An output is opened without blocking (a FIFO with no reader fails at
   // once instead of hanging) and must be able to seek, because a WAVE file
   // is finished by rewriting its header: FIFOs, sockets and terminals are
-  // refused before anything is written. /dev/null and /dev/full seek.
-  int flags = mode == OpenMode::kRead ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK);
+  // refused before anything is written. /dev/null and /dev/full seek, and
+  // take any number of writers: only regular files are locked. An output
+  // is emptied once it is locked, not by the open.
+  int flags = mode == OpenMode::kRead ? O_RDONLY : (O_WRONLY | O_CREAT | O_NONBLOCK);
   int fd;
   do {
     fd = ::open(name.c_str(), flags | O_CLOEXEC, 0666);
@@ -89,8 +120,27 @@ FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode) {
       ::close(fd);
       return nullptr;
     }
+    OutputOpen locked = S_ISREG(st.st_mode) ? LockAndEmpty(fd) : OutputOpen::kOpened;
+    if (locked != OutputOpen::kOpened) {
+      ::close(fd);
+      *result = locked;
+      return nullptr;
+    }
   }
-  return NewBufferedStream(&kRawOps, fd);
+  FileStream* s = NewBufferedStream(&kRawOps, fd);
+  if (s != nullptr) *result = OutputOpen::kOpened;
+  return s;
+}
+
+FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode) {
+  OutputOpen result;
+  return OpenFile(path, mode, &result);
+}
+
+OutputOpen OpenForWriting(const FileSystem*, const KivPathChar* path, FileStream** stream) {
+  OutputOpen result;
+  *stream = OpenFile(path, OpenMode::kWrite, &result);
+  return result;
 }
 
 bool IdentifyName(const FileSystem*, const KivPathChar* path, FileIdentity* id) {
@@ -101,7 +151,7 @@ bool IdentifyName(const FileSystem*, const KivPathChar* path, FileIdentity* id) 
   return true;
 }
 
-const FileSystem kPosixFileSystem = {Open, IdentifyName, nullptr};
+const FileSystem kPosixFileSystem = {Open, IdentifyName, nullptr, OpenForWriting};
 
 }  // namespace
 

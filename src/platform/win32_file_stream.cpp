@@ -55,20 +55,43 @@ const RawFileOps kRawOps = {RawRead, RawWrite, RawSeek, RawTruncate, RawIdentify
 
 const wchar_t* Wide(const KivPathChar* path) { return reinterpret_cast<const wchar_t*>(path); }
 
-FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode) {
+// An output is shared for reading only while it is written: another
+// writer, in this process or any other, cannot open it, and it cannot be
+// deleted or renamed over; that writer's open fails with a sharing
+// violation and leaves the file as it was (CREATE_ALWAYS empties the file
+// only once it is open).
+FileStream* OpenFile(const KivPathChar* path, OpenMode mode, OutputOpen* result) {
+  *result = OutputOpen::kCannotCreate;
   HANDLE h = mode == OpenMode::kRead
                  ? CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                 : CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
+                 : CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) *result = OutputOpen::kInUse;
+    return nullptr;
+  }
   // A WAVE output is finished by seeking back to its header: a pipe is
   // refused before anything is written.
   if (mode == OpenMode::kWrite && GetFileType(h) == FILE_TYPE_PIPE) {
     CloseHandle(h);
     return nullptr;
   }
-  return NewBufferedStream(&kRawOps, reinterpret_cast<std::intptr_t>(h));
+  FileStream* s = NewBufferedStream(&kRawOps, reinterpret_cast<std::intptr_t>(h));
+  if (s != nullptr) *result = OutputOpen::kOpened;
+  return s;
+}
+
+FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode) {
+  OutputOpen result;
+  return OpenFile(path, mode, &result);
+}
+
+OutputOpen OpenForWriting(const FileSystem*, const KivPathChar* path, FileStream** stream) {
+  OutputOpen result;
+  *stream = OpenFile(path, OpenMode::kWrite, &result);
+  return result;
 }
 
 bool IdentifyName(const FileSystem*, const KivPathChar* path, FileIdentity* id) {
@@ -82,7 +105,7 @@ bool IdentifyName(const FileSystem*, const KivPathChar* path, FileIdentity* id) 
   return ok;
 }
 
-const FileSystem kWin32FileSystem = {Open, IdentifyName, nullptr};
+const FileSystem kWin32FileSystem = {Open, IdentifyName, nullptr, OpenForWriting};
 
 }  // namespace
 

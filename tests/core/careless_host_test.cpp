@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -56,17 +58,24 @@ struct SecondWriter {
   std::function<std::int32_t(const test::PathString&)> write;
 };
 
+// The name the second writer uses for `rec`: itself, or a link made as `link` says.
+std::string OtherName(const test::ScratchDir& dir, const std::string& rec, const std::string& link) {
+  std::string other = rec;
+  if (link == "hard") std::filesystem::create_hard_link(rec, other = dir.path("hard.wav"));
+  if (link == "soft") std::filesystem::create_symlink(rec, other = dir.path("soft.wav"));
+  return other;
+}
+
 class CarelessOutputHost : public ::testing::TestWithParam<SecondWriter> {};
 
 TEST_P(CarelessOutputHost, SecondWriterOnARecordingIsRefusedAndTheRecordingGoesOn) {
   test::FakeWaveInput fake({.paced = true, .speed = 20});
   test::ScratchDir dir;
   test::WriteFile(dir.path("in.raw"), test::SpeechSample());
-  std::string rec = dir.path("rec.wav"), other = rec;
+  std::string rec = dir.path("rec.wav");
   ASSERT_EQ(KivGSMSoundRecorderStart(Path16(rec).c_str()), KIV_OK);
   ASSERT_TRUE(fake.WaitForDeliveries(2));
-  if (std::string(GetParam().link) == "hard") std::filesystem::create_hard_link(rec, other = dir.path("hard.wav"));
-  if (std::string(GetParam().link) == "soft") std::filesystem::create_symlink(rec, other = dir.path("soft.wav"));
+  std::string other = OtherName(dir, rec, GetParam().link);
   EXPECT_EQ(GetParam().write(Path16(other)), KIV_ERR_ARGUMENT);
   ASSERT_TRUE(fake.WaitForDeliveries(fake.deliveries() + 2));
   EXPECT_GE(KivGSMSoundRecorderStop(), 1);
@@ -77,20 +86,88 @@ TEST_P(CarelessOutputHost, SecondWriterOnARecordingIsRefusedAndTheRecordingGoesO
 }
 
 std::int32_t PcmRecording(const test::PathString& p) { return KivGSMWAVSoundRecorderStart(p.c_str()); }
+std::int32_t Conversion(const test::PathString& p) {
+  return KivWave2GSM610(Path16(KIV_SPEECH_SAMPLE).c_str(), p.c_str());
+}
 
-INSTANTIATE_TEST_SUITE_P(
-    Writers, CarelessOutputHost,
-    ::testing::Values(SecondWriter{"PcmBySameName", "", PcmRecording}, SecondWriter{"PcmByHardLink", "hard", PcmRecording},
-                      SecondWriter{"PcmBySymlink", "soft", PcmRecording},
-                      SecondWriter{"ConverterBySymlink", "soft",
-                                   [](const test::PathString& p) {
-                                     return KivWave2GSM610(Path16(KIV_SPEECH_SAMPLE).c_str(), p.c_str());
-                                   }},
-                      SecondWriter{"ConverterByHardLink", "hard",
-                                   [](const test::PathString& p) {
-                                     return KivWave2GSM610(Path16(KIV_SPEECH_SAMPLE).c_str(), p.c_str());
-                                   }}),
-    [](const auto& info) { return std::string(info.param.name); });
+const SecondWriter kSecondWriters[] = {
+    {"PcmBySameName", "", PcmRecording},        {"PcmByHardLink", "hard", PcmRecording},
+    {"PcmBySymlink", "soft", PcmRecording},     {"ConverterBySameName", "", Conversion},
+    {"ConverterBySymlink", "soft", Conversion}, {"ConverterByHardLink", "hard", Conversion}};
+
+INSTANTIATE_TEST_SUITE_P(Writers, CarelessOutputHost, ::testing::ValuesIn(kSecondWriters),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A GSM recording in a child process, from a fake device of its own, that
+// runs until Finish.
+class RecordingChild {
+ public:
+  explicit RecordingChild(const std::string& path) {
+    int ready[2], go[2];
+    if (::pipe(ready) != 0) return;
+    if (::pipe(go) != 0 || (pid_ = ::fork()) < 0) {
+      ::close(ready[0]), ::close(ready[1]);
+      return;
+    }
+    ::close(pid_ == 0 ? go[1] : go[0]);
+    ::close(pid_ == 0 ? ready[0] : ready[1]);
+    if (pid_ == 0) {
+      test::FakeWaveInput fake({.paced = true, .speed = 20});
+      char ok = KivGSMSoundRecorderStart(Path16(path).c_str()) == KIV_OK && fake.WaitForDeliveries(2);
+      char c;
+      if (::write(ready[1], &ok, 1) == 1) (void)!::read(go[0], &c, 1);  // until the parent closes its end
+      fake.WaitForDeliveries(fake.deliveries() + 2);
+      ::_exit(KivGSMSoundRecorderStop());
+    }
+    go_ = go[1];
+    char ok = 0;
+    running_ = ::read(ready[0], &ok, 1) == 1 && ok;
+    ::close(ready[0]);
+  }
+  ~RecordingChild() { Finish(); }
+  bool running() const { return running_; }
+  // Stops the recording; the seconds its Stop returned, or -1.
+  int Finish() {
+    if (go_ >= 0) ::close(go_);
+    go_ = -1;
+    int status = 0;
+    if (pid_ > 0 && ::waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status)) result_ = WEXITSTATUS(status);
+    pid_ = -1;
+    return result_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int go_ = -1;
+  bool running_ = false;
+  int result_ = -1;
+};
+
+// The same second writers on a recording that another process makes: the
+// lock on its file refuses them too, and that recording goes on.
+class CarelessOutputHostBesideAnotherProcess : public ::testing::TestWithParam<SecondWriter> {};
+
+TEST_P(CarelessOutputHostBesideAnotherProcess, SecondWriterOnItsRecordingIsRefused) {
+  test::ScratchDir dir;
+  std::string rec = dir.path("rec.wav");
+  RecordingChild child(rec);
+  ASSERT_TRUE(child.running());
+  std::string other = OtherName(dir, rec, GetParam().link);
+  {
+    test::FakeWaveInput fake;
+    EXPECT_EQ(GetParam().write(Path16(other)), KIV_ERR_ARGUMENT);
+    KivGSMWAVSoundRecorderStop();
+  }
+  // Not emptied either: the provisional header that Start wrote is still there.
+  Bytes head = test::ReadFile(rec);
+  EXPECT_TRUE(head.size() >= 60 && std::memcmp(head.data(), "RIFF", 4) == 0) << head.size() << " bytes";
+  EXPECT_GE(child.Finish(), 1);
+  EXPECT_GE(test::ReadFile(rec).size(), 60u + 65 * 25);
+  EXPECT_TRUE(ReadsAsValid(rec));
+}
+
+INSTANTIATE_TEST_SUITE_P(Writers, CarelessOutputHostBesideAnotherProcess, ::testing::ValuesIn(kSecondWriters),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Outputs that cannot seek are refused before anything is written, without
 // blocking in open, whether a reader waits on the FIFO or not.

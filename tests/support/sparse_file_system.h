@@ -1,6 +1,7 @@
 // An in-memory file system that keeps only the first 4 KiB of each file and
 // its length, so that tests can write recordings of hundreds of megabytes
-// and still read their headers.
+// and still read their headers. It takes no locks (FileSystem::open_output
+// is left out): one writer per file is the test's own affair.
 #pragma once
 
 #include <cstdint>
