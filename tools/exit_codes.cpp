@@ -20,11 +20,13 @@ constexpr ExitCodeEntry kExitCodes[] = {
     {kExitBufferQueue, "the audio input device refused the capture buffer", "(record)"},
     {kExitInputStart, "audio input could not be started", "(record)"},
     {kExitOutputCreate, "cannot create the output file",
-     "(also: an output that is not a regular file or a new name)"},
-    {kExitInputRead, "cannot open, read or decode the input file", ""},
+     "(also: an output that is not a regular file or a new name, or that this user may not write)"},
+    {kExitInputRead, "cannot open, read or decode the input file",
+     "(also: a container that cannot be read, not a regular file to decode)"},
     {kExitCodec, "the GSM codec cannot be created (libgsm lacks WAV49 support)", ""},
     {kExitWrite, "writing the output failed (disk full or I/O error)",
-     "; it holds the whole blocks written (record: the file holds less than was recorded)"},
+     "; it holds the whole blocks written (record: the file holds less than was recorded; convert: no "
+     "room to copy a piped input)"},
     {kExitBusy, "a recording is already running", "(record)"},
     {kExitArgument, "bad argument",
      ": an empty or malformed path, an output that is the input or is being written, a GSM input to "

@@ -22,7 +22,8 @@ using namespace kiv::tool;
 
 int Main(int argc, char** argv) {
   ReserveStandardStreams();
-  CLI::App app{"kivgsm: GSM 06.10 WAVE files from raw speech, any audio file or the audio input"};
+  // Named here, so that usage lines say "kivgsm", not the path it was run by.
+  CLI::App app{"kivgsm: GSM 06.10 WAVE files from raw speech, any audio file or the audio input", "kivgsm"};
   app.set_version_flag("--version", std::string("kivgsm ") + KIVGSM_VERSION);
   app.require_subcommand(1);
   // Paths start with '/' on every platform the tool runs on (Wine too).
@@ -34,10 +35,24 @@ int Main(int argc, char** argv) {
       "Convert to a GSM 06.10 WAVE file: IN OUT, or -o DIR IN... for many files at once. Raw input is 8000 Hz "
       "mono s16le; an audio file that libsndfile reads (WAVE, FLAC, Ogg, AIFF...) is mixed down to mono and "
       "resampled to 8000 Hz. IN may be - for standard input.");
-  convert->add_option("FILES", convert_options.files, "IN OUT, or the inputs with -o")->required();
+  convert->add_option("FILES", convert_options.files, "IN OUT, or the inputs with -o");
   convert->add_option("-o,--out-dir", convert_options.out_dir, "write DIR/NAME.wav for each input");
+  convert->add_option("--files-from", convert_options.files_from,
+                      "with -o: more inputs, one name per line, from FILE (- for standard input)");
+  convert->add_flag("-0,--null", convert_options.null_separated,
+                    "the names in --files-from end with NUL (find -print0, tar --null)");
+  convert->add_flag("--keep-tree", convert_options.keep_tree,
+                    "with -o: write DIR/PATH/NAME.wav, keeping each input's folders, so that equal names in "
+                    "different folders do not clash");
   convert->add_option("-j,--jobs", convert_options.jobs, "conversions at once (default: one per core)")
-      ->check(CLI::PositiveNumber);
+      ->check(
+          [](const std::string& text) {
+            char* end = nullptr;
+            unsigned long v = std::strtoul(text.c_str(), &end, 10);
+            bool ok = !text.empty() && text[0] != '-' && *end == '\0' && v >= 1;
+            return ok ? std::string() : "--jobs needs a whole number of conversions, 1 or more, not '" + text + "'";
+          },
+          "N");
   convert->add_flag("--raw", convert_options.raw, "treat every input as raw 8000 Hz mono s16le");
 
   std::string decode_in, decode_out;
@@ -81,6 +96,14 @@ int Main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
+  } catch (const CLI::RequiredError& e) {
+    // CLI11 says "A subcommand is required" for a misspelt one too.
+    if (app.get_subcommands().empty() && argc > 1 && argv[1][0] != '-') {
+      std::fprintf(stderr, "kivgsm: unknown command '%s'; the commands are convert, decode, info, repair and record\n"
+                           "Run with --help for more information.\n", argv[1]);
+      return kExitUsage;
+    }
+    return app.exit(e) == 0 ? kExitOk : kExitUsage;
   } catch (const CLI::ParseError& e) {
     int rc = app.exit(e);
     return rc == 0 ? kExitOk : kExitUsage;

@@ -293,6 +293,105 @@ TEST_P(ToolConvertCut, ConvertsWhatThereIsAndSaysSo) {
 // (A CAF cut short is refused whole by libsndfile: its data chunk must fit.)
 INSTANTIATE_TEST_SUITE_P(Containers, ToolConvertCut, ::testing::Values("wav", "aiff", "w64", "flac"));
 
+struct AllTheAudio {
+  const char* name;
+  std::string prepare;  // makes %d/in.* from %d/a.wav (3 s)
+  std::string in;
+  double seconds;
+  std::string said;  // on stderr; "" for nothing
+};
+
+class ToolConvertAllTheAudio : public ::testing::TestWithParam<AllTheAudio> {};
+
+// Streams one after another are all converted; MP3 inside WAVE gets the
+// same allowance as bare MP3; bytes after the audio are named.
+TEST_P(ToolConvertAllTheAudio, ConvertsEveryStream) {
+  test::ScratchDir dir;
+  const AllTheAudio& c = GetParam();
+  ASSERT_EQ(Shell("sox -n -r 16000 -c 1 -b 16 %d/a.wav synth 3 pinknoise vol 0.3 && " + c.prepare, dir), 0);
+  std::string err;
+  ASSERT_EQ(Shell("%t convert %d/" + c.in + " %d/out.wav", dir, nullptr, &err), 0) << err;
+  if (c.said.empty()) {
+    EXPECT_EQ(err, "");
+  } else {
+    EXPECT_NE(err.find(c.said), std::string::npos) << err;
+  }
+  EXPECT_NEAR(static_cast<double>(DecodedSamples(dir, dir.path("out.wav")).size()) / 8000, c.seconds, 0.1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, ToolConvertAllTheAudio,
+    ::testing::Values(
+        AllTheAudio{"ChainedOgg", "sox %d/a.wav %d/a.ogg && cat %d/a.ogg %d/a.ogg %d/a.ogg > %d/in.ogg", "in.ogg", 9,
+                    ""},
+        AllTheAudio{"ConcatenatedMp3", "ffmpeg -v error -i %d/a.wav %d/a.mp3 && cat %d/a.mp3 %d/a.mp3 > %d/in.mp3",
+                    "in.mp3", 6, ""},
+        AllTheAudio{"Mp3InWave", "ffmpeg -v error -i %d/a.wav -c:a libmp3lame %d/in.wav", "in.wav", 3, ""},
+        AllTheAudio{"OggThenJunk", "sox %d/a.wav %d/a.ogg && (cat %d/a.ogg; head -c 3000 /dev/zero) > %d/in.ogg",
+                    "in.ogg", 3, "3000 bytes after the audio"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct Hostile {
+  const char* name;
+  std::string command;  // with %d/speech.raw in place; its status is checked
+  int status;
+  std::string check;  // a shell test run afterwards; "" for none
+};
+
+class ToolConvertHostile : public ::testing::TestWithParam<Hostile> {};
+
+TEST_P(ToolConvertHostile, EndsAsItShould) {
+  test::ScratchDir dir;
+  const Hostile& c = GetParam();
+  test::WriteFile(dir.path("speech.raw"), test::SpeechSample());
+  std::string err;
+  EXPECT_EQ(Shell(c.command, dir, nullptr, &err), c.status) << err;
+  if (!c.check.empty()) {
+    EXPECT_EQ(Shell(c.check, dir), 0) << c.check;
+  }
+  EXPECT_EQ(Leftovers(dir), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, ToolConvertHostile,
+    ::testing::Values(
+        // A link to a file not made yet: the file is made, the link stays.
+        Hostile{"DanglingLink", "mkdir %d/archive && ln -s archive/memo.wav %d/latest.wav && "
+                                "%t convert %d/speech.raw %d/latest.wav",
+                0, "test -L %d/latest.wav && test -s %d/archive/memo.wav"},
+        Hostile{"PrivateOutputStaysPrivate", "touch %d/p.wav && chmod 600 %d/p.wav && %t convert %d/speech.raw %d/p.wav",
+                0, "test \\$(stat -c %a %d/p.wav) = 600 && test -s %d/p.wav"},
+        // As a user without write permission on the output: refused, untouched.
+        Hostile{"ReadOnlyOutputAsAUser",
+                "chmod 777 %d && touch %d/ro.wav && chmod 444 %d/ro.wav && chown nobody %d/ro.wav && "
+                "setpriv --reuid=nobody --regid=nogroup --clear-groups %t convert %d/speech.raw %d/ro.wav",
+                4, "test ! -s %d/ro.wav"},
+        // More jobs than open files allow: fewer jobs, every file converted.
+        Hostile{"JobsBeyondTheOpenFileLimit",
+                "mkdir %d/in %d/o && for i in \\$(seq 100); do ln %d/speech.raw %d/in/s\\$i.raw; done && "
+                "ulimit -n 64 && %t convert -j 100 -o %d/o %d/in/*.raw >/dev/null",
+                0, "test \\$(ls %d/o | wc -l) = 100"},
+        // A list of names from find -print0, outputs keeping their folders.
+        Hostile{"FilesFromNulSeparatedKeepingTheTree",
+                "mkdir -p %d/in/a %d/in/b %d/o && cp %d/speech.raw %d/in/a/x.raw && cp %d/speech.raw %d/in/b/x.raw && "
+                "cd %d && find in -name '*.raw' -print0 | %t convert -o o -0 --keep-tree --files-from - >/dev/null",
+                0, "cmp %d/o/in/a/x.wav %d/o/in/b/x.wav"},
+        // Without --keep-tree the two names clash; the second is refused.
+        Hostile{"FilesFromClash",
+                "mkdir -p %d/in/a %d/in/b %d/o && cp %d/speech.raw %d/in/a/x.raw && cp %d/speech.raw %d/in/b/x.raw && "
+                "printf '%s\\n' %d/in/a/x.raw %d/in/b/x.raw > %d/list && %t convert -j 1 -o %d/o --files-from %d/list",
+                9, "test -s %d/o/x.wav"},
+        // The README's recipe for many machines, on this one (--sshlogin :).
+        Hostile{"GnuParallelRecipe",
+                "mkdir -p %d/in %d/o && for i in \\$(seq 20); do cp %d/speech.raw %d/in/s\\$i.raw; done && cd %d && "
+                "find in -name '*.raw' -print0 | parallel --will-cite --pipe --recend '\\0' -N 5 --sshlogin : "
+                "'%t convert -o o -0 --keep-tree --files-from - >/dev/null'",
+                0, "test \\$(find %d/o -name '*.wav' | wc -l) = 20"},
+        // No room for the copy of a piped input is a full disk (7), not a read error.
+        Hostile{"FullDiskWhileCopyingAPipe",
+                "trap '' XFSZ; ulimit -f 64; cat %d/speech.raw | %t convert - %d/o.wav", 7, "test ! -e %d/o.wav"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(ToolConvert, NanAndInfinityBecomeCountedSilence) {
   test::ScratchDir dir;
   ASSERT_EQ(Shell("sox -n -r 16000 -c 1 -e floating-point -b 32 %d/f.wav synth 1 sine 440 vol 0.1", dir), 0);
@@ -360,16 +459,58 @@ INSTANTIATE_TEST_SUITE_P(
                  128 + SIGINT},
         // Reads of /proc/self/mem at offset 0 fail: an input read error.
         Survival{"ReadError", "%t convert /proc/self/mem %d/out.wav", KIV_ERR_INPUT_READ},
-        // libsndfile stops quietly at damage in the middle of a FLAC stream.
-        Survival{"DamagedFlac",
-                 "sox %d/short.wav %d/in.flac && dd if=/dev/zero of=%d/in.flac bs=1k seek=150 count=8 "
-                 "conv=notrunc 2>/dev/null && %t convert %d/in.flac %d/out.wav",
-                 KIV_ERR_INPUT_READ},
         Survival{"GsmInput", "%t convert %d/speech.raw %d/g.wav >/dev/null; %t convert %d/g.wav %d/out.wav",
                  KIV_ERR_ARGUMENT},
         Survival{"BatchCtrlC", "ln -s long.raw %d/other.raw && timeout --preserve-status -s INT 0.5 %t convert -j 2 -o %d "
                  "%d/other.raw %d/long.wav",
+                 128 + SIGINT},
+        // A hundred conversions at once, each with two or three temporary files.
+        Survival{"BatchCtrlCAtAHundredJobs",
+                 "mkdir %d/in %d/o && for i in \\$(seq 300); do ln %d/short.wav %d/in/s\\$i.wav; done && "
+                 "timeout --preserve-status -s INT 0.7 %t convert -j 100 -o %d/o %d/in/*.wav >/dev/null",
                  128 + SIGINT}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A recording that another kivgsm is making holds its file: a second writer
+// on it is refused with 9, and the recording finishes whole.
+struct BesideARecording {
+  const char* name;
+  std::string command;  // writes %d/m.wav while the recording runs
+  std::string message;  // expected on stderr
+};
+
+const std::string kWrittenElsewhere = "being written by another program";
+
+class ToolBesideARecording : public ::testing::TestWithParam<BesideARecording> {};
+
+TEST_P(ToolBesideARecording, RefusesASecondWriterAndTheRecordingFinishes) {
+  test::ScratchDir dir;
+  test::WriteFile(dir.path("speech.raw"), test::SpeechSample());
+  std::ofstream(dir.path("asound.conf")) << test::AlsaFilePluginConfig(dir.path("speech.raw"));
+  ASSERT_EQ(Shell("%t convert %d/speech.raw %d/g.wav >/dev/null", dir), 0);
+  std::string err;
+  int rc = Shell("export ALSA_CONFIG_PATH=%d/asound.conf; %t record %d/m.wav </dev/null >%d/record.log 2>&1 & "
+                 "for i in \\$(seq 200); do [ -s %d/m.wav ] && break; sleep 0.05; done; " + GetParam().command +
+                     "; rc=\\$?; kill -TERM \\$!; wait \\$!; echo \\$? >%d/record.status; exit \\$rc",
+                 dir, nullptr, &err);
+  EXPECT_EQ(rc, KIV_ERR_ARGUMENT) << err;
+  EXPECT_NE(err.find(GetParam().message), std::string::npos) << err;
+  Bytes status = test::ReadFile(dir.path("record.status"));
+  EXPECT_EQ(std::string(status.begin(), status.end()), std::to_string(128 + SIGTERM) + "\n");
+  std::string info;
+  EXPECT_EQ(Shell("%t info %d/m.wav", dir, &info), 0) << info;
+  EXPECT_NE(info.find("GSM 06.10 WAVE"), std::string::npos) << info;
+  // Captured thousands of times faster than real time: far more than g.wav.
+  EXPECT_GT(test::ReadFile(dir.path("m.wav")).size(), test::ReadFile(dir.path("g.wav")).size()) << "not the recording";
+  EXPECT_EQ(Leftovers(dir), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SecondWriters, ToolBesideARecording,
+    ::testing::Values(BesideARecording{"Convert", "%t convert %d/speech.raw %d/m.wav", kWrittenElsewhere},
+                      BesideARecording{"Decode", "%t decode %d/g.wav %d/m.wav", kWrittenElsewhere},
+                      BesideARecording{"Record", "%t record --seconds 0.2 %d/m.wav </dev/null", "bad argument"},
+                      BesideARecording{"Repair", "%t repair %d/m.wav", kWrittenElsewhere}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ToolConvert, RefusesOutputsThatAreNotFilesBeforeWritingAnything) {

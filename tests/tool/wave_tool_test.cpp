@@ -53,8 +53,11 @@ TEST_P(ToolDecode, FollowsTheReadersJudgement) {
   std::string out, err;
   int rc = test::RunCommand(Tool("decode '" + dir.path("g.wav") + "' '" + dir.path("d.wav") + "'"), &out, &err);
   ASSERT_EQ(rc, c.exit_code) << err;
-  if (*c.said == '\0') EXPECT_EQ(err, "");
-  else EXPECT_NE(err.find(c.said), std::string::npos) << err;
+  if (*c.said == '\0') {
+    EXPECT_EQ(err, "");
+  } else {
+    EXPECT_NE(err.find(c.said), std::string::npos) << err;
+  }
   if (rc != 0) {
     EXPECT_FALSE(test::Exists(dir.path("d.wav")));
     return;

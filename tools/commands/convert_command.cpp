@@ -6,7 +6,12 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <cstdint>
+#include <fstream>
+#include <iostream>
 #include <map>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "exit_codes.h"
@@ -30,13 +35,12 @@ std::string Repaired(unsigned long long clipped, unsigned long long silenced) {
   return out;
 }
 
-// DIR/NAME.wav for an input DIR2/NAME.EXT.
+// DIR/NAME.wav for an input DIR2/NAME.EXT, joined with the platform's
+// separator (a Windows \\?\ folder takes no '/').
 std::string OutputFor(const std::string& dir, const std::string& in) {
   std::filesystem::path stem = FsPath(in).filename().stem();
-  std::u8string name = stem.u8string();
-  std::string out = dir;
-  if (!out.empty() && out.back() != '/' && out.back() != '\\') out += '/';
-  return out + std::string(name.begin(), name.end()) + ".wav";
+  std::u8string out = (FsPath(dir) / stem).u8string() + u8".wav";
+  return std::string(out.begin(), out.end());
 }
 
 int Single(const ConvertOptions& options) {
@@ -45,7 +49,7 @@ int Single(const ConvertOptions& options) {
   auto start = std::chrono::steady_clock::now();
   ConvertResult r;
   {
-    ProgressLine line(&progress, false);
+    ProgressLine line(&progress);
     r = ConvertFile(request, &progress[0]);
   }
   double elapsed = Since(start);
@@ -60,13 +64,91 @@ int Single(const ConvertOptions& options) {
   return r.code;
 }
 
+// Each conversion holds a few files open at once (its input, the decoded
+// samples or their FIFO, the library's input and output, a spooled copy).
+constexpr unsigned kFilesPerJob = 8;
+constexpr unsigned kFilesKept = 32;  // the tool's own, and a margin
+constexpr unsigned kMostJobs = 256;
+
+// The jobs that the open-file limit (ulimit -n) can serve, and a sane
+// maximum; saying so once when fewer than asked.
+unsigned CapJobs(unsigned jobs) {
+  unsigned allowed = OpenFilesAllowed();
+  unsigned most = allowed > kFilesKept + kFilesPerJob ? (allowed - kFilesKept) / kFilesPerJob : 1;
+  most = std::min(most, kMostJobs);
+  if (jobs <= most) return jobs;
+  std::fprintf(stderr, "kivgsm: running %u conversions at once, not %u: %s\n", most, jobs,
+               most == kMostJobs ? "more gain nothing" : ("the open-file limit (ulimit -n) is " +
+                                                         std::to_string(allowed)).c_str());
+  return most;
+}
+
+// The inputs of a batch, one at a time: first those named on the command
+// line, then those read from a list (one per line, or NUL-separated), so
+// that a list of any length is never held in memory.
+class InputNames {
+ public:
+  explicit InputNames(const ConvertOptions& options) : options_(options) {
+    if (options.files_from.empty()) return;
+    if (options.files_from == "-") {
+      list_ = &std::cin;
+    } else {
+      file_.open(FsPath(options.files_from), std::ios::binary);
+      list_ = &file_;
+    }
+  }
+  bool ok() const { return list_ == nullptr || (!list_->bad() && (list_ != &file_ || file_.is_open())); }
+  bool Next(std::string* name) {
+    if (next_ < options_.files.size()) {
+      *name = options_.files[next_++];
+      return true;
+    }
+    const char separator = options_.null_separated ? '\0' : '\n';
+    while (list_ != nullptr && std::getline(*list_, *name, separator)) {
+      if (!options_.null_separated && !name->empty() && name->back() == '\r') name->pop_back();
+      if (!name->empty()) return true;
+    }
+    return false;
+  }
+
+ private:
+  const ConvertOptions& options_;
+  std::size_t next_ = 0;
+  std::ifstream file_;
+  std::istream* list_ = nullptr;
+};
+
+// DIR/REL/NAME.wav for an input REL/NAME.EXT (an absolute input keeps its
+// whole path under DIR); "" when the input's path climbs out with "..".
+std::string TreeOutputFor(const std::string& dir, const std::string& in) {
+  std::filesystem::path rel = FsPath(in).relative_path().lexically_normal();
+  for (const auto& part : rel)
+    if (part == "..") return "";
+  std::u8string out = (FsPath(dir) / rel.replace_extension(".wav")).u8string();
+  return std::string(out.begin(), out.end());
+}
+
+// What a batch has done so far: counts, and the first failure in input
+// order, so that nothing grows with the number of files.
+struct BatchTally {
+  std::mutex mutex;
+  std::uint64_t total = 0, failed = 0;
+  double audio = 0;
+  unsigned long long clipped = 0, silenced = 0;
+  std::uint64_t first_failure = UINT64_MAX;
+  int status = 0;
+  // Outputs being written now: a second input for one of them clashes.
+  std::set<std::string> in_flight;
+};
+
 int Batch(const ConvertOptions& options) {
   std::error_code ec;
   if (!std::filesystem::is_directory(FsPath(options.out_dir), ec)) {
     std::fprintf(stderr, "kivgsm: %s: not a folder; create it first\n", options.out_dir.c_str());
     return KIV_ERR_OUTPUT_CREATE;
   }
-  std::vector<ConvertRequest> requests;
+  // Names given on the command line are checked for clashes before
+  // anything starts; names from a list are checked as they come.
   std::map<std::string, std::string> claimed;  // output -> the input that writes it
   for (const std::string& in : options.files) {
     if (in == "-") {
@@ -74,64 +156,120 @@ int Batch(const ConvertOptions& options) {
                  stderr);
       return kExitUsage;
     }
-    std::string out = OutputFor(options.out_dir, in);
+    std::string out = options.keep_tree ? TreeOutputFor(options.out_dir, in) : OutputFor(options.out_dir, in);
     auto [it, fresh] = claimed.emplace(out, in);
-    if (!fresh) {
+    if (!fresh && !out.empty()) {
       std::fprintf(stderr, "kivgsm: %s and %s would both be written to %s; nothing converted\n",
                    it->second.c_str(), in.c_str(), out.c_str());
       return KIV_ERR_ARGUMENT;
     }
-    requests.push_back({in, out, options.raw, 1, false});
+  }
+  claimed.clear();
+  InputNames names(options);
+  if (!names.ok()) {
+    std::fprintf(stderr, "kivgsm: %s: cannot read the list of inputs\n", options.files_from.c_str());
+    return KIV_ERR_INPUT_READ;
   }
 
   unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-  jobs = std::min<unsigned>(jobs, static_cast<unsigned>(requests.size()));
-  std::deque<ConvertProgress> progress(requests.size());
-  std::vector<ConvertResult> results(requests.size());
-  std::atomic<std::size_t> next{0};
-  auto start = std::chrono::steady_clock::now();
+  if (options.files_from.empty()) jobs = std::min<unsigned>(jobs, static_cast<unsigned>(options.files.size()));
+  jobs = CapJobs(jobs);
+  std::deque<ConvertProgress> progress(jobs);  // one slot per worker
+  BatchCounters counters;
+  BatchTally tally;
+  std::mutex names_mutex;
+  std::uint64_t next_index = 0;
+  const auto start = std::chrono::steady_clock::now();
+  const auto started_at = std::filesystem::file_time_type::clock::now();
+
+  // Converts one input; its failure is said at once, so that nothing piles up.
+  auto convert_one = [&](std::uint64_t index, const std::string& in, ConvertProgress* slot) {
+    ConvertResult r;
+    std::string out = options.keep_tree ? TreeOutputFor(options.out_dir, in) : OutputFor(options.out_dir, in);
+    bool clash = false;
+    if (in == "-" || out.empty()) {
+      r.code = KIV_ERR_ARGUMENT;
+      r.error = in + ": " + ExitMessage(KIV_ERR_ARGUMENT) +
+                (in == "-" ? ": standard input has no name to write" : ": its path climbs out of the folder");
+    } else {
+      std::lock_guard<std::mutex> lock(tally.mutex);
+      // Written earlier in this run, or being written now: a second input.
+      std::error_code missing;
+      auto written = std::filesystem::last_write_time(FsPath(out), missing);
+      clash = !tally.in_flight.insert(out).second || (!missing && written >= started_at);
+      if (clash) {
+        r.code = KIV_ERR_ARGUMENT;
+        r.error = in + ": would overwrite " + out + ", written in this run from another input";
+      }
+    }
+    if (r.code == 0) {
+      std::error_code unused;
+      if (options.keep_tree) std::filesystem::create_directories(FsPath(out).parent_path(), unused);
+      slot->Reset();
+      r = ConvertFile({in, out, options.raw, 1, false}, slot);
+      std::lock_guard<std::mutex> lock(tally.mutex);
+      tally.in_flight.erase(out);
+    }
+    std::lock_guard<std::mutex> lock(tally.mutex);
+    ++tally.total;
+    tally.audio += r.seconds;
+    tally.clipped += r.clipped;
+    tally.silenced += r.silenced;
+    counters.files_done.fetch_add(1);
+    counters.audio_done = tally.audio;
+    if (!r.warning.empty()) SayAboveProgress("kivgsm: warning: " + r.warning);
+    if (r.code != 0 && r.code != -1) {
+      ++tally.failed;
+      SayAboveProgress("kivgsm: failed: " + r.error);
+      if (index < tally.first_failure) {
+        tally.first_failure = index;
+        tally.status = r.code;
+      }
+    }
+  };
+
   {
-    ProgressLine line(&progress, true);
+    ProgressLine line(&progress, &counters, options.files_from.empty() ? options.files.size() : 0);
     std::vector<std::thread> workers;
     for (unsigned w = 0; w < jobs; ++w)
-      workers.emplace_back([&] {
-        for (std::size_t i; (i = next.fetch_add(1)) < requests.size() && StopRequest() == 0;)
-          results[i] = ConvertFile(requests[i], &progress[i]);
+      workers.emplace_back([&, w] {
+        std::string in;
+        while (StopRequest() == 0) {
+          std::uint64_t index;
+          {
+            std::lock_guard<std::mutex> lock(names_mutex);
+            if (!names.Next(&in)) break;
+            index = next_index++;
+          }
+          convert_one(index, in, &progress[w]);
+        }
       });
     for (std::thread& t : workers) t.join();
   }
   double elapsed = Since(start);
   if (StopRequest() != 0) EndAsRequested(StopRequest());
-
-  std::size_t failed = 0;
-  double audio = 0;
-  unsigned long long clipped = 0, silenced = 0;
-  int status = 0;
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    const ConvertResult& r = results[i];
-    if (!r.warning.empty()) std::fprintf(stderr, "kivgsm: warning: %s\n", r.warning.c_str());
-    audio += r.seconds;
-    clipped += r.clipped;
-    silenced += r.silenced;
-    if (r.code != 0) {
-      ++failed;
-      if (status == 0) status = r.code;
-    }
-  }
-  std::printf("%zu of %zu files converted into %s: %.2f s of audio in %.2f s, %.0fx real time, %u jobs%s\n",
-              results.size() - failed, results.size(), options.out_dir.c_str(), audio, elapsed,
-              elapsed > 0 ? audio / elapsed : 0, jobs,
-              Repaired(clipped, silenced).c_str());
-  for (const ConvertResult& r : results)
-    if (r.code != 0) std::fprintf(stderr, "kivgsm: failed: %s\n", r.error.c_str());
-  return status;
+  std::printf("%llu of %llu files converted into %s: %.2f s of audio in %.2f s, %.0fx real time, %u jobs%s\n",
+              static_cast<unsigned long long>(tally.total - tally.failed),
+              static_cast<unsigned long long>(tally.total), options.out_dir.c_str(), tally.audio, elapsed,
+              elapsed > 0 ? tally.audio / elapsed : 0, jobs, Repaired(tally.clipped, tally.silenced).c_str());
+  return tally.status;
 }
 
 }  // namespace
 
 int ConvertCommand(const ConvertOptions& options) {
   RemoveTrackedFilesOnInterrupt();
-  if (!options.out_dir.empty()) return Batch(options);
+  if (!options.out_dir.empty()) {
+    if (options.files.empty() && options.files_from.empty()) {
+      std::fputs("kivgsm: convert -o DIR needs inputs: IN... or --files-from FILE\n", stderr);
+      return kExitUsage;
+    }
+    return Batch(options);
+  }
+  if (!options.files_from.empty() || options.keep_tree) {
+    std::fputs("kivgsm: --files-from and --keep-tree go with -o DIR\n", stderr);
+    return kExitUsage;
+  }
   if (options.files.size() != 2) {
     std::fputs("kivgsm: convert takes IN OUT, or -o DIR IN...\n", stderr);
     return kExitUsage;

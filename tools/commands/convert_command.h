@@ -10,6 +10,9 @@ namespace kiv::tool {
 struct ConvertOptions {
   std::vector<std::string> files;  // IN OUT, or the inputs with out_dir
   std::string out_dir;
+  std::string files_from;       // more inputs, one per line ("-": standard input)
+  bool null_separated = false;  // the list's names end with NUL, not newline
+  bool keep_tree = false;       // DIR/REL/NAME.wav: inputs keep their folders
   bool raw = false;
   unsigned jobs = 0;  // 0: one per core
 };

@@ -106,7 +106,7 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
     return Fail(kExitInputRead, in, "cannot read or decode block " + std::to_string(written / kGsmSamplesPerBlock));
   if (!write_ok) return Fail(kExitWrite, out, ExitMessage(kExitWrite));
   std::string why;
-  if (!temp->RenameTo(out, &why)) return Fail(kExitOutputCreate, out, "cannot rename into place: " + why);
+  if (int rc = temp->RenameTo(out, &why); rc != 0) return Fail(rc, out, "cannot rename into place: " + why);
   std::printf("%llu samples, %.2f s of audio, decoded from %llu blocks into %s%s\n",
               static_cast<unsigned long long>(written), static_cast<double>(written) / kSampleRate,
               static_cast<unsigned long long>(blocks), out.c_str(), rf64 ? " (RF64)" : "");

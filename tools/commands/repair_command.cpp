@@ -6,6 +6,7 @@
 
 #include "exit_codes.h"
 #include "file_bytes.h"
+#include "platform/console.h"
 #include "platform/utf8_path.h"
 #include "wave_report.h"
 
@@ -36,9 +37,21 @@ bool ApplyRepairToFile(const std::string& path, const RepairPlan& plan, std::str
   return true;
 }
 
+// The library's writer lock on the file, held from the first read to the
+// last write, so that no recording or conversion starts on it meanwhile.
+struct HeldLock {
+  EditLock lock;
+  ~HeldLock() { UnlockAfterEditing(lock); }
+};
+
 }  // namespace
 
 int RepairCommand(const std::string& path, bool dry_run) {
+  HeldLock held{LockForEditing(path)};
+  if (held.lock.being_written) {
+    std::fprintf(stderr, "kivgsm: %s: not repaired: it is being written by another program\n", path.c_str());
+    return kExitArgument;
+  }
   FileBytes file(path);
   if (!file.ok()) {
     std::fprintf(stderr, "kivgsm: %s: %s\n", path.c_str(), file.error().c_str());

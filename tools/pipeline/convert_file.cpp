@@ -55,22 +55,34 @@ constexpr std::uint64_t kSpoolLimit = (std::uint64_t{kMaxGsmBlocks} + 1) * kGsmB
 
 // Copies a stream that cannot seek (standard input, a pipe, a FIFO, a
 // device) into a file, so that it converts exactly as the same bytes in a
-// file would.
-bool Spool(std::FILE* from, const std::string& to) {
+// file would. Returns 0, 5 when the input cannot be read, or 7 when the
+// copy cannot be written (a full disk), which `why` then names.
+int Spool(std::FILE* from, const std::string& to, std::string* why) {
   std::FILE* out = OpenFile(to, "wb");
-  if (out == nullptr) return false;
+  if (out == nullptr) {
+    *why = "cannot create a copy of the input beside the output";
+    return KIV_ERR_OUTPUT_CREATE;
+  }
   std::vector<char> buf(1 << 16);
-  bool ok = true;
+  bool written = true;
   for (std::uint64_t total = 0; total < kSpoolLimit;) {
     std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), kSpoolLimit - total));
     std::size_t n = std::fread(buf.data(), 1, want, from);
     total += n;
-    if (n > 0 && std::fwrite(buf.data(), 1, n, out) != n) ok = false;
-    if (n < want || !ok) break;
+    if (n > 0 && std::fwrite(buf.data(), 1, n, out) != n) written = false;
+    if (n < want || !written) break;
   }
-  if (std::ferror(from)) ok = false;
-  if (std::fclose(out) != 0) ok = false;
-  return ok;
+  const bool read = !std::ferror(from);
+  if (std::fclose(out) != 0) written = false;
+  if (!written) {
+    *why = std::string(ExitMessage(KIV_ERR_WRITE)) + " while copying the input beside the output";
+    return KIV_ERR_WRITE;
+  }
+  if (!read) {
+    *why = "cannot read the input";
+    return KIV_ERR_INPUT_READ;
+  }
+  return KIV_OK;
 }
 
 }  // namespace
@@ -97,7 +109,9 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
 #endif
     spooled = TempFile::Beside(out, ".in");
     if (!spooled) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
-    if (!Spool(stdin, spooled->path())) return Failed(KIV_ERR_INPUT_READ, in, "cannot read standard input");
+    std::string why;
+    int rc = Spool(stdin, spooled->path(), &why);
+    if (rc != KIV_OK) return Failed(rc, rc == KIV_ERR_INPUT_READ ? in : out, why);
     source = spooled->path();
   } else {
     std::error_code ec;
@@ -108,9 +122,11 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
       spooled = TempFile::Beside(out, ".in");
       if (!spooled) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
       std::FILE* pipe = OpenFile(in, "rb");
-      bool ok = pipe != nullptr && Spool(pipe, spooled->path());
-      if (pipe != nullptr) std::fclose(pipe);
-      if (!ok) return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ));
+      if (pipe == nullptr) return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ));
+      std::string why;
+      int rc = Spool(pipe, spooled->path(), &why);
+      std::fclose(pipe);
+      if (rc != KIV_OK) return Failed(rc, rc == KIV_ERR_INPUT_READ ? in : out, why);
       source = spooled->path();
     }
   }
@@ -224,7 +240,7 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   // replace the output; everything else has left it as it was.
   result.bytes = SizeOrZero(gsm->path());
   std::string why;
-  if (!gsm->RenameTo(out, &why)) return Failed(KIV_ERR_OUTPUT_CREATE, out, "cannot rename into place: " + why);
+  if (int rc = gsm->RenameTo(out, &why); rc != 0) return Failed(rc, out, "cannot rename into place: " + why);
   result.written = true;
   result.blocks = result.bytes >= kGsmHeaderBytes ? (result.bytes - kGsmHeaderBytes) / kGsmBlockBytes : 0;
   result.seconds = static_cast<double>(result.blocks) * kGsmSamplesPerBlock / kSampleRate;

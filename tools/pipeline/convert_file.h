@@ -29,6 +29,16 @@ struct ConvertProgress {
   std::atomic<bool> finished{false};
   std::mutex mutex;
   std::string encoding;  // the GSM file being written, while it is
+
+  // Made ready for the next file of a batch worker.
+  void Reset() {
+    seconds = 0;
+    decoded = 0;
+    decode_share = 0;
+    finished = false;
+    std::lock_guard<std::mutex> lock(mutex);
+    encoding.clear();
+  }
 };
 
 struct ConvertResult {

@@ -20,12 +20,24 @@ OutputTarget ResolveOutput(const std::string& name, const std::string& input) {
   fs::file_status status = fs::status(path, ec);
   if (fs::exists(status) && !fs::is_regular_file(status))
     return refuse(KIV_ERR_OUTPUT_CREATE, std::string("cannot create the output file: ") + kNotAFile);
+  // What the user may not write is not replaced behind its back either.
+  if (fs::exists(status) && !MayReplace(name))
+    return refuse(KIV_ERR_OUTPUT_CREATE, "cannot create the output file: it is read-only to this user");
   // Both must exist to be one file; either missing is an error, not a match.
   if (fs::equivalent(FsPath(input), path, ec)) return refuse(KIV_ERR_ARGUMENT, "bad argument: the output is the input file");
   if (!fs::is_symlink(fs::symlink_status(path, ec))) return {name, 0, ""};
-  fs::path target = fs::weakly_canonical(path, ec);
-  if (ec) return refuse(KIV_ERR_OUTPUT_CREATE, "cannot create the output file: cannot follow the link: " + ec.message());
-  std::u8string u8 = target.u8string();
+  // Follow the links one by one, so that a link to a file not made yet
+  // (latest.wav -> archive/memo.wav) leads to the name to create, and the
+  // link itself is never replaced.
+  fs::path target = path;
+  for (int hops = 0; fs::is_symlink(fs::symlink_status(target, ec)); ++hops) {
+    fs::path next = fs::read_symlink(target, ec);
+    if (ec || hops == 40)
+      return refuse(KIV_ERR_OUTPUT_CREATE, "cannot create the output file: cannot follow the link" +
+                                               (ec ? ": " + ec.message() : std::string(": too many levels")));
+    target = next.is_absolute() ? next : target.parent_path() / next;
+  }
+  std::u8string u8 = target.lexically_normal().u8string();
   return {std::string(u8.begin(), u8.end()), 0, ""};
 }
 

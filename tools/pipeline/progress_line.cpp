@@ -47,8 +47,27 @@ double JobFraction(ConvertProgress& job) {
   return decode_share * decoded + (1 - decode_share) * encoded;
 }
 
-ProgressLine::ProgressLine(std::deque<ConvertProgress>* jobs, bool batch)
-    : jobs_(jobs), batch_(batch), start_(std::chrono::steady_clock::now()) {
+namespace {
+
+// Serialises what goes to standard error while a line is drawn.
+std::mutex g_stderr_mutex;
+bool g_line_shown = false;
+
+}  // namespace
+
+void SayAboveProgress(const std::string& line) {
+  std::lock_guard<std::mutex> lock(g_stderr_mutex);
+  if (g_line_shown) std::fprintf(stderr, "\r%79s\r", "");
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+ProgressLine::ProgressLine(std::deque<ConvertProgress>* jobs)
+    : jobs_(jobs), start_(std::chrono::steady_clock::now()) {
+  if (StderrIsTerminal()) thread_ = std::thread([this] { Run(); });
+}
+
+ProgressLine::ProgressLine(std::deque<ConvertProgress>* jobs, const BatchCounters* done, std::uint64_t total)
+    : jobs_(jobs), done_(done), total_(total), start_(std::chrono::steady_clock::now()) {
   if (StderrIsTerminal()) thread_ = std::thread([this] { Run(); });
 }
 
@@ -60,7 +79,9 @@ ProgressLine::~ProgressLine() {
   }
   wake_.notify_all();
   thread_.join();
+  std::lock_guard<std::mutex> lock(g_stderr_mutex);
   if (drawn_) std::fprintf(stderr, "\r%79s\r", "");
+  g_line_shown = false;
 }
 
 void ProgressLine::Run() {
@@ -72,28 +93,35 @@ void ProgressLine::Run() {
 }
 
 void ProgressLine::Draw(double elapsed) {
-  double fraction_sum = 0, audio = 0;
-  std::size_t done = 0;
+  // The jobs in progress, by the fraction of each that is done.
+  double running = 0, audio = 0;
   for (ConvertProgress& job : *jobs_) {
+    if (done_ != nullptr && (job.finished || job.seconds <= 0)) continue;
     double f = JobFraction(job);
-    fraction_sum += f;
+    running += f;
     audio += f * job.seconds;
-    if (job.finished) ++done;
   }
-  double fraction = jobs_->empty() ? 0 : fraction_sum / static_cast<double>(jobs_->size());
-  std::string left = fraction > 0.01 ? Clock(elapsed * (1 - fraction) / fraction) + " left" : "";
-  double speed = elapsed > 0 ? audio / elapsed : 0;
-  if (batch_) {
-    std::fprintf(stderr, "\r%zu/%zu files  %s of audio  %.0fx real time  %s   ", done, jobs_->size(),
-                 Clock(audio).c_str(), speed, left.c_str());
+  std::lock_guard<std::mutex> lock(g_stderr_mutex);
+  if (done_ != nullptr) {
+    std::uint64_t done = done_->files_done;
+    audio += done_->audio_done;
+    double fraction = total_ > 0 ? (static_cast<double>(done) + running) / static_cast<double>(total_) : 0;
+    std::string left = fraction > 0.01 ? Clock(elapsed * (1 - fraction) / fraction) + " left" : "";
+    std::string count = std::to_string(done) + (total_ > 0 ? "/" + std::to_string(total_) : "");
+    std::fprintf(stderr, "\r%s files  %s of audio  %.0fx real time  %s   ", count.c_str(), Clock(audio).c_str(),
+                 elapsed > 0 ? audio / elapsed : 0, left.c_str());
   } else {
+    double fraction = jobs_->empty() ? 0 : running / static_cast<double>(jobs_->size());
+    std::string left = fraction > 0.01 ? Clock(elapsed * (1 - fraction) / fraction) + " left" : "";
     constexpr int kWidth = 30;
     int filled = static_cast<int>(fraction * kWidth);
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.resize(kWidth, '.');
-    std::fprintf(stderr, "\r[%s] %3.0f%%  %.0fx real time  %s   ", bar.c_str(), fraction * 100, speed, left.c_str());
+    std::fprintf(stderr, "\r[%s] %3.0f%%  %.0fx real time  %s   ", bar.c_str(), fraction * 100,
+                 elapsed > 0 ? audio / elapsed : 0, left.c_str());
   }
   drawn_ = true;
+  g_line_shown = true;
 }
 
 }  // namespace kiv::tool

@@ -7,7 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
+#include <string>
 #include <mutex>
 #include <thread>
 
@@ -15,10 +17,22 @@
 
 namespace kiv::tool {
 
+// What a batch has finished, beside the jobs in progress.
+struct BatchCounters {
+  std::atomic<std::uint64_t> files_done{0};
+  std::atomic<double> audio_done{0};
+};
+
+// Says `line` on standard error, above the progress line when one is shown.
+void SayAboveProgress(const std::string& line);
+
 class ProgressLine {
  public:
-  // `jobs` outlives the line; a job counts as started once its seconds are known.
-  ProgressLine(std::deque<ConvertProgress>* jobs, bool batch);
+  // A bar for the single job in `jobs`. `jobs` outlives the line.
+  explicit ProgressLine(std::deque<ConvertProgress>* jobs);
+  // A batch: `jobs` are the workers' current files, `done` what is
+  // finished, `total` the number of files (0 when not known in advance).
+  ProgressLine(std::deque<ConvertProgress>* jobs, const BatchCounters* done, std::uint64_t total);
   ~ProgressLine();  // stops and clears the line
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
@@ -28,7 +42,8 @@ class ProgressLine {
   void Draw(double elapsed);
 
   std::deque<ConvertProgress>* jobs_;
-  bool batch_;
+  const BatchCounters* done_ = nullptr;  // a batch's; nullptr for one file
+  std::uint64_t total_ = 0;
   std::chrono::steady_clock::time_point start_;
   std::mutex mutex_;
   std::condition_variable wake_;

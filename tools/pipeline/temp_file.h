@@ -4,6 +4,7 @@
 // it too (see RemoveTrackedFilesOnInterrupt).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -19,14 +20,15 @@ class TempFile {
   TempFile& operator=(const TempFile&) = delete;
 
   const std::string& path() const { return path_; }
-  // Renames the file over `target`; false (with the reason) if that fails,
-  // in which case the file is still removed later.
-  bool RenameTo(const std::string& target, std::string* error);
+  // Renames the file over `target`: 0, or (with the reason in `error`, and
+  // the file still removed later) 9 when `target` is being written by
+  // another program, 4 when the rename fails.
+  int RenameTo(const std::string& target, std::string* error);
 
  private:
-  explicit TempFile(std::string path);
+  TempFile(std::string path, std::intptr_t handle);
   std::string path_;
-  int slot_;
+  std::intptr_t handle_;  // its place among the files an interrupt removes
   bool renamed_ = false;
 };
 

@@ -1,7 +1,8 @@
 // What the kivgsm tool needs from the platform beyond the library: stop
 // requests (signals on POSIX; Ctrl-C, Ctrl-Break and closing the console on
-// Windows), the Enter key, the terminal, free disk space, and its
-// arguments as UTF-8. One implementation per platform, side by side.
+// Windows), the Enter key, the terminal, free disk space, the lock on a
+// file being written, and its arguments as UTF-8. One implementation per
+// platform, side by side.
 #pragma once
 
 #include <atomic>
@@ -45,15 +46,43 @@ bool CreateNewFifo(const std::string& utf8_path);
 // while it waits; nullptr when it gave up or the open failed.
 std::FILE* OpenFifoForWriting(const std::string& utf8_path, const std::atomic<bool>& give_up);
 
+// The lock that the library takes on every output while it writes it
+// (kivgsm.h, "Outputs"). BeingWritten is true when another program holds
+// it on `utf8_path`. LockForEditing takes it on the existing file
+// `utf8_path` for an edit in place, until UnlockAfterEditing; when the
+// file is being written it takes nothing and says so (`being_written`).
+// Where no lock can be had for another reason (no such file, no locks on
+// that file system) it takes nothing either, and the edit goes on without
+// one, as the library's writers do.
+struct EditLock {
+  std::intptr_t handle = -1;
+  bool being_written = false;
+};
+bool BeingWritten(const std::string& utf8_path);
+EditLock LockForEditing(const std::string& utf8_path);
+void UnlockAfterEditing(const EditLock& lock);
+
 // Temporary files that an interrupt (Ctrl-C, SIGTERM and the like) must
-// not leave behind. After RemoveTrackedFilesOnInterrupt, an interrupt
-// removes every tracked file and ends the process as the signal would (and
-// a write to a pipe without a reader fails instead of ending it); on
+// not leave behind, however many there are. After
+// RemoveTrackedFilesOnInterrupt, an interrupt removes every tracked file
+// and ends the process as the signal would; a write to a pipe without a
+// reader, or past the file-size limit, fails instead of ending it. On
 // Windows the request is recorded instead (StopRequest), and the caller
 // removes its files before EndAsRequested.
 void RemoveTrackedFilesOnInterrupt();
-// A slot for UntrackFile, or -1 when every slot is taken.
-int TrackFile(const std::string& utf8_path);
-void UntrackFile(int slot);
+// Creates `utf8_path` (a FIFO when `fifo`) only if nothing has that name
+// yet, and tracks it, in one step that an interrupt cannot split; a
+// handle for UntrackFile, or -1 when it could not be created.
+std::intptr_t CreateTrackedFile(const std::string& utf8_path, bool fifo);
+void UntrackFile(std::intptr_t handle);
+
+// How many files the process may have open at once.
+unsigned OpenFilesAllowed();
+// False when `utf8_path` exists and this user may not write it (read-only),
+// so that the tool does not replace what it was not allowed to change.
+bool MayReplace(const std::string& utf8_path);
+// Gives `utf8_temp` the mode of `utf8_existing`, and its owner and group
+// where the user may set them, before the first replaces the second.
+void KeepOwnerAndMode(const std::string& utf8_existing, const std::string& utf8_temp);
 
 }  // namespace kiv::tool

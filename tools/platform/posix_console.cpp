@@ -1,5 +1,7 @@
 // The tool's platform pieces on POSIX systems.
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/resource.h>
 #include <limits.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -12,6 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <atomic>
+#include <map>
+#include <mutex>
+#include <thread>
 
 #include "platform/console.h"
 
@@ -27,23 +32,22 @@ void OnSignal(int sig) { g_request = sig; }
 constexpr int kTerminatingSignals[] = {SIGHUP,    SIGINT,  SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1,
                                        SIGUSR2,   SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGPWR};
 
-// Tracked temporary files: fixed slots, so that a signal handler can walk
-// them without allocating or locking. A slot's path is written before its
-// flag is raised and is not touched again until the flag is lowered.
-constexpr int kTrackedSlots = 256;
-struct TrackedFile {
-  std::atomic<bool> used{false};
-  char path[PATH_MAX];
-};
-TrackedFile g_tracked[kTrackedSlots];
+// Tracked temporary files. Creating one and the interrupt's clean-up take
+// the same lock, and the clean-up keeps it until the process ends, so no
+// file is created after the clean-up has run, nor between a file's
+// creation and its tracking.
+std::mutex g_tracked_mutex;
+std::map<std::intptr_t, std::string> g_tracked;
+std::intptr_t g_next_handle = 0;
 
-void RemoveTrackedAndEnd(int sig) {
-  for (TrackedFile& f : g_tracked)
-    if (f.used.load()) ::unlink(f.path);
-  struct sigaction sa {};
-  sa.sa_handler = SIG_DFL;
-  sigaction(sig, &sa, nullptr);
-  ::raise(sig);  // delivered when the handler returns, as the signal is unblocked then
+// The signals that end the tool after its clean-up; a broken pipe and the
+// file-size limit make writes fail instead.
+sigset_t InterruptSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : kTerminatingSignals)
+    if (sig != SIGPIPE && sig != SIGXFSZ) sigaddset(&set, sig);
+  return set;
 }
 
 }  // namespace
@@ -140,31 +144,111 @@ std::FILE* OpenFifoForWriting(const std::string& path, const std::atomic<bool>& 
   }
 }
 
+namespace {
+
+#if defined(F_OFD_SETLK)
+constexpr int kSetLock = F_OFD_SETLK, kGetLock = F_OFD_GETLK;
+#else
+constexpr int kSetLock = F_SETLK, kGetLock = F_GETLK;
+#endif
+
+// The library's writer lock: a write lock on the whole file.
+struct flock WholeFileWriteLock() {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  return lock;
+}
+
+}  // namespace
+
+bool BeingWritten(const std::string& path) {
+  // Without blocking: a FIFO with no writer would hold the open up.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  struct flock lock = WholeFileWriteLock();
+  bool held = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fcntl(fd, kGetLock, &lock) == 0 &&
+              lock.l_type != F_UNLCK;
+  ::close(fd);
+  return held;
+}
+
+EditLock LockForEditing(const std::string& path) {
+  EditLock taken;
+  int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return taken;
+  struct flock lock = WholeFileWriteLock();
+  int r;
+  do {
+    r = ::fcntl(fd, kSetLock, &lock);
+  } while (r != 0 && errno == EINTR);
+  if (r == 0) {
+    taken.handle = fd;
+    return taken;
+  }
+  taken.being_written = errno == EAGAIN || errno == EACCES;
+  ::close(fd);
+  return taken;
+}
+
+void UnlockAfterEditing(const EditLock& lock) {
+  if (lock.handle >= 0) ::close(static_cast<int>(lock.handle));
+}
+
 void RemoveTrackedFilesOnInterrupt() {
   ::signal(SIGPIPE, SIG_IGN);
-  struct sigaction sa {};
-  sa.sa_handler = RemoveTrackedAndEnd;
-  sigemptyset(&sa.sa_mask);
-  for (int sig : kTerminatingSignals)
-    if (sig != SIGPIPE) sigaction(sig, &sa, nullptr);
+  ::signal(SIGXFSZ, SIG_IGN);
+  // The signals are taken by one thread of their own (every thread made
+  // from here on inherits the mask), not by a handler, so the clean-up may
+  // lock and walk a list of any length.
+  static const sigset_t set = InterruptSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread([] {
+    int sig = 0;
+    while (sigwait(&set, &sig) != 0) {
+    }
+    g_tracked_mutex.lock();  // held until the end
+    g_request = sig;
+    for (const auto& [handle, path] : g_tracked) ::unlink(path.c_str());
+    EndAsRequested(sig);
+  }).detach();
 }
 
-int TrackFile(const std::string& path) {
-  if (path.size() >= PATH_MAX) return -1;
-  for (int i = 0; i < kTrackedSlots; ++i) {
-    TrackedFile& f = g_tracked[i];
-    bool expected = false;
-    // Claim the slot with the flag, fill it, then publish it; a handler
-    // running in between unlinks a name that does not exist yet.
-    if (!f.used.compare_exchange_strong(expected, true)) continue;
-    std::memcpy(f.path, path.c_str(), path.size() + 1);
-    return i;
+std::intptr_t CreateTrackedFile(const std::string& path, bool fifo) {
+  std::lock_guard<std::mutex> lock(g_tracked_mutex);
+  if (!(fifo ? CreateNewFifo(path) : CreateNewFile(path))) return -1;
+  std::intptr_t handle = g_next_handle++;
+  g_tracked.emplace(handle, path);
+  return handle;
+}
+
+void UntrackFile(std::intptr_t handle) {
+  std::lock_guard<std::mutex> lock(g_tracked_mutex);
+  g_tracked.erase(handle);
+}
+
+unsigned OpenFilesAllowed() {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > (1u << 20))
+    return 1u << 20;
+  return static_cast<unsigned>(limit.rlim_cur);
+}
+
+bool MayReplace(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return true;  // a new name
+  return ::access(path.c_str(), W_OK) == 0;
+}
+
+void KeepOwnerAndMode(const std::string& existing, const std::string& temp) {
+  struct stat st {};
+  if (::stat(existing.c_str(), &st) != 0) return;
+  // The owner first: a change of owner may clear set-id bits of the mode.
+  if (::chown(temp.c_str(), st.st_uid, st.st_gid) != 0 && ::chown(temp.c_str(), static_cast<uid_t>(-1), st.st_gid) != 0) {
+    // Not ours to give away: the file stays the user's, as any editor leaves it.
   }
-  return -1;
-}
-
-void UntrackFile(int slot) {
-  if (slot >= 0 && slot < kTrackedSlots) g_tracked[slot].used.store(false);
+  ::chmod(temp.c_str(), st.st_mode & 07777);
 }
 
 }  // namespace kiv::tool

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "platform/console.h"
+#include "platform/utf8_path.h"
 
 namespace kiv::tool {
 namespace {
@@ -84,6 +85,33 @@ bool CreateNewFile(const std::string& path) {
   return true;
 }
 
+// The library's writer shares its file for reading only: an open that
+// asks to write is refused with a sharing violation while it holds it.
+// The lock for an edit in place is such an open, sharing writes with the
+// tool's own edits but not with the library's writers.
+bool BeingWritten(const std::string& path) {
+  HANDLE h = CreateFileW(FsPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+  CloseHandle(h);
+  return false;
+}
+
+EditLock LockForEditing(const std::string& path) {
+  EditLock taken;
+  HANDLE h = CreateFileW(FsPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE)
+    taken.handle = reinterpret_cast<std::intptr_t>(h);
+  else
+    taken.being_written = GetLastError() == ERROR_SHARING_VIOLATION;
+  return taken;
+}
+
+void UnlockAfterEditing(const EditLock& lock) {
+  if (lock.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(lock.handle));
+}
+
 // Named pipes work differently on Windows; the caller falls back to a file.
 bool CreateNewFifo(const std::string&) { return false; }
 std::FILE* OpenFifoForWriting(const std::string&, const std::atomic<bool>&) { return nullptr; }
@@ -91,7 +119,21 @@ std::FILE* OpenFifoForWriting(const std::string&, const std::atomic<bool>&) { re
 // A file being written cannot be deleted on Windows, so an interrupt is
 // recorded and the caller removes its files once the work in hand returns.
 void RemoveTrackedFilesOnInterrupt() { CatchStopRequests(); }
-int TrackFile(const std::string&) { return -1; }
-void UntrackFile(int) {}
+std::intptr_t CreateTrackedFile(const std::string& path, bool fifo) {
+  return (fifo ? CreateNewFifo(path) : CreateNewFile(path)) ? 0 : -1;
+}
+void UntrackFile(std::intptr_t) {}
+
+// The C runtime's limit on open streams (each conversion uses a few).
+unsigned OpenFilesAllowed() { return static_cast<unsigned>(_getmaxstdio()); }
+
+bool MayReplace(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(FsPath(path).c_str());
+  return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
+// A new file on Windows takes its folder's permissions, as the replaced
+// one did; only a read-only file would differ, and that is never replaced.
+void KeepOwnerAndMode(const std::string&, const std::string&) {}
 
 }  // namespace kiv::tool

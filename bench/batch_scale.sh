@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# A batch's cost per file, and its memory, as the list of names grows:
+# `find -print0 | kivgsm convert -o DIR -0 --files-from -` over 1,000 and
+# over 100,000 one-second speech files (hard links of one file, so that the
+# disk holds one input), with throughput and peak memory side by side.
+# usage: bench/batch_scale.sh [BUILD_DIR] [SMALL] [LARGE]   (needs /usr/bin/time)
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$here/build}" && pwd)
+small=${2:-1000}
+large=${3:-100000}
+tool=$build/tools/kivgsm
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+source "$here/bench/timing.sh"
+make_speech_raw 1 "$work/one.raw"
+
+printf '%-10s %10s %14s %14s\n' files seconds files/s "peak MiB"
+for n in "$small" "$large"; do
+  rm -rf "$work/in" "$work/out"
+  mkdir -p "$work/in" "$work/out"
+  # 1000 links a folder, as archives keep them.
+  for ((i = 0; i < n; i++)); do
+    d="$work/in/$((i / 1000))"
+    [ $((i % 1000)) = 0 ] && mkdir -p "$d"
+    ln "$work/one.raw" "$d/f$i.raw"
+  done
+  sync
+  start=$(date +%s.%N)
+  (cd "$work" && find in -name '*.raw' -print0 |
+    /usr/bin/time -f '%M' -o "$work/rss" "$tool" convert -o out -0 --keep-tree --files-from - >/dev/null)
+  end=$(date +%s.%N)
+  secs=$(echo "$end - $start" | bc -l)
+  done_files=$(find "$work/out" -name '*.wav' | wc -l)
+  [ "$done_files" = "$n" ] || { echo "only $done_files of $n converted" >&2; exit 1; }
+  printf '%-10s %10.1f %14.0f %14.1f\n' "$n" "$secs" "$(echo "$n / $secs" | bc -l)" \
+    "$(echo "$(cat "$work/rss") / 1024" | bc -l)"
+done
