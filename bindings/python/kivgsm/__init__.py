@@ -1,0 +1,196 @@
+"""kivgsm: GSM 06.10 WAVE files from raw speech, and recording.
+
+A thin layer over the kivgsm shared library (libkivgsm.so.1 on Linux,
+kivgsm.dll on Windows), which must be installed beside this package::
+
+    import kivgsm
+
+    kivgsm.convert("speech.raw", "speech.wav")   # raw 8000 Hz mono s16le in
+
+    with kivgsm.record("memo.wav") as r:         # GSM WAVE; pcm=True for PCM
+        input("Enter stops the recording")
+    print(r.seconds, "seconds")
+
+Paths are str, bytes or os.PathLike and are handed to the library as the
+UTF-16 it takes. Every result other than success raises ``kivgsm.Error``
+(or one of its kinds) with the library's ``code`` and its meaning.
+"""
+
+from __future__ import annotations
+
+import threading
+from typing import Dict, Optional, Type
+
+from . import _native
+from ._errors import (
+    MEANINGS,
+    OK,
+    ArgumentError,
+    BusyError,
+    CodecError,
+    DeviceError,
+    Error,
+    InputError,
+    OutputError,
+    TooLongError,
+    WriteError,
+    error_for,
+)
+from ._native import LIBRARY_VARIABLE, PathArg
+
+__version__ = "1.0.0.1"
+
+__all__ = [
+    "convert",
+    "record",
+    "Recording",
+    "Error",
+    "DeviceError",
+    "OutputError",
+    "InputError",
+    "CodecError",
+    "WriteError",
+    "BusyError",
+    "ArgumentError",
+    "TooLongError",
+    "MEANINGS",
+    "LIBRARY_VARIABLE",
+    "__version__",
+]
+
+# Where a code of KivWave2GSM610 points: the input for 5, else the output.
+_INPUT_CODES = frozenset({5})
+
+
+def convert(src: PathArg, dst: PathArg) -> None:
+    """Converts the raw PCM file ``src`` (8000 Hz, mono, 16-bit
+    little-endian) into the GSM 06.10 WAVE file ``dst``.
+
+    The input is read in pieces of 640 bytes (320 samples); a trailing
+    piece shorter than that is not encoded. Raises ``InputError`` (a
+    FileNotFoundError) when the input cannot be opened or read,
+    ``OutputError`` when the output cannot be created, ``ArgumentError``
+    when the output is the input or is being written, ``WriteError`` or
+    ``TooLongError`` with a finished partial output, and ValueError before
+    calling the library for a name it cannot be given (see ``record``).
+    Conversions may run side by side in threads: the library is called
+    without the GIL.
+    """
+    src_name, src_units = _native.units(src, "input")
+    dst_name, dst_units = _native.units(dst, "output")
+    code = _native.library().KivWave2GSM610(src_units, dst_units)
+    if code != OK:
+        raise error_for(
+            code,
+            f"cannot convert {src_name!r} to {dst_name!r}",
+            src_name if code in _INPUT_CODES else dst_name,
+        )
+
+
+class _Kind:
+    def __init__(self, label: str, start: str, stop: str) -> None:
+        self.label = label
+        self.start = start
+        self.stop = stop
+        # Serialises this package's Start and Stop of one recorder, so that
+        # a Recording never stops one started after it.
+        self.lock = threading.Lock()
+
+
+_KINDS: Dict[bool, _Kind] = {
+    False: _Kind("GSM", "KivGSMSoundRecorderStart", "KivGSMSoundRecorderStop"),
+    True: _Kind("PCM", "KivGSMWAVSoundRecorderStart", "KivGSMWAVSoundRecorderStop"),
+}
+
+# Start codes after which the file holds a provisional header that Stop finishes.
+_DEVICE_CODES = frozenset({1, 2, 3})
+
+
+class Recording:
+    """A running recording from the first audio input, made by ``record``.
+
+    Leaving its ``with`` block stops it, finishes the file and sets
+    ``seconds``, also when the block raises (KeyboardInterrupt included).
+    Without ``with``, call ``stop()``.
+    """
+
+    path: str
+    pcm: bool
+    seconds: Optional[int]
+    """The whole seconds recorded, once stopped; None while recording."""
+
+    def __init__(self, path: str, pcm: bool) -> None:
+        self.path = path
+        self.pcm = pcm
+        self.seconds = None
+        self._running = False
+
+    @property
+    def running(self) -> bool:
+        """True from a successful start until stop."""
+        return self._running
+
+    def _start(self, units: "object") -> None:
+        kind = _KINDS[self.pcm]
+        library = _native.library()
+        with kind.lock:
+            code = getattr(library, kind.start)(units)
+            if code == OK:
+                self._running = True
+                return
+            if code in _DEVICE_CODES:
+                # The file holds a provisional header: finish it as an empty
+                # recording and leave the recorder idle.
+                getattr(library, kind.stop)()
+        raise error_for(code, f"cannot record {kind.label} WAVE to {self.path!r}", self.path)
+
+    def stop(self) -> int:
+        """Stops the recording, finishes its file and returns the whole
+        seconds recorded. Calling it again returns the same number and
+        touches no other recording."""
+        kind = _KINDS[self.pcm]
+        with kind.lock:
+            if self._running:
+                self.seconds = int(getattr(_native.library(), kind.stop)())
+                self._running = False
+        return self.seconds if self.seconds is not None else 0
+
+    def __enter__(self) -> "Recording":
+        return self
+
+    def __exit__(self, exc_type: Optional[Type[BaseException]], exc: Optional[BaseException], tb: object) -> None:
+        self.stop()
+
+    def __repr__(self) -> str:
+        state = "recording" if self._running else f"stopped, {self.seconds} s"
+        return f"<kivgsm.Recording {'PCM' if self.pcm else 'GSM'} {self.path!r} {state}>"
+
+
+def record(path: PathArg, pcm: bool = False) -> Recording:
+    """Starts recording from the first audio input into ``path``: a GSM
+    06.10 WAVE file, or with ``pcm=True`` a 16-bit PCM WAVE file (8000 Hz,
+    mono). Returns the running ``Recording``; use it in a ``with`` block::
+
+        with kivgsm.record("memo.wav") as r:
+            time.sleep(5)
+        print(r.seconds)
+
+    The GSM and PCM recorders are independent and may run at once; a second
+    recording of the same kind while one runs raises ``BusyError`` (code 8).
+    ``DeviceError`` (codes 1-3) leaves the file as a finished empty
+    recording; ``OutputError``, ``ArgumentError``, ``CodecError`` and
+    ``WriteError`` leave the recorder idle. A name that the library cannot
+    be given raises ValueError before it is called: one holding a NUL
+    character, or one with no UTF-16 form (a bytes name that the file-system
+    encoding cannot decode).
+    """
+    name, units = _native.units(path, "recording")
+    recording = Recording(name, bool(pcm))
+    try:
+        recording._start(units)
+    except BaseException:
+        # Interrupted between a successful start and here: do not leave the
+        # recorder running with nobody holding it.
+        recording.stop()
+        raise
+    return recording
