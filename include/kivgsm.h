@@ -15,15 +15,29 @@
  * serialised by a lock of that recorder's own (never taken by the audio
  * callback), so they cannot corrupt it.
  *
- * Outputs: an output that this library is already writing (a running
- * recording, or a conversion), by any name, hard link or symbolic link, is
- * refused with KIV_ERR_ARGUMENT and the running writer goes on untouched.
+ * Outputs: every regular file this library writes carries an
+ * operating-system lock for as long as it is being written (POSIX: a
+ * write lock on the whole file, taken with F_OFD_SETLK; Windows: the file
+ * is opened shared for reading only, so that others can neither write,
+ * delete nor rename over it). An output that is already being written (a
+ * running recording, or a conversion), in this process or any other, by
+ * any name, hard link or symbolic link, is refused with KIV_ERR_ARGUMENT,
+ * and the running writer goes on untouched: the refused output is not
+ * emptied. On POSIX the lock is advisory: programs that take no lock
+ * (sox or ffmpeg, for instance) are not stopped from writing the file,
+ * nor is anyone stopped from renaming or deleting it.
  * An output that cannot seek (a FIFO, socket or terminal) is refused with
  * KIV_ERR_OUTPUT_CREATE before anything is written, since a WAVE file is
  * finished by rewriting its header.
  *
  * Unloading the library or exiting the process while a recording runs
  * finishes that recording's file as Stop would.
+ *
+ * Linux: a sound server that stops answering (a stopped or hung daemon, a
+ * remote server behind a dead network) cannot hold a recorder's call: each
+ * wait for the audio device gives up after about two seconds and the device
+ * is abandoned. An abandoned device delivers nothing more; it closes
+ * itself, on a thread of its own, whenever the server answers again.
  */
 #ifndef KIVGSM_H_
 #define KIVGSM_H_
@@ -88,13 +102,21 @@ KIV_API int32_t KivWave2GSM610(const KivPathChar* inputPath, const KivPathChar* 
  * provisional header cannot be written (the device is never opened and
  * the recorder stays idle); KIV_ERR_BUSY while a GSM recording runs; or KIV_ERR_DEVICE_OPEN, KIV_ERR_BUFFER_QUEUE or
  * KIV_ERR_INPUT_START, after which the file exists with a provisional header
- * and KivGSMSoundRecorderStop finishes it as an empty recording.
+ * and KivGSMSoundRecorderStop finishes it as an empty recording. On Linux a
+ * sound server that does not answer gives KIV_ERR_DEVICE_OPEN or
+ * KIV_ERR_INPUT_START after about two seconds. Devices abandoned earlier and
+ * still closing do not stand in the way: Start opens a device of its own,
+ * which records once the server answers again; only while four abandoned
+ * devices are still waiting for the server does it return
+ * KIV_ERR_DEVICE_OPEN at once.
  */
 KIV_API int32_t KivGSMSoundRecorderStart(const KivPathChar* path);
 
 /*
  * Stops the GSM recording and finishes its file. Returns the whole seconds
- * recorded (0 when nothing was recording).
+ * recorded (0 when nothing was recording). On Linux it returns within about
+ * two seconds even when the sound server has stopped answering: the device
+ * is then abandoned and the file holds what was delivered before.
  */
 KIV_API int32_t KivGSMSoundRecorderStop(void);
 
@@ -105,7 +127,10 @@ KIV_API int32_t KivGSMSoundRecorderStop(void);
  */
 KIV_API int32_t KivGSMWAVSoundRecorderStart(const KivPathChar* path);
 
-/* Stops the PCM recording, finishes its file and returns the whole seconds. */
+/*
+ * Stops the PCM recording, finishes its file and returns the whole seconds;
+ * bounded as KivGSMSoundRecorderStop is.
+ */
 KIV_API int32_t KivGSMWAVSoundRecorderStop(void);
 
 #ifdef __cplusplus

@@ -77,10 +77,10 @@ int Main(int argc, char** argv) {
   bool record_pcm = false;
   double record_seconds = -1;
   CLI::App* record = app.add_subcommand(
-      "record", "Record from the default audio input until N seconds, Enter, Ctrl-C or SIGTERM");
+      "record", "Record from the default audio input until N seconds of audio, Enter, Ctrl-C or SIGTERM");
   record->add_option("OUT", record_path, "WAVE file to write")->required();
   record->add_flag("--pcm", record_pcm, "16-bit PCM instead of GSM");
-  record->add_option("--seconds", record_seconds, "stop after N seconds")
+  record->add_option("--seconds", record_seconds, "stop after N seconds of audio in the file")
       ->check(
           [](const std::string& text) {
             char* end = nullptr;

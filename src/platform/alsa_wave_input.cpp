@@ -4,27 +4,54 @@
 // user's microphone), opened for capture as S16_LE, mono, at the rate the
 // format asks for; the plug layer converts whatever the hardware does.
 //
-// Threads: each open device owns one capture thread, started by open and
-// joined by close. Only that thread reads from the PCM once input runs, so
-// ALSA is never called from two threads at once. It fills the queued buffer
-// and, when the buffer is full, calls the callback with kWaveInDone on that
-// thread; callbacks therefore never overlap and may add the buffer again.
-// While a buffer is handed back, ALSA's own ring (one second) keeps the
-// incoming samples, so nothing is lost between deliveries.
+// Threads: each device owns one capture thread, started by open. That
+// thread makes every ALSA call of the device, from snd_pcm_open to
+// snd_pcm_close, so ALSA is never called from two threads at once and
+// never from the caller's. It fills the queued buffer and, when the buffer
+// is full, calls the callback with kWaveInDone on that thread; callbacks
+// therefore never overlap and may add the buffer again. While a buffer is
+// handed back, ALSA's own ring (one second) keeps the incoming samples, so
+// nothing is lost between deliveries. Samples are read into a staging area
+// of the device's own and copied into the caller's buffer under the lock.
 //
-// Stop asks the capture thread to drop the stream (never drain) and waits
-// until it has done so; the thread returns the partly filled buffer through
-// the callback first. Every wait of the thread is bounded (poll with a
-// timeout), so a device that vanishes cannot hang Stop or close, and every
-// wait is a real one: a wake-up that finds nothing to read is followed by
-// a short sleep, never by another poll at once.
+// Open, start, stop and close post a request to the capture thread and
+// wait for it, each for at most kServiceBound (stop and the close after it
+// share one such wait). Stop drops the stream (never drains it); the thread
+// returns the partly filled buffer through the callback first. The thread's
+// own waits for input are bounded (poll with a timeout) and real: a wake-up
+// that finds nothing to read is followed by a short sleep, never by another
+// poll at once.
+//
+// A sound server that stops answering (a stopped PulseAudio daemon, a hung
+// PipeWire, a remote server behind a dead network) leaves the thread inside
+// ALSA for as long as the server is gone: the pulse plugin waits for the
+// server without a time limit (in snd_pcm_open and snd_pcm_drop, among
+// others). When a wait runs out, the caller writes the device off and
+// returns. The device lets go of the queued buffers at once (they are not
+// handed back, and no callback comes from it again); open and start report
+// an error; stop returns as if the halt had worked, so the channel finishes
+// its file from what was delivered before; close detaches the thread, which
+// closes the PCM and frees the device by itself whenever ALSA returns. From
+// then on the thread touches only the device and ALSA: the format was
+// copied, the buffers were given back, and the library is pinned in memory
+// so that its code outlives any unload.
+//
+// A later open is independent of a device still closing this way: it opens
+// a PCM of its own, which works as soon as the server answers again and is
+// written off in turn while it does not. At most kMaxAbandoned written-off
+// devices wait at a time; while that many do, open fails at once rather
+// than leave more threads behind.
 #include <alsa/asoundlib.h>
+#include <dlfcn.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <new>
@@ -36,6 +63,8 @@
 namespace kiv {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 constexpr std::uint32_t kOk = 0;
 constexpr std::uint32_t kError = 1;
 constexpr std::uint32_t kInvalidHandle = 5;
@@ -43,25 +72,40 @@ constexpr int kPollTimeoutMs = 100;
 constexpr int kIdleMs = 10;  // after a wake-up with nothing to read
 constexpr unsigned kRingMicroseconds = 1000000;   // ALSA ring: one second
 constexpr unsigned kPeriodMicroseconds = 50000;   // wake every 50 ms
+// How long a caller waits for the capture thread's ALSA work.
+constexpr auto kServiceBound = std::chrono::seconds(2);
+// What a close after a slow stop still waits, for a thread that is only late.
+constexpr auto kCloseFloor = std::chrono::milliseconds(500);
+constexpr int kMaxAbandoned = 4;
 
-enum class State { kIdle, kRunning, kStopRequested, kClosing };
+std::atomic<int> g_abandoned{0};  // written-off devices whose thread still runs
+
+enum class State { kOpening, kIdle, kStartRequested, kRunning, kStopRequested, kClosing };
 
 struct AlsaDevice {
   snd_pcm_t* pcm = nullptr;
+  WaveFormat format{};
   WaveInCallback callback = nullptr;
   std::uintptr_t user = 0;
   unsigned frame_bytes = 2;
   snd_pcm_uframes_t period = 0, ring = 0;
   int wake_fd = -1;
-  std::vector<pollfd> fds;  // wake_fd, then the PCM's descriptors
+  std::vector<pollfd> fds;               // wake_fd, then the PCM's descriptors
+  std::vector<unsigned char> staging;    // what one read brings, before it is copied
   std::thread thread;
   std::mutex mutex;
   std::condition_variable changed;
-  State state = State::kIdle;
-  std::deque<WaveInBuffer*> queue;  // added, not yet handed back
-  std::uint32_t filled = 0;         // bytes in queue.front()
+  State state = State::kOpening;
+  bool opened = false;                   // snd_pcm_open and the configuration worked
+  bool delivering = false;               // the callback runs, without the lock
+  bool written_off = false;              // a wait ran out; see the file comment
+  bool abandoned = false;                // the thread frees the device itself
+  bool finished = false;                 // the thread is done with ALSA
+  Clock::time_point halt_deadline{};     // set by stop, shared by the close after it
+  std::deque<WaveInBuffer*> queue;       // added, not yet handed back
+  std::uint32_t filled = 0;              // bytes in queue.front()
   std::atomic<std::uint64_t> overruns{0};
-  std::atomic<bool> failed{false};  // the stream could not be recovered
+  std::atomic<bool> failed{false};       // the stream could not be recovered
 };
 
 AlsaDevice* Cast(WaveInHandle h) { return static_cast<AlsaDevice*>(h); }
@@ -72,6 +116,17 @@ void Wake(AlsaDevice* d) {
   (void)ignored;
 }
 
+// Keeps this library's code mapped for good: a detached capture thread may
+// come back from ALSA after the host has unloaded us.
+void PinLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&PinLibrary), &info) != 0 && info.dli_fname != nullptr)
+      ::dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+  });
+}
+
 // Hands the front buffer back through the callback, without the lock.
 void Deliver(AlsaDevice* d, std::unique_lock<std::mutex>& lock) {
   WaveInBuffer* b = d->queue.front();
@@ -79,9 +134,48 @@ void Deliver(AlsaDevice* d, std::unique_lock<std::mutex>& lock) {
   b->bytes_recorded = d->filled;
   b->flags |= kWaveInBufferDoneFlag;
   d->filled = 0;
+  d->delivering = true;
   lock.unlock();
   d->callback(d, kWaveInDone, d->user, reinterpret_cast<std::uintptr_t>(b), 0);
   lock.lock();
+  d->delivering = false;
+  d->changed.notify_all();
+}
+
+// After a wait ran out (lock held): the device keeps no buffer of the
+// caller's and calls the callback no more. A delivery already under way
+// is waited for: it runs the caller's code, not ALSA's.
+void WriteOff(AlsaDevice* d, std::unique_lock<std::mutex>& lock) {
+  d->written_off = true;
+  d->queue.clear();
+  d->filled = 0;
+  d->changed.notify_all();
+  Wake(d);
+  d->changed.wait(lock, [d] { return !d->delivering; });
+}
+
+// Ends the device's thread: joined and freed if it finishes by `deadline`,
+// otherwise written off and detached, to free the device itself. The lock
+// is released either way; `d` is not touched afterwards.
+void EndThread(AlsaDevice* d, std::unique_lock<std::mutex>& lock, Clock::time_point deadline) {
+  d->state = State::kClosing;
+  d->changed.notify_all();
+  Wake(d);
+  if (!d->changed.wait_until(lock, deadline, [d] { return d->finished; })) {
+    WriteOff(d, lock);  // may let the lock go while a delivery ends
+    if (!d->finished) {
+      d->abandoned = true;
+      g_abandoned.fetch_add(1);
+      d->thread.detach();
+      lock.unlock();  // from here on the device is the thread's
+      PinLibrary();
+      return;
+    }
+  }
+  lock.unlock();
+  d->thread.join();
+  ::close(d->wake_fd);
+  delete d;
 }
 
 // Sleeps up to `ms` unless woken: the wait after a wake-up that brought
@@ -99,28 +193,29 @@ void Idle(AlsaDevice* d, int ms) {
   if (::poll(&wake, 1, ms) > 0) DrainWake(d);
 }
 
-// One bounded wait for input, then one read into the front buffer.
-void ReadSome(AlsaDevice* d, WaveInBuffer* b, std::uint32_t* filled) {
+// One bounded wait for input, then one read of at most `room` bytes into
+// the staging area. Returns the bytes read.
+std::uint32_t ReadSome(AlsaDevice* d, std::uint32_t room) {
   std::vector<pollfd>& fds = d->fds;
   unsigned n = static_cast<unsigned>(fds.size() - 1);
   if (n > 0) snd_pcm_poll_descriptors(d->pcm, fds.data() + 1, n);
   fds[0] = {d->wake_fd, POLLIN, 0};
-  if (::poll(fds.data(), fds.size(), kPollTimeoutMs) <= 0) return;
+  if (::poll(fds.data(), fds.size(), kPollTimeoutMs) <= 0) return 0;
   if (fds[0].revents & POLLIN) {
     DrainWake(d);
-    return;  // a state change: let the loop look at it first
+    return 0;  // a state change: let the loop look at it first
   }
   unsigned short revents = 0;
   if (n > 0) snd_pcm_poll_descriptors_revents(d->pcm, fds.data() + 1, n, &revents);
   if ((revents & (POLLIN | POLLERR)) == 0) {
     Idle(d, kIdleMs);
-    return;
+    return 0;
   }
-  snd_pcm_uframes_t want = (b->buffer_length - *filled) / d->frame_bytes;
-  snd_pcm_sframes_t got = snd_pcm_readi(d->pcm, b->data + *filled, want);
+  room = std::min<std::uint32_t>(room, static_cast<std::uint32_t>(d->staging.size()));
+  snd_pcm_sframes_t got = snd_pcm_readi(d->pcm, d->staging.data(), room / d->frame_bytes);
   if (got == -EAGAIN || got == 0) {
     Idle(d, kIdleMs);
-    return;
+    return 0;
   }
   if (got < 0) {
     // Overrun (-EPIPE) or suspend (-ESTRPIPE): recover and carry on; the
@@ -131,37 +226,13 @@ void ReadSome(AlsaDevice* d, WaveInBuffer* b, std::uint32_t* filled) {
     } else {
       d->failed = true;
     }
-    return;
+    return 0;
   }
-  *filled += static_cast<std::uint32_t>(got) * d->frame_bytes;
+  return static_cast<std::uint32_t>(got) * d->frame_bytes;
 }
 
-void CaptureThread(AlsaDevice* d) {
-  std::unique_lock<std::mutex> lock(d->mutex);
-  for (;;) {
-    if (d->state == State::kClosing) return;
-    if (d->state == State::kStopRequested) {
-      snd_pcm_drop(d->pcm);
-      if (!d->queue.empty()) Deliver(d, lock);
-      d->state = State::kIdle;
-      d->changed.notify_all();
-      continue;
-    }
-    if (d->state == State::kRunning && !d->queue.empty() && !d->failed) {
-      WaveInBuffer* b = d->queue.front();
-      std::uint32_t filled = d->filled;
-      lock.unlock();
-      ReadSome(d, b, &filled);
-      lock.lock();
-      d->filled = filled;
-      if (d->state == State::kRunning && d->filled >= b->buffer_length) Deliver(d, lock);
-      continue;
-    }
-    d->changed.wait_for(lock, std::chrono::milliseconds(kPollTimeoutMs));
-  }
-}
-
-bool Configure(AlsaDevice* d, const WaveFormat* f) {
+bool Configure(AlsaDevice* d) {
+  const WaveFormat* f = &d->format;
   snd_pcm_hw_params_t* hw;
   snd_pcm_hw_params_alloca(&hw);
   unsigned rate = f->samples_per_second;
@@ -180,9 +251,100 @@ bool Configure(AlsaDevice* d, const WaveFormat* f) {
   snd_pcm_hw_params_get_rate(hw, &got_rate, &dir);
   snd_pcm_hw_params_get_period_size(hw, &d->period, &dir);
   snd_pcm_hw_params_get_buffer_size(hw, &d->ring);
-  if (got_rate != f->samples_per_second) return false;
-  d->frame_bytes = f->channels * 2u;
+  return got_rate == f->samples_per_second;
+}
+
+// The thread's part of open. snd_pcm_hw_params leaves the PCM prepared. A
+// second prepare is not harmless: through the pulse plugin it leaves the
+// poll descriptor readable until the first data arrives.
+bool OpenPcm(AlsaDevice* d) {
+  if (snd_pcm_open(&d->pcm, "default", SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0) {
+    d->pcm = nullptr;
+    return false;
+  }
+  if (!Configure(d)) return false;
+  try {
+    int n = snd_pcm_poll_descriptors_count(d->pcm);
+    d->fds.resize(1 + static_cast<std::size_t>(n > 0 ? n : 0));
+    d->staging.resize(std::max<std::size_t>(d->ring, 1) * d->frame_bytes);
+  } catch (...) {
+    return false;
+  }
   return true;
+}
+
+bool StartPcm(AlsaDevice* d) {
+  if (snd_pcm_state(d->pcm) != SND_PCM_STATE_PREPARED && snd_pcm_prepare(d->pcm) < 0) return false;
+  return snd_pcm_start(d->pcm) >= 0;
+}
+
+// The loop of an open device, until it closes or is written off. ALSA is
+// called without the lock, so that a caller whose wait runs out can take
+// the lock and write the device off while ALSA still holds the thread.
+void Run(AlsaDevice* d) {
+  std::unique_lock<std::mutex> lock(d->mutex);
+  for (;;) {
+    if (d->state == State::kClosing || d->written_off) return;
+    if (d->state == State::kStartRequested) {
+      lock.unlock();
+      bool ok = StartPcm(d);
+      lock.lock();
+      if (d->written_off) return;
+      d->failed = false;
+      d->state = ok ? State::kRunning : State::kIdle;
+      d->changed.notify_all();
+      continue;
+    }
+    if (d->state == State::kStopRequested) {
+      lock.unlock();
+      snd_pcm_drop(d->pcm);
+      lock.lock();
+      if (d->written_off) return;
+      if (!d->queue.empty()) Deliver(d, lock);
+      d->state = State::kIdle;
+      d->changed.notify_all();
+      continue;
+    }
+    if (d->state == State::kRunning && !d->queue.empty() && !d->failed) {
+      std::uint32_t room = d->queue.front()->buffer_length - d->filled;
+      lock.unlock();
+      std::uint32_t got = ReadSome(d, room);
+      lock.lock();
+      // Only this thread takes buffers off the queue, and a write-off
+      // empties it: a buffer still at the front is the one read for.
+      if (got == 0 || d->written_off || d->queue.empty()) continue;
+      WaveInBuffer* b = d->queue.front();
+      std::memcpy(b->data + d->filled, d->staging.data(), got);
+      d->filled += got;
+      if (d->state == State::kRunning && d->filled >= b->buffer_length) Deliver(d, lock);
+      continue;
+    }
+    d->changed.wait_for(lock, std::chrono::milliseconds(kPollTimeoutMs));
+  }
+}
+
+void CaptureThread(AlsaDevice* d) {
+  bool opened = OpenPcm(d);
+  {
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->opened = opened;
+    if (d->state == State::kOpening) d->state = opened ? State::kIdle : State::kClosing;
+    d->changed.notify_all();
+  }
+  if (opened) Run(d);
+  if (d->pcm != nullptr) snd_pcm_close(d->pcm);
+  bool abandoned;
+  {
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->finished = true;
+    abandoned = d->abandoned;
+    d->changed.notify_all();
+  }
+  if (abandoned) {
+    ::close(d->wake_fd);
+    delete d;
+    g_abandoned.fetch_sub(1);
+  }
 }
 
 std::uint32_t Open(WaveInHandle* handle, std::uint32_t device_id, const WaveFormat* f, WaveInCallback callback,
@@ -191,34 +353,34 @@ std::uint32_t Open(WaveInHandle* handle, std::uint32_t device_id, const WaveForm
       flags != kWaveInCallbackFunction || f->format_tag != 1 || f->bits_per_sample != 16 || f->channels == 0) {
     return kError;
   }
+  if (g_abandoned.load() >= kMaxAbandoned) return kError;
   auto* d = new (std::nothrow) AlsaDevice;
   if (d == nullptr) return kError;
-  if (snd_pcm_open(&d->pcm, "default", SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0) {
-    delete d;
-    return kError;
-  }
-  d->wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  // snd_pcm_hw_params leaves the PCM prepared. A second prepare is not
-  // harmless: through the pulse plugin it leaves the poll descriptor
-  // readable until the first data arrives.
-  if (d->wake_fd < 0 || !Configure(d, f)) {
-    if (d->wake_fd >= 0) ::close(d->wake_fd);
-    snd_pcm_close(d->pcm);
-    delete d;
-    return kError;
-  }
+  d->format = *f;
+  d->frame_bytes = f->channels * 2u;
   d->callback = callback;
   d->user = user;
+  d->wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (d->wake_fd < 0) {
+    delete d;
+    return kError;
+  }
   try {
-    int n = snd_pcm_poll_descriptors_count(d->pcm);
-    d->fds.resize(1 + static_cast<std::size_t>(n > 0 ? n : 0));
     d->thread = std::thread(CaptureThread, d);
   } catch (...) {
     ::close(d->wake_fd);
-    snd_pcm_close(d->pcm);
     delete d;
     return kError;
   }
+  auto deadline = Clock::now() + kServiceBound;
+  std::unique_lock<std::mutex> lock(d->mutex);
+  bool answered = d->changed.wait_until(lock, deadline, [d] { return d->state != State::kOpening; });
+  if (!answered || !d->opened) {
+    // A failed open may still be closing its PCM: give it what is left.
+    EndThread(d, lock, answered ? std::max(deadline, Clock::now() + kCloseFloor) : Clock::now());
+    return kError;
+  }
+  lock.unlock();
   *handle = d;
   callback(d, kWaveInOpened, user, 0, 0);
   return kOk;
@@ -237,7 +399,7 @@ std::uint32_t Add(WaveInHandle h, WaveInBuffer* b, std::uint32_t size) {
     return kError;
   }
   std::lock_guard<std::mutex> lock(d->mutex);
-  if (d->state == State::kClosing) return kError;
+  if (d->state == State::kClosing || d->written_off) return kError;
   b->flags &= ~kWaveInBufferDoneFlag;
   b->bytes_recorded = 0;
   d->queue.push_back(b);
@@ -248,27 +410,31 @@ std::uint32_t Add(WaveInHandle h, WaveInBuffer* b, std::uint32_t size) {
 std::uint32_t Start(WaveInHandle h) {
   AlsaDevice* d = Cast(h);
   if (d == nullptr) return kInvalidHandle;
-  std::lock_guard<std::mutex> lock(d->mutex);
+  std::unique_lock<std::mutex> lock(d->mutex);
+  if (d->written_off) return kError;
   if (d->state == State::kRunning) return kOk;
   if (d->state != State::kIdle) return kError;
-  // The capture thread is idle and does not touch the PCM now.
-  if (snd_pcm_state(d->pcm) != SND_PCM_STATE_PREPARED && snd_pcm_prepare(d->pcm) < 0) return kError;
-  if (snd_pcm_start(d->pcm) < 0) return kError;
-  d->failed = false;
-  d->state = State::kRunning;
+  d->state = State::kStartRequested;
   d->changed.notify_all();
-  return kOk;
+  Wake(d);
+  if (!d->changed.wait_for(lock, kServiceBound, [d] { return d->state != State::kStartRequested; })) {
+    WriteOff(d, lock);
+    return kError;
+  }
+  return d->state == State::kRunning ? kOk : kError;
 }
 
 std::uint32_t Stop(WaveInHandle h) {
   AlsaDevice* d = Cast(h);
   if (d == nullptr) return kInvalidHandle;
   std::unique_lock<std::mutex> lock(d->mutex);
-  if (d->state != State::kRunning) return kOk;
+  if (d->written_off || d->state != State::kRunning) return kOk;
   d->state = State::kStopRequested;
   d->changed.notify_all();
   Wake(d);
-  d->changed.wait(lock, [d] { return d->state != State::kStopRequested; });
+  d->halt_deadline = Clock::now() + kServiceBound;
+  if (!d->changed.wait_until(lock, d->halt_deadline, [d] { return d->state != State::kStopRequested; }))
+    WriteOff(d, lock);
   return kOk;
 }
 
@@ -282,21 +448,21 @@ std::uint32_t Unprepare(WaveInHandle h, WaveInBuffer* b, std::uint32_t size) {
   return kOk;
 }
 
+// Stop, then the end of the thread: within the stop's bound when a stop ran
+// just before (a written-off device is not waited for again), within a
+// bound of its own otherwise.
 std::uint32_t Close(WaveInHandle h) {
   AlsaDevice* d = Cast(h);
   if (d == nullptr) return kInvalidHandle;
   Stop(h);
-  {
-    std::lock_guard<std::mutex> lock(d->mutex);
-    d->state = State::kClosing;
-    d->changed.notify_all();
-  }
-  Wake(d);
-  d->thread.join();
-  snd_pcm_close(d->pcm);
-  ::close(d->wake_fd);
-  d->callback(h, kWaveInClosed, d->user, 0, 0);
-  delete d;
+  WaveInCallback callback = d->callback;
+  std::uintptr_t user = d->user;
+  std::unique_lock<std::mutex> lock(d->mutex);
+  auto now = Clock::now();
+  auto deadline = d->halt_deadline == Clock::time_point{} ? now + kServiceBound
+                                                          : std::max(d->halt_deadline, now + kCloseFloor);
+  EndThread(d, lock, d->written_off ? now : deadline);
+  callback(h, kWaveInClosed, user, 0, 0);
   return kOk;
 }
 

@@ -14,7 +14,10 @@
 //    overlap, and the callback may add a buffer again.
 //  - `stop` halts input; the buffer being filled comes back through the
 //    callback (possibly before `stop` returns, possibly on the caller's
-//    thread). No callback arrives after `close` returns.
+//    thread), except from a device that a backend abandoned because its
+//    service stopped answering: that one gives nothing back, and the
+//    channel does not rely on it. No callback arrives after `close`
+//    returns.
 #pragma once
 
 #include <cstdint>

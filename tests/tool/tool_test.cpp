@@ -17,7 +17,7 @@ struct Invocation {
   std::string args;  // %d is the scratch directory
   std::string alsa;  // ALSA configuration text, or empty
   int exit_code;
-  std::string message;  // expected on stderr
+  std::string message;  // expected on stderr (or, for --help, stdout)
 };
 
 std::string Expand(std::string s, const std::string& dir) {
@@ -38,10 +38,10 @@ TEST_P(ToolRun, ExitsWithItsCodeAndSaysWhy) {
     env = "ALSA_CONFIG_PATH='" + dir.path("asound.conf") + "' ";
   }
   test::WriteFile(dir.path("in.raw"), test::SpeechSample());
-  std::string err;
-  int rc = test::RunCommand(env + "'" KIV_TOOL "' " + Expand(inv.args, dir.path("")) + " </dev/null", nullptr, &err);
+  std::string out, err;
+  int rc = test::RunCommand(env + "'" KIV_TOOL "' " + Expand(inv.args, dir.path("")) + " </dev/null", &out, &err);
   EXPECT_EQ(rc, inv.exit_code) << err;
-  EXPECT_NE(err.find(inv.message), std::string::npos) << err;
+  EXPECT_NE((err + out).find(inv.message), std::string::npos) << err << out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -53,7 +53,10 @@ INSTANTIATE_TEST_SUITE_P(
         Invocation{"TwoOutputs", "record %d/a.wav %d/b.wav", "", 64, "not expected: " },
         Invocation{"MissingDirectory", "record %d/missing/a.wav --seconds 0", "", 4, "cannot create the output file"},
         Invocation{"NoDevice", "record %d/a.wav", kNoDevice, 1, "no audio input device"},
-        Invocation{"NoDevicePcm", "record --pcm %d/a.wav", kNoDevice, 1, "left as an empty recording"}),
+        Invocation{"NoDevicePcm", "record --pcm %d/a.wav", kNoDevice, 1, "left as an empty recording"},
+        // Seconds of audio, not of waiting: this device delivers far faster than real time.
+        Invocation{"SecondsOfAudio", "record %d/a.wav --seconds 1", test::AlsaFilePluginConfig(KIV_SPEECH_SAMPLE), 0,
+                   "recorded 1.0 s of GSM audio"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -63,8 +66,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Invocation{"NoDirectory", "convert %d/in.raw %d/no/o.wav", "", 4, "cannot create"},
                       Invocation{"DeviceOutput", "convert %d/in.raw /dev/full", "", 4, "not standard output, a pipe, a device"},
                       Invocation{"NoFolder", "convert -o %d/none %d/in.raw", "", 4, "not a folder"},
-                      Invocation{"Usage", "convert", "", 64, "FILES is required"},
-                      Invocation{"Jobs", "convert -j 0 -o %d %d/in.raw", "", 64, "-j"}),
+                      Invocation{"Usage", "convert", "", 64, "convert takes IN OUT"},
+                      Invocation{"UsageNamesTheProgram", "convert --help", "", 0, "Usage: kivgsm convert"},
+                      Invocation{"UnknownCommand", "frob %d/in.raw", "", 64, "unknown command 'frob'"},
+                      Invocation{"JobsZero", "convert -j 0 -o %d %d/in.raw", "", 64, "a whole number of conversions"},
+                      // A name of 251 + 4 bytes is legal; so must its temporary name be.
+                      Invocation{"LongestName", "convert %d/in.raw %d/" + std::string(251, 'n') + ".wav", "", 0, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Every terminating signal that can be caught finishes the file, and the

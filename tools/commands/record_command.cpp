@@ -1,17 +1,22 @@
 #include "commands/record_command.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "exit_codes.h"
 #include "file_bytes.h"
 #include "kivgsm.h"
+#include "little_endian.h"
+#include "pcm_wave_file.h"
 #include "platform/console.h"
 #include "platform/utf8_path.h"
+#include "wave_format.h"
 #include "wave_reader.h"
 
 namespace kiv::tool {
@@ -34,6 +39,48 @@ long long FileSize(const std::string& path) {
 double AudioSeconds(const std::string& path) {
   FileBytes file(path);
   return file.ok() ? InspectWave(file).seconds : 0;
+}
+
+// Seconds of audio in a file of `size` bytes that is being recorded: its
+// whole blocks or samples past the header.
+double GrowingAudioSeconds(long long size, bool pcm) {
+  if (pcm) return size > kPcmHeaderBytes ? static_cast<double>(size - kPcmHeaderBytes) / kPcmBytesPerSecond : 0;
+  long long blocks = size > kGsmHeaderBytes ? (size - kGsmHeaderBytes) / kGsmBlockBytes : 0;
+  return static_cast<double>(blocks) / kGsmBlocksPerSecond;
+}
+
+// Cuts a finished recording back to `seconds` of audio (a whole GSM block
+// more, when they end inside one) and rewrites its sizes. Audio arrives
+// half a second at a time and the file is watched more often than that,
+// so only a device faster than real time leaves more than was asked for.
+void CutToSeconds(const std::string& path, bool pcm, double seconds) {
+  long long size = FileSize(path);
+  long long header = pcm ? kPcmHeaderBytes : kGsmHeaderBytes;
+  long long unit = pcm ? kBytesPerSample : kGsmBlockBytes;
+  double units_per_second = pcm ? kSampleRate : kGsmBlocksPerSecond;
+  // Rounded up, but a hair's float error must not add a whole unit.
+  auto units = static_cast<long long>(std::ceil(seconds * units_per_second - 1e-6));
+  if (size < header || (size - header) / unit <= units) return;
+  std::fstream file(FsPath(path), std::ios::in | std::ios::out | std::ios::binary);
+  if (!file) return;
+  if (pcm) {
+    PcmWaveHeader h;
+    FillPcmWaveHeader(&h, static_cast<std::uint32_t>(units * unit));
+    file.write(reinterpret_cast<const char*>(h.bytes), kPcmHeaderBytes);
+  } else {
+    auto field = [&file](std::uint32_t offset, long long value) {
+      unsigned char bytes[4];
+      PutLe32(bytes, static_cast<std::uint32_t>(value));
+      file.seekp(offset);
+      file.write(reinterpret_cast<const char*>(bytes), 4);
+    };
+    field(kGsmRiffSizeOffset, header + units * unit - kRiffChunkHeaderBytes);
+    field(kGsmSampleCountOffset, units * kGsmSamplesPerBlock);
+    field(kGsmDataSizeOffset, units * unit);
+  }
+  file.close();
+  std::error_code ec;
+  if (file) std::filesystem::resize_file(FsPath(path), static_cast<std::uintmax_t>(header + units * unit), ec);
 }
 
 }  // namespace
@@ -73,7 +120,7 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
   for (;;) {
     auto now = std::chrono::steady_clock::now();
     elapsed = std::chrono::duration<double>(now - begin).count();
-    if (StopRequest() || (seconds >= 0 && elapsed >= seconds) || EnterPressed(&watching_stdin)) break;
+    if (StopRequest() || EnterPressed(&watching_stdin)) break;
     long long size = FileSize(out);
     if (size != last_size) {
       last_growth = now;
@@ -83,6 +130,11 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
     last_size = size;
     double silent = std::chrono::duration<double>(now - last_growth).count();
     if (silent >= kSilentSeconds) went_silent = true;
+    // --seconds counts the audio in the file, as a device delivers it; a
+    // device that has stopped delivering ends the wait once the time is up.
+    if (seconds >= 0 &&
+        (GrowingAudioSeconds(size, pcm) >= seconds || (silent >= kSilentSeconds && elapsed >= seconds)))
+      break;
     if (live) {
       if (silent >= kSilentSeconds)
         std::fprintf(stderr, "\r%8.1f s  %10lld bytes  no audio arriving for %.0f s ", elapsed, size, silent);
@@ -91,15 +143,15 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
     }
     SleepMilliseconds(seconds >= 0 && seconds < 0.1 ? 1 : 100);
   }
-  int recorded = stop_fn();
+  stop_fn();
   if (live) std::fputc('\n', stderr);
-  std::printf("recorded %d s of %s audio into %s (%lld bytes)\n", recorded, pcm ? "PCM" : "GSM", out,
-              FileSize(out));
+  if (seconds >= 0) CutToSeconds(out, pcm, seconds);
+  double held = AudioSeconds(out);
+  std::printf("recorded %.1f s of %s audio into %s (%lld bytes)\n", held, pcm ? "PCM" : "GSM", out, FileSize(out));
   // The file must hold what was recorded since the first data arrived (a
   // sound server may take a second or two), give or take a delivery's
   // polling delay and the partial buffer that Stop discards.
   int status = 0;
-  double held = AudioSeconds(out);
   // The file first grows once the first half second has been captured.
   double late = std::chrono::duration<double>(first_data - begin).count() - 0.6;
   double expected = elapsed - (late > 0 ? late : 0);

@@ -41,13 +41,20 @@ PulseServer::PulseServer(bool late) : dir_(scratch_.path("pulse")) {
   if (ok_) UsePulseServer(dir_);
 }
 
-PulseServer::~PulseServer() { RunCommand("bash " + Quote(kScript) + " stop " + Quote(dir_)); }
+PulseServer::~PulseServer() {
+  Resume();  // a stopped daemon would hold SIGTERM back
+  RunCommand("bash " + Quote(kScript) + " stop " + Quote(dir_));
+}
 
-void PulseServer::Kill() {
+void PulseServer::Signal(int sig) {
   std::ifstream in(dir_ + "/daemon.pid");
   pid_t pid = 0;
-  if (in >> pid && pid > 0) ::kill(pid, SIGKILL);
+  if (in >> pid && pid > 0) ::kill(pid, sig);
 }
+
+void PulseServer::Kill() { Signal(SIGKILL); }
+void PulseServer::Hang() { Signal(SIGSTOP); }
+void PulseServer::Resume() { Signal(SIGCONT); }
 
 Player::Player(const std::vector<std::int16_t>& samples) {
   std::string raw = scratch_.path("play.raw");

@@ -26,9 +26,12 @@ class PulseServer {
   PulseServer& operator=(const PulseServer&) = delete;
   bool ok() const { return ok_; }
   const std::string& dir() const { return dir_; }
-  void Kill();  // SIGKILL, as a crash of the sound server
+  void Kill();    // SIGKILL, as a crash of the sound server
+  void Hang();    // SIGSTOP: a server that stops answering but keeps its socket
+  void Resume();  // SIGCONT
 
  private:
+  void Signal(int sig);
   ScratchDir scratch_;
   std::string dir_;
   bool ok_ = false;
