@@ -509,7 +509,7 @@ INSTANTIATE_TEST_SUITE_P(
     SecondWriters, ToolBesideARecording,
     ::testing::Values(BesideARecording{"Convert", "%t convert %d/speech.raw %d/m.wav", kWrittenElsewhere},
                       BesideARecording{"Decode", "%t decode %d/g.wav %d/m.wav", kWrittenElsewhere},
-                      BesideARecording{"Record", "%t record --seconds 0.2 %d/m.wav </dev/null", "bad argument"},
+                      BesideARecording{"Record", "%t record --seconds 0.2 %d/m.wav </dev/null", "being written by another program"},
                       BesideARecording{"Repair", "%t repair %d/m.wav", kWrittenElsewhere}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -99,7 +99,9 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
 
   int rc = start_fn(path.c_str());
   if (rc != KIV_OK) {
-    std::fprintf(stderr, "kivgsm: %s: %s\n", out, ExitMessage(rc));
+    // The path was checked above: a 9 now means the file is being written.
+    std::fprintf(stderr, "kivgsm: %s: %s%s\n", out, ExitMessage(rc),
+                 rc == KIV_ERR_ARGUMENT ? ": the file is being written by another program" : "");
     if (rc >= KIV_ERR_DEVICE_OPEN && rc <= KIV_ERR_INPUT_START) {
       stop_fn();  // finishes the file as an empty recording
       std::fprintf(stderr, "kivgsm: %s was left as an empty recording\n", out);
