@@ -210,6 +210,9 @@ std::uint32_t FakeWaveInput::Close(WaveInHandle h) {
   }
   WaveInCallback callback = d->callback;
   std::uintptr_t user = d->user;
+  // Detached before it is told to close: once told, the thread may end and
+  // delete `d` at any moment, thread object and all.
+  if (!wait) d->thread.detach();
   {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->closing = true;
@@ -217,8 +220,7 @@ std::uint32_t FakeWaveInput::Close(WaveInHandle h) {
     d->changed.notify_all();
   }
   if (!wait) {
-    d->thread.detach();  // the thread deletes `d` when it ends
-    callback(h, kWaveInClosed, user, 0, 0);
+    callback(h, kWaveInClosed, user, 0, 0);  // `d` is the thread's now
     return 0;
   }
   d->thread.join();
