@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-compiling kivgsm.dll and kivgsm.exe for Windows x86-64 with
 # Debian's mingw-w64 compilers of the posix thread model (std::thread,
 # std::mutex and std::atomic::wait need it), named explicitly. Programs run

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pipeline/audio_source.h"
 
 #include <sndfile.h>
@@ -13,6 +14,7 @@
 #include "file_bytes.h"
 #include "kivgsm.h"
 #include "pipeline/stream_segments.h"
+#include "platform/utf8_path.h"
 #include "wave_format.h"
 
 namespace kiv::tool {
@@ -228,7 +230,7 @@ class ChainedSource : public AudioSource {
 // One stream of `path`, the bytes [begin, end), opened through libsndfile.
 std::unique_ptr<AudioSource> OpenRange(const std::string& path, std::uint64_t begin, std::uint64_t end) {
   auto range = std::make_unique<ByteRange>();
-  range->file = std::fopen(path.c_str(), "rb");
+  range->file = OpenFile(path, "rb");
   if (range->file == nullptr) return nullptr;
   range->begin = static_cast<sf_count_t>(begin);
   range->length = static_cast<sf_count_t>(end - begin);
@@ -346,7 +348,11 @@ int SndFileSource::WriteRaw8k(std::FILE* out, int threads, std::atomic<double>* 
 // Opens the whole file as one stream.
 std::unique_ptr<SndFileSource> OpenWhole(const std::string& path, std::string* error) {
   SF_INFO info{};
+#if defined(_WIN32)
+  SNDFILE* file = sf_wchar_open(FsPath(path).c_str(), SFM_READ, &info);  // sf_open takes the ANSI code page
+#else
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+#endif
   if (file == nullptr) {
     *error = sf_strerror(nullptr);
     return nullptr;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # kivgsm.dll imports only system DLLs and exports exactly the five entry
 # points, undecorated.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * A Windows host application in C that uses kivgsm.dll as any host would:
  * loaded by name with LoadLibraryW, the five entry points resolved with

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the C host against kivgsm.dll under Wine, then converts the same
 # generated inputs with the Linux build's tool (when given) and requires
 # every output to be byte-identical.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # kivgsm.exe under Wine: convert to a non-ASCII name (arguments arrive as
 # UTF-16 whatever the code page), info on the result, and record with no
 # device reachable finishing an empty file.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Tests of the Windows build, run under Wine from the Linux host.
 set(kiv_wine_runner ${CMAKE_BINARY_DIR}/wine-run.sh)
 add_test(NAME Wine.Start COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/wine_server.sh start ${kiv_wine_runner})
@@ -45,3 +46,23 @@ add_test(NAME Windows.ToolExe
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/tool_exe_test.sh ${kiv_wine_runner}
           $<TARGET_FILE:kivgsm_tool> ${PROJECT_SOURCE_DIR}/data/speech_8k.raw "${native_tool}")
 set_tests_properties(Windows.ToolExe PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120)
+
+# The Windows zip (target windows_zip), made afresh from this build and
+# unpacked into an empty folder for each test; its programs are compared
+# with the Linux build's tool.
+find_program(KIV_SOX sox)
+if(KIV_NATIVE_BUILD AND KIV_SOX)
+  add_test(NAME Windows.Zip.Pack COMMAND ${CMAKE_COMMAND} --build ${CMAKE_BINARY_DIR} --target windows_zip)
+  set_tests_properties(Windows.Zip.Pack PROPERTIES FIXTURES_SETUP windows_zip TIMEOUT 300)
+  set(zip_test bash ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/zip_test.sh)
+  set(zip_args ${kiv_wine_runner} ${KIV_WINDOWS_ZIP} ${KIV_NATIVE_BUILD})
+  add_test(NAME Windows.Zip.Contents COMMAND ${zip_test} contents ${zip_args})
+  add_test(NAME Windows.Zip.DllHost COMMAND ${zip_test} dll-host ${zip_args}
+                                            $<TARGET_FILE:dll_host> ${PROJECT_SOURCE_DIR}/data/speech_8k.raw)
+  add_test(NAME Windows.Zip.Tool COMMAND ${zip_test} tool ${zip_args} ${PROJECT_SOURCE_DIR}/data/speech_8k.raw)
+  add_test(NAME Windows.Zip.ImportLibraries COMMAND ${zip_test} import-libs ${zip_args}
+                                                    ${PROJECT_SOURCE_DIR}/data/speech_8k.raw)
+  set_tests_properties(Windows.Zip.Contents PROPERTIES FIXTURES_REQUIRED windows_zip)
+  set_tests_properties(Windows.Zip.DllHost Windows.Zip.Tool Windows.Zip.ImportLibraries
+                       PROPERTIES FIXTURES_REQUIRED "wine;windows_zip" TIMEOUT 300)
+endif()

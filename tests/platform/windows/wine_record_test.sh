@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Recording with kivgsm.dll under Wine against a real sound server: a
 # private PulseAudio daemon (the native tests' own fixture script) whose
 # null sink plays known speech, reached through Wine's pulse driver.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # One persistent wineserver for the cross-built tests: without it Wine's
 # helper processes hold CTest's output pipe open and every test costs
 # seconds instead of milliseconds.

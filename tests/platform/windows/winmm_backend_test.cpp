@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The winmm backend's stop order, driven through the capture channel
 // against a fake of winmm that keeps Windows' documented rules, which Wine
 // does not: waveInUnprepareHeader and waveInClose fail with

@@ -1,0 +1,83 @@
+# SPDX-License-Identifier: MIT
+# The Windows zip, kivgsm-<version>-win64.zip in the build tree, made by the
+# target `windows_zip` (scripts/windows-zip.sh configures, builds and runs
+# it). It unpacks to one folder:
+#
+#   kivgsm-<version>-win64/
+#     bin/      kivgsm.dll; kivgsm.exe with the DLLs it imports
+#               (libsndfile-1.dll, libsoxr.dll)
+#     include/  kivgsm.h
+#     lib/      libkivgsm.dll.a (MinGW) and kivgsm.lib (MSVC-style linkers)
+#     licenses/ the licence texts of libsndfile and libsoxr, and the Debian
+#               source package each was built from
+#     README.md LICENSE THIRD-PARTY-NOTICES
+#
+# Included from the top-level CMakeLists.txt, this file defines the target;
+# run with `cmake -P`, it packs (the target's command).
+if(NOT CMAKE_SCRIPT_MODE_FILE)
+  find_program(KIV_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14)
+  set(KIV_WINDOWS_ZIP ${CMAKE_BINARY_DIR}/kivgsm-${PROJECT_VERSION}-win64.zip)
+  add_custom_target(windows_zip
+    COMMAND ${CMAKE_COMMAND}
+      -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+      -DSTAGE_DIR=${CMAKE_BINARY_DIR}/windows-zip
+      -DZIP=${KIV_WINDOWS_ZIP}
+      -DNAME=kivgsm-${PROJECT_VERSION}-win64
+      -DDLL=$<TARGET_FILE:kivgsm>
+      -DIMPORT_LIBRARY=$<TARGET_LINKER_FILE:kivgsm>
+      -DEXE=$<TARGET_FILE:kivgsm_tool>
+      -DAUDIO_LIBS=${KIV_AUDIO_LIBS_MINGW}
+      -DDLLTOOL=${KIV_LLVM_DLLTOOL}
+      -DSTRIP=${CMAKE_STRIP}
+      -P ${CMAKE_CURRENT_LIST_FILE}
+    DEPENDS kivgsm kivgsm_tool
+    COMMENT "Packing ${KIV_WINDOWS_ZIP}"
+    VERBATIM)
+  return()
+endif()
+
+# Packing.
+foreach(doc LICENSE THIRD-PARTY-NOTICES README.md)
+  if(NOT EXISTS ${SOURCE_DIR}/${doc})
+    message(FATAL_ERROR "${doc} is missing at the top of the source tree (${SOURCE_DIR}); "
+                        "the Windows zip is not made without it")
+  endif()
+endforeach()
+if(NOT DLLTOOL)
+  message(FATAL_ERROR "llvm-dlltool not found (Debian package llvm): it makes kivgsm.lib")
+endif()
+file(GLOB audio_dlls ${AUDIO_LIBS}/bin/*.dll)
+list(LENGTH audio_dlls audio_dll_count)
+if(NOT audio_dll_count EQUAL 2)
+  message(FATAL_ERROR "expected libsndfile's and libsoxr's DLLs in ${AUDIO_LIBS}/bin, found: ${audio_dlls}")
+endif()
+
+set(root ${STAGE_DIR}/${NAME})
+file(REMOVE_RECURSE ${STAGE_DIR})
+file(REMOVE ${ZIP})
+file(MAKE_DIRECTORY ${root}/bin ${root}/include ${root}/lib ${root}/licenses)
+file(COPY ${DLL} ${EXE} ${audio_dlls} DESTINATION ${root}/bin)
+# Without their symbol tables (the build's own copies keep them).
+file(GLOB modules ${root}/bin/*)
+execute_process(COMMAND ${STRIP} --strip-unneeded ${modules} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${STRIP} failed")
+endif()
+file(COPY ${SOURCE_DIR}/include/kivgsm.h DESTINATION ${root}/include)
+file(COPY_FILE ${IMPORT_LIBRARY} ${root}/lib/libkivgsm.dll.a)
+# An import library in the short format that MSVC's link and lld-link read,
+# from the same list of the five names.
+execute_process(COMMAND ${DLLTOOL} -m i386:x86-64 -d ${SOURCE_DIR}/cmake/kivgsm.def -l ${root}/lib/kivgsm.lib
+                RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "llvm-dlltool failed to make kivgsm.lib")
+endif()
+file(COPY ${AUDIO_LIBS}/licenses/ DESTINATION ${root}/licenses)
+file(COPY ${SOURCE_DIR}/README.md ${SOURCE_DIR}/LICENSE ${SOURCE_DIR}/THIRD-PARTY-NOTICES DESTINATION ${root})
+
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${ZIP} --format=zip ${NAME}
+                WORKING_DIRECTORY ${STAGE_DIR} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "packing ${ZIP} failed")
+endif()
+message(STATUS "${ZIP}")
