@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # A batch's cost per file, and its memory, as the list of names grows:
 # `find -print0 | kivgsm convert -o DIR -0 --files-from -` over 1,000 and
 # over 100,000 one-second speech files (hard links of one file, so that the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cost of one delivery in the capture channel itself: the copy, the
 // re-queue and the hand-off to a consumer that does nothing.
 #include <benchmark/benchmark.h>

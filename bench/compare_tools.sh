@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Times `kivgsm convert` against sox and ffmpeg's libgsm_ms encoder on the
 # same one-hour input (whole process, median of 5 interleaved rounds), and measures
 # kivgsm's peak memory on a 1-minute and a 60-minute input.

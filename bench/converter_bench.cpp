@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Converter throughput on ten minutes of speech, against the limit: a bare
 // in-memory libgsm WAV49 encode loop over the same samples. Both report
 // "x_realtime", seconds of audio encoded per second of wall time.

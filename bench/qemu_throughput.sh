@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Converter throughput on one hour of speech: native x86-64 beside the
 # arm64 and armhf builds under qemu-user (median of 3 each), and a check
 # that all three write the same bytes. qemu's figures are not the

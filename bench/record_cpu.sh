@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # CPU time of a 10 s paced recording through a real sound server, for
 # `kivgsm record` (GSM and PCM) beside arecord on the same setup: a private
 # PulseAudio daemon with an 8000 Hz null sink, reached through ALSA's pulse

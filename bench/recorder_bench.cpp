@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GSM recorder's consumer: cost of one delivery (12 or 13 blocks
 // encoded and written), as median and 99th percentile; and deliveries per
 // second sustained end to end by an unpaced device.

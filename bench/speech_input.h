@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Long speech inputs for benchmarks: the bundled sample repeated.
 #pragma once
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Helpers shared by the comparison scripts; source it.
 
 # Seconds a command takes, whole process, output discarded.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The tool for people, measured side by side in one run:
 #  1. batch: 100 one-minute speech files (16 kHz mono WAVE), `kivgsm convert
 #     -o DIR -j 1` against `-j 2`, median of 3 interleaved rounds;

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Finds libgsm (the GSM 06.10 full-rate codec), header <gsm.h>.
 # Defines GSM_FOUND, GSM_INCLUDE_DIR, GSM_LIBRARY and the imported target GSM::GSM.
 find_path(GSM_INCLUDE_DIR NAMES gsm.h PATH_SUFFIXES gsm)

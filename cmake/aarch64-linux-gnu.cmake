@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for arm64 Linux with Debian's cross compiler and the :arm64
 # multiarch packages; CTest runs the programs under qemu-aarch64.
 #

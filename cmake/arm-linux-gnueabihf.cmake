@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for 32-bit armhf Linux with Debian's cross compiler and the
 # :armhf multiarch packages; CTest runs the programs under qemu-arm.
 #

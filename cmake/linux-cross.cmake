@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the Linux cross toolchain files: Debian's cross compiler for
 # KIV_CROSS_TRIPLET, the target's multiarch libraries, and programs run
 # under KIV_CROSS_QEMU.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target without libFuzzer: each file named on the command line
 // (or in a folder named there) once, or, with none, a fixed number of
 // seeded random and mutated inputs.

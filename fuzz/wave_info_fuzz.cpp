@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for the WAVE header reader and what `kivgsm info` prints. Builds as a
 // libFuzzer target with clang (-fsanitize=fuzzer), or with the standalone
 // driver beside it for replay and random rounds under any compiler.

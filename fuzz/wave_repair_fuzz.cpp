@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target for repair's decision on a file's bytes. Whatever the bytes,
 // a plan to repair must give a file that the reader judges valid, that a
 // second repair leaves alone, whose bytes after the header are the input's,

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * kivgsm: narrow-band speech files.
  *

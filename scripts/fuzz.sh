@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the fuzz targets with clang and libFuzzer, and runs each for a
 # bounded time (default 60 s) from the committed seed corpus, printing the
 # executions and the coverage reached. A crash fails the script and leaves

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's five exported entry points, each handing the caller's
 // arguments to the part that does the work. Each checks its arguments in
 // the order its part documents (a running recorder answers KIV_ERR_BUSY

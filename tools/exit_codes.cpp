@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "exit_codes.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's exit codes and their messages, in one table: `kivgsm --help`,
 // the converter's, decoder's and recorder's messages and the README's
 // table all come from here, so that one code never has two wordings. Codes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A file named on the command line, for the WAVE reader: random access to
 // its bytes by a UTF-8 name. Only a regular file is opened, so that a FIFO
 // with no writer, a device or a folder is refused at once instead of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kivgsm: command-line front end of the library, calling its public entry
 // points exactly as a host application would.
 #include <CLI/CLI.hpp>

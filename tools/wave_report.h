@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What `info` and `repair` print: a WAVE file's header and judgement as
 // text or as one JSON object, and a repair plan as steps. The reading and
 // judging are the format's own (wave_reader.h, wave_repair.h); this is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kivgsm for .NET hosts: the library's five entry points, and a small
 // layer that turns its result codes into exceptions.
 //

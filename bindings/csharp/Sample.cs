@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sample IN OUT: converts the raw 8000 Hz mono 16-bit file IN into the GSM
 // WAVE file OUT. Exits 0 on success, with the library's code on failure,
 // 64 on wrong usage and 65 when the library cannot be loaded.

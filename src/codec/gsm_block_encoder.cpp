@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "codec/gsm_block_encoder.h"
 
 #include <gsm.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives libgsm in its WAV49 packing: two gsm_encode calls turn 320 samples
 // into one 65-byte block. One handle serves exactly one stream, encoded in
 // file order, because it carries the codec's filter memories.

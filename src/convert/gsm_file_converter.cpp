@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "convert/gsm_file_converter.h"
 
 #include <bit>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Raw PCM file to GSM WAVE file, synchronously on the caller's thread.
 #pragma once
 

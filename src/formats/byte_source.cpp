@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "formats/byte_source.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Random access to the bytes of a file or of a buffer, so that a WAVE
 // file's chunk list can be walked by seeking, whatever the chunks' sizes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "formats/gsm_wave_file.h"
 
 #include "formats/little_endian.h"

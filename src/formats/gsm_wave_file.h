@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GSM WAVE file: a 60-byte RIFF/WAVE header of format tag 0x0031
 // followed by 65-byte blocks, each the WAV49 encoding of 320 samples.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Little-endian byte order for file fields, whatever the host's order.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "formats/pcm_wave_file.h"
 
 #include <cstring>

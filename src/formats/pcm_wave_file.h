@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PCM WAVE file: a canonical 44-byte RIFF/WAVE header (format tag 1,
 // 8000 Hz, mono, 16 bits) followed by the raw samples.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The numbers of the two WAVE files this library writes and reads back:
 // GSM 06.10 WAVE (format tag 0x0031, 60-byte header, 65-byte blocks) and
 // 16-bit PCM WAVE (format tag 1, 44-byte header). The writers, the reader,

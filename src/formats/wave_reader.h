@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reads the header of a GSM WAVE or PCM WAVE file and judges it against the
 // file's real length. The chunk list is walked by seeking, so chunks of any
 // size before the data, a pad byte after an odd-sized chunk and chunks after

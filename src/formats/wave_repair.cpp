@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "formats/wave_repair.h"
 
 #include "formats/little_endian.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Repair of a GSM or PCM WAVE file that was cut off (a crash, a full disk,
 // a copy interrupted): the decision, made on the file's bytes alone so that
 // it can be shown, tested and fuzzed, and its application to bytes in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The buffering every platform's file layer shares: a fixed 64 KiB buffer
 // per stream over a handful of raw operations on an operating-system file.
 // Unlike stdio, a failed write is known exactly: bytes that the system

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file stream layer: every file the library reads or writes goes through
 // this small table of operations, so the core never touches the operating
 // system directly and tests can substitute a layer that injects faults.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which file system the entry points use.
 #include <atomic>
 

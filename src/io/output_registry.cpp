@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "io/output_registry.h"
 
 #include <mutex>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The outputs this library has open for writing, by file identity, so that
 // no second writer (a recorder or a conversion) starts on a file that is
 // being written, whatever name, hard link or symbolic link reaches it. The

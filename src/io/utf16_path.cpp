@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "io/utf16_path.h"
 
 #include <cstdint>

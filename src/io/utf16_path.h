@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's UTF-16 paths: checking them, and converting them to UTF-8
 // file names where the platform has no wide-character open.
 #pragma once

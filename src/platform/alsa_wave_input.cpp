@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ALSA backend of the waveform-input layer.
 //
 // Device 0 is ALSA's "default" PCM (on PipeWire and PulseAudio systems, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Backend for builds without audio input: no device can be opened.
 #include "record/wave_input.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file layer on POSIX systems: file descriptors under the shared
 // buffering. The caller's UTF-16 path becomes a UTF-8 file name, strictly.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kivgsm.dll's entry point. Loading builds no state: every recorder and
 // channel is zero-initialised static storage, so there is nothing to do
 // but decline the per-thread notifications. At process exit the C++

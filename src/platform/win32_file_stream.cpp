@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The file layer on Windows: Win32 file handles under the shared buffering.
 // The caller's UTF-16 path goes to CreateFileW unchanged. A file's identity
 // is its volume serial number and file index, which also tell hard links

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // winmm backend of the waveform-input layer.
 //
 // Device 0 is the first waveIn device, opened for the channel's PCM format

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The waveform-input backend on Windows, over winmm's waveIn functions.
 // They are reached through this table so that a test can put a fake of
 // winmm in their place, one that keeps Windows' documented rules where

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "record/capture_channel.h"
 
 #include <chrono>

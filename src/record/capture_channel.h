@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture channel: keeps audio flowing from the first waveform-input
 // device into one recorder, half a second at a time.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A host that unloads the library, or exits, while a recording runs still
 // gets finished files. Loading builds nothing: this is a static object
 // whose destructor runs when the library is unloaded or the process exits

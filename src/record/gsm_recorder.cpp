@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "record/gsm_recorder.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GSM recorder: records from the first audio input straight into a GSM
 // WAVE file, through its own capture channel.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How long the library's code stays in memory.
 #pragma once
 

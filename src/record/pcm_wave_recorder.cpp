@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "record/pcm_wave_recorder.h"
 
 #include "formats/little_endian.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PCM WAVE recorder: records from the first audio input into a 16-bit
 // PCM WAVE file, through its own capture channel, independent of the GSM
 // recorder's. The file starts with the header record as it stands (all zero

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The waveform-input layer: the platform's audio capture service, reached
 // only through this table of operations. The core depends on nothing else;
 // a backend (one file per platform) fills the table in and is chosen when

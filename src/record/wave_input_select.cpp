@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which waveform-input operations the core uses.
 #include <atomic>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture channel driven through the fake waveform-input service.
 #include "record/capture_channel.h"
 

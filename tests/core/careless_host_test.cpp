@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What careless or hostile hosts do by mistake, through the public entry
 // points: no crash, no hang, no broken file, no failure reported as success.
 #include <fcntl.h>

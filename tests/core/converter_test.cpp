@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The converter end to end through its public entry point, and through the
 // core with an injected file-system fault where a fault cannot be made real.
 #include <gtest/gtest.h>

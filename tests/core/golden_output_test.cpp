@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The converter's exact bytes on every platform: the SHA-256 of its output
 // for inputs that this test generates with integer arithmetic alone, so
 // that every build (x86-64, arm64, armhf, the Windows DLL under Wine) feeds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files past 2 GiB through the real file layer: positions and lengths are
 // 64-bit on every build, 32-bit ARM included (large-file support). Sparse
 // files and a layer that jumps over a hole keep the test from writing or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Both recorders through their exported entry points, fed by the fake
 // device, and through the internal seams where a fault or a size cannot be
 // made real cheaply.

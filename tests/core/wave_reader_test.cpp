@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "formats/wave_reader.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Repair's decision and the WAVE reader it relies on: files left by a crash
 // and cut at every byte offset, and valid files that must be left alone.
 #include <gtest/gtest.h>

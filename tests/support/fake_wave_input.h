@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fake waveform-input service for the core's tests. While an instance
 // exists it is the active backend. Each opened device delivers on its own
 // thread, paced in real time (or faster) or as fast as it is consumed, with

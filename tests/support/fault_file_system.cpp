@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/fault_file_system.h"
 
 namespace kiv::test {

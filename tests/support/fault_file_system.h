@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A file system layer over the real one that injects faults on a countdown:
 // "the Nth write fails with ENOSPC" without filling a disk. Counters are per
 // layer and cover every stream opened through it.

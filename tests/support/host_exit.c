@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * A host that loads libkivgsm with dlopen, starts both recorders and then
  * leaves without Stop:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Checks recordings made elsewhere (the Windows build under Wine) against
 // the audio that was played to them, with the same measures as the native
 // recording tests.

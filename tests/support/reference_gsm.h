@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An independent WAV49 encoding made by calling libgsm directly, frame by
 // frame, to judge the library's own block encoder and converter against.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FIPS 180-4 SHA-256, written plainly: the tests need no crypto library,
 // and the Windows and ARM builds have none to hand.
 #include "support/sha256.h"

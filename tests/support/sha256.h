@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SHA-256 of a byte string, as lowercase hex: the golden table's digests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/sparse_file_system.h"
 
 #include "platform/utf8_path.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An in-memory file system that keeps only the first 4 KiB of each file and
 // its length, so that tests can write recordings of hundreds of megabytes
 // and still read their headers. It takes no locks (FileSystem::open_output

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Scratch files and small helpers shared by the tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // WAVE files for the reader, repair and tool tests: built chunk by chunk,
 // or as a crash leaves a recording; and the reader's judgement in words.
 #pragma once

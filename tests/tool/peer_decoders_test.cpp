@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Real clients as judges: ffmpeg's own gsm_ms decoder, sox (through
 // libgsm) and libsndfile must read our files without a warning, to exactly 320 samples per
 // block, and hear the speech that went in; sox's own GSM encoder must

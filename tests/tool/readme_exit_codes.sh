@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The README's table of exit codes is the one `kivgsm --help` prints.
 #   readme_exit_codes.sh KIVGSM README.md
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kivgsm convert and decode as a user runs them: any audio file in, piped
 // input, outputs that must not be damaged, many files at once.
 #include <gtest/gtest.h>

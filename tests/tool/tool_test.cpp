@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kivgsm tool as a user runs it: exit codes and messages.
 #include <gtest/gtest.h>
 

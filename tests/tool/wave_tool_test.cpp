@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's WAVE commands as a user runs them: decode, info and repair
 // follow the format's one judgement of a file, refuse what they cannot
 // read at once, and leave what they refuse as it was.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/convert_command.h"
 
 #include <algorithm>

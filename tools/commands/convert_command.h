@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `kivgsm convert`: one input to one output, or many inputs into a folder
 // with conversions running side by side.
 #pragma once

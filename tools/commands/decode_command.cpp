@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/decode_command.h"
 
 #include <gsm.h>

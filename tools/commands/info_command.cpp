@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/info_command.h"
 
 #include <cstdio>

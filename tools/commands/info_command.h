@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `kivgsm info [--json] FILE`: a GSM or PCM WAVE file's header, checked
 // against the file.
 #pragma once

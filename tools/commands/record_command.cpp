@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/record_command.h"
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `kivgsm record [--pcm] OUT.wav [--seconds N]`
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "commands/repair_command.h"
 
 #include <cstdio>

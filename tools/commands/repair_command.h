@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `kivgsm repair [--dry-run] FILE`: makes a GSM or PCM WAVE file that was
 // cut off (a crash, a full disk, a copy interrupted) into a valid file,
 // from its real length, by the plan that the format's repair decides.

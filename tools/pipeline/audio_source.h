@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Audio files in any container that libsndfile reads (WAVE of any rate,
 // width and channel count, FLAC, Ogg Vorbis, Opus, AIFF...), turned into
 // what the converter takes: 8000 Hz mono 16-bit little-endian samples.

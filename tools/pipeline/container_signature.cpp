@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pipeline/container_signature.h"
 
 #include <cctype>

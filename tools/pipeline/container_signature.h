@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whether an input is a container or raw audio, decided by the input's own
 // first bytes, never guessed: raw 8000 Hz speech is the tool's main input,
 // and libsndfile's probing takes some of it for MPEG frames. A container is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pipeline/convert_file.h"
 
 #include <algorithm>

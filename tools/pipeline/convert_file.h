@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One conversion as the tool does it: any input (raw, a container that
 // libsndfile reads, standard input, a pipe) to a GSM WAVE file written
 // beside its destination and renamed into place, so that an existing

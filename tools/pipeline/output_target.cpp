@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pipeline/output_target.h"
 
 #include <filesystem>

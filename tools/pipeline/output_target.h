@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where an output named on the command line is written. The tool writes
 // beside that file and renames over it at the end, and a WAVE header is
 // completed by seeking back, so only a regular file or a new name in a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pipeline/progress_line.h"
 
 #include <cstdio>

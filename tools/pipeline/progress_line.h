@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One line on a terminal that follows conversions in progress: a bar for a
 // single file, or files done, audio converted, speed and time left for
 // many. It appears only once the work has taken a second, and only when

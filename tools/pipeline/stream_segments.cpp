@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pipeline/stream_segments.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where one stream ends and the next begins in a file that holds several
 // one after another: a chained Ogg file (`cat a.ogg b.ogg`: each link
 // starts with a beginning-of-stream page) or concatenated MPEG audio files

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pipeline/temp_file.h"
 
 #include <atomic>

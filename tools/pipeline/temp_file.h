@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A temporary file beside another file, on the same file system, so that
 // it can be renamed over that file in one step. It is removed when it goes
 // out of scope unless it was renamed into place, and an interrupt removes

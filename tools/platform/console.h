@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the kivgsm tool needs from the platform beyond the library: stop
 // requests (signals on POSIX; Ctrl-C, Ctrl-Break and closing the console on
 // Windows), the Enter key, the terminal, free disk space, the lock on a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's platform pieces on POSIX systems.
 #include <fcntl.h>
 #include <pthread.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line arguments (UTF-8) to the library's UTF-16 paths.
 #pragma once
 

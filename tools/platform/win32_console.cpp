@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's platform pieces on Windows.
 #include <windows.h>
 #include <conio.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """kivgsm: GSM 06.10 WAVE files from raw speech, and recording.
 
 A thin layer over the kivgsm shared library (libkivgsm.so.1 on Linux,

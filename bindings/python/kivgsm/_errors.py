@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The library's result codes as exceptions: one table, one class per kind."""
 
 from __future__ import annotations

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Loading the shared library and handing it paths as it takes them.
 
 The library takes zero-terminated strings of UTF-16 code units (char16_t

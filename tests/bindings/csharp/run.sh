@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The C# binding under Mono, against the built library: builds the sample
 # with mcs, converts the speech sample between non-ASCII names and compares
 # the output with the tool's conversion of the same bytes; a missing input

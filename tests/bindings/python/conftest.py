@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The kivgsm package from the source tree, over the library named by
 KIVGSM_LIBRARY (the built tree's, as tests/CMakeLists.txt passes it)."""
 

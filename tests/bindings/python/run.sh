@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Python package from the source tree, against the built library, with
 # the first python3 that has pytest (Debian's python3-pytest is for
 # /usr/bin/python3, which another python3 may shadow on PATH).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """kivgsm for Python, against the built library."""
 
 from __future__ import annotations

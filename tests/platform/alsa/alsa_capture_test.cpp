@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture channel over the real ALSA backend, with no sound card: the
 // default PCM is ALSA's `file` plugin reading a known raw file over a
 // `null` slave, which delivers as fast as it is read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Both recorders through their public entry points over the real ALSA
 // backend, whose default PCM reads a known raw file (ALSA's `file` plugin
 // over a `null` slave, delivering as fast as it is read).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Recording through a real sound server: a private PulseAudio daemon with
 // an 8000 Hz null sink, reached through ALSA's pulse plugin, paced in real
 // time and bit-exact. Known speech is played into the sink while the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/pulse/pulse_server.h"
 
 #include <gsm.h>

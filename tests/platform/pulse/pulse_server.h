@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A private PulseAudio daemon for recording tests (tests/support/
 // pulse_server.sh does the work), and a player that feeds it known audio.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # A private PulseAudio daemon for the recording tests: no sound card, no
 # systemd, no D-Bus. It serves one 8000 Hz mono s16le null sink whose monitor
 # is the default source, at 100 % volume so that samples pass unchanged.
