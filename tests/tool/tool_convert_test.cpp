@@ -465,6 +465,14 @@ INSTANTIATE_TEST_SUITE_P(
         Survival{"BatchCtrlC", "ln -s long.raw %d/other.raw && timeout --preserve-status -s INT 0.5 %t convert -j 2 -o %d "
                  "%d/other.raw %d/long.wav",
                  128 + SIGINT},
+        // A decode of an unfinished file of 300 MB (its placeholders, then zeros).
+        Survival{"CtrlCWhileDecoding",
+                 "%t convert %d/speech.raw %d/g.wav >/dev/null && "
+                 "for o in 4 56; do printf '\\x80\\x84\\x1e\\x00' | dd of=%d/g.wav bs=1 seek=\\$o conv=notrunc "
+                 "2>/dev/null; done && printf '\\x20\\x85\\x1e\\x00' | dd of=%d/g.wav bs=1 seek=48 conv=notrunc "
+                 "2>/dev/null && truncate -s 300M %d/g.wav && "
+                 "timeout --preserve-status -s INT 0.5 %t decode %d/g.wav %d/out.wav",
+                 128 + SIGINT},
         // A hundred conversions at once, each with two or three temporary files.
         Survival{"BatchCtrlCAtAHundredJobs",
                  "mkdir %d/in %d/o && for i in \\$(seq 300); do ln %d/short.wav %d/in/s\\$i.wav; done && "

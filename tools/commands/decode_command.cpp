@@ -14,6 +14,7 @@
 #include "file_bytes.h"
 #include "pipeline/output_target.h"
 #include "pipeline/temp_file.h"
+#include "platform/console.h"
 #include "platform/utf8_path.h"
 #include "wave_format.h"
 #include "wave_reader.h"
@@ -45,6 +46,7 @@ std::string Doubt(const WaveInfo& info) {
 }  // namespace
 
 int DecodeCommand(const std::string& in, const std::string& out_name) {
+  RemoveTrackedFilesOnInterrupt();
   FileBytes file(in);
   if (!file.ok()) return Fail(kExitInputRead, in, file.error());
   WaveInfo info = InspectWave(file);

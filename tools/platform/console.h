@@ -64,12 +64,14 @@ EditLock LockForEditing(const std::string& utf8_path);
 void UnlockAfterEditing(const EditLock& lock);
 
 // Temporary files that an interrupt (Ctrl-C, SIGTERM and the like) must
-// not leave behind, however many there are. After
-// RemoveTrackedFilesOnInterrupt, an interrupt removes every tracked file
-// and ends the process as the signal would; a write to a pipe without a
-// reader, or past the file-size limit, fails instead of ending it. On
-// Windows the request is recorded instead (StopRequest), and the caller
-// removes its files before EndAsRequested.
+// not leave behind, however many there are. RemoveTrackedFilesOnInterrupt,
+// called before any thread starts, splits the tool in two on POSIX: the
+// work goes on in a second process, and the first one, once that has ended
+// however it ended, removes every file still tracked and ends the same way
+// (its exit status, or the same signal). A write to a pipe without a reader,
+// or past the file-size limit, fails instead of ending the tool. On Windows
+// an interrupt is recorded instead (StopRequest), and the caller removes its
+// files before EndAsRequested.
 void RemoveTrackedFilesOnInterrupt();
 // Creates `utf8_path` (a FIFO when `fifo`) only if nothing has that name
 // yet, and tracks it, in one step that an interrupt cannot split; a

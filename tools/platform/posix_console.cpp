@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The tool's platform pieces on POSIX systems.
 #include <fcntl.h>
-#include <pthread.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <sys/resource.h>
 #include <limits.h>
 #include <poll.h>
@@ -12,12 +13,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <atomic>
 #include <map>
 #include <mutex>
-#include <thread>
 
 #include "platform/console.h"
 
@@ -33,22 +34,80 @@ void OnSignal(int sig) { g_request = sig; }
 constexpr int kTerminatingSignals[] = {SIGHUP,    SIGINT,  SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1,
                                        SIGUSR2,   SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGPWR};
 
-// Tracked temporary files. Creating one and the interrupt's clean-up take
-// the same lock, and the clean-up keeps it until the process ends, so no
-// file is created after the clean-up has run, nor between a file's
-// creation and its tracking.
+// Tracked temporary files are removed by the tool's first process, which
+// does nothing but wait for the second, where all the work runs, to end,
+// however it ends. Only then, with no thread left that could create or
+// open a file again, does it remove what is still tracked, and end as the
+// worker ended (its exit status, or the same signal), so that whoever
+// waits for the tool finds the files gone. The worker names each file to
+// it, through a pipe, before creating it, and says when it is done with
+// it. A clean-up inside the dying process itself could not promise that:
+// a conversion may open its output again between the clean-up and the end.
 std::mutex g_tracked_mutex;
-std::map<std::intptr_t, std::string> g_tracked;
+int g_tracker = -1;  // the pipe to the first process, in the worker
 std::intptr_t g_next_handle = 0;
+volatile pid_t g_worker = 0;
 
-// The signals that end the tool after its clean-up; a broken pipe and the
-// file-size limit make writes fail instead.
-sigset_t InterruptSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int sig : kTerminatingSignals)
-    if (sig != SIGPIPE && sig != SIGXFSZ) sigaddset(&set, sig);
-  return set;
+// A record on the pipe: '+', the handle, the name's length and the name;
+// or '-' and the handle.
+void Tell(char op, std::intptr_t handle, const std::string& path) {
+  if (g_tracker < 0) return;
+  std::string record(1, op);
+  auto h = static_cast<std::int64_t>(handle);
+  record.append(reinterpret_cast<const char*>(&h), sizeof h);
+  if (op == '+') {
+    auto n = static_cast<std::uint32_t>(path.size());
+    record.append(reinterpret_cast<const char*>(&n), sizeof n);
+    record += path;
+  }
+  for (std::size_t done = 0; done < record.size();) {
+    ssize_t w = ::write(g_tracker, record.data() + done, record.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return;
+    done += static_cast<std::size_t>(w);
+  }
+}
+
+// A signal for the tool reaches the worker too (Ctrl-C reaches both).
+void Forward(int sig) {
+  if (g_worker > 0) ::kill(g_worker, sig);
+}
+
+// The first process: reads the worker's records until the worker is gone,
+// removes the files still named, and ends as the worker did.
+[[noreturn]] void Supervise(int from_worker) {
+  std::map<std::int64_t, std::string> names;
+  std::string buffer;
+  char chunk[4096];
+  for (;;) {
+    ssize_t n = ::read(from_worker, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    buffer.append(chunk, static_cast<std::size_t>(n));
+    for (;;) {
+      constexpr std::size_t kHead = 1 + sizeof(std::int64_t);
+      if (buffer.size() < kHead) break;
+      std::int64_t handle;
+      std::memcpy(&handle, buffer.data() + 1, sizeof handle);
+      if (buffer[0] == '-') {
+        names.erase(handle);
+        buffer.erase(0, kHead);
+        continue;
+      }
+      std::uint32_t length;
+      if (buffer.size() < kHead + sizeof length) break;
+      std::memcpy(&length, buffer.data() + kHead, sizeof length);
+      if (buffer.size() < kHead + sizeof length + length) break;
+      names[handle] = buffer.substr(kHead + sizeof length, length);
+      buffer.erase(0, kHead + sizeof length + length);
+    }
+  }
+  int status = 0;
+  while (::waitpid(g_worker, &status, 0) < 0 && errno == EINTR) {
+  }
+  for (const auto& [handle, path] : names) ::unlink(path.c_str());
+  if (WIFSIGNALED(status)) EndAsRequested(WTERMSIG(status));
+  std::_Exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
 }
 
 }  // namespace
@@ -200,33 +259,48 @@ void UnlockAfterEditing(const EditLock& lock) {
 void RemoveTrackedFilesOnInterrupt() {
   ::signal(SIGPIPE, SIG_IGN);
   ::signal(SIGXFSZ, SIG_IGN);
-  // The signals are taken by one thread of their own (every thread made
-  // from here on inherits the mask), not by a handler, so the clean-up may
-  // lock and walk a list of any length.
-  static const sigset_t set = InterruptSignals();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  std::thread([] {
-    int sig = 0;
-    while (sigwait(&set, &sig) != 0) {
-    }
-    g_tracked_mutex.lock();  // held until the end
-    g_request = sig;
-    for (const auto& [handle, path] : g_tracked) ::unlink(path.c_str());
-    EndAsRequested(sig);
-  }).detach();
+  // Called before any thread starts: the worker is a plain copy.
+  int fds[2];
+  if (::pipe(fds) != 0) return;  // no tracking, as before there was any
+  pid_t worker = ::fork();
+  if (worker < 0) {
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return;
+  }
+  if (worker == 0) {
+    ::close(fds[0]);
+    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
+    g_tracker = fds[1];
+    // The worker does not outlive the first process (SIGKILL of the tool).
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() == 1) std::_Exit(1);
+    return;
+  }
+  ::close(fds[1]);
+  g_worker = worker;
+  struct sigaction sa {};
+  sa.sa_handler = Forward;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : kTerminatingSignals)
+    if (sig != SIGPIPE && sig != SIGXFSZ) sigaction(sig, &sa, nullptr);
+  Supervise(fds[0]);
 }
 
 std::intptr_t CreateTrackedFile(const std::string& path, bool fifo) {
   std::lock_guard<std::mutex> lock(g_tracked_mutex);
-  if (!(fifo ? CreateNewFifo(path) : CreateNewFile(path))) return -1;
   std::intptr_t handle = g_next_handle++;
-  g_tracked.emplace(handle, path);
+  Tell('+', handle, path);  // named before it exists
+  if (!(fifo ? CreateNewFifo(path) : CreateNewFile(path))) {
+    Tell('-', handle, "");
+    return -1;
+  }
   return handle;
 }
 
 void UntrackFile(std::intptr_t handle) {
   std::lock_guard<std::mutex> lock(g_tracked_mutex);
-  g_tracked.erase(handle);
+  Tell('-', handle, "");
 }
 
 unsigned OpenFilesAllowed() {
