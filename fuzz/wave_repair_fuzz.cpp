@@ -2,7 +2,7 @@
 // Fuzz target for repair's decision on a file's bytes. Whatever the bytes,
 // a plan to repair must give a file that the reader judges valid, that a
 // second repair leaves alone, whose bytes after the header are the input's,
-// and that is never shorter than the input by a whole block or sample frame.
+// and that never loses a whole block or sample frame of the input.
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
@@ -17,8 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RepairPlan plan = kiv::PlanRepair(kiv::MemoryBytes(data, size));
   if (plan.action != RepairPlan::Action::kRepair) return 0;
   if (plan.new_length > size || plan.new_length + plan.cut_bytes != size) __builtin_trap();
+  // Only an incomplete last block or sample frame goes, with what follows
+  // the payload and is no chunk (a pad byte).
   kiv::WaveInfo before = kiv::InspectWave(data, size);
-  if (before.frame_bytes == 0 || plan.cut_bytes >= before.frame_bytes) __builtin_trap();
+  if (before.frame_bytes == 0) __builtin_trap();
+  std::uint64_t after_payload = size - before.data_offset - before.data_present;
+  if (plan.cut_bytes > before.data_present % before.frame_bytes + after_payload) __builtin_trap();
   std::vector<std::uint8_t> fixed(data, data + size);
   kiv::ApplyRepair(&fixed, plan);
   kiv::WaveInfo w = kiv::InspectWave(fixed.data(), fixed.size());
