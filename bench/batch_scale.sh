@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # A batch's cost per file, and its memory, as the list of names grows:
 # `find -print0 | kivgsm convert -o DIR -0 --files-from -` over 1,000 and
-# over 100,000 one-second speech files (hard links of one file, so that the
+# over 100,000 one-second speech files (symbolic links to one file, so that the
 # disk holds one input), with throughput and peak memory side by side.
 # usage: bench/batch_scale.sh [BUILD_DIR] [SMALL] [LARGE]   (needs /usr/bin/time)
 set -euo pipefail
@@ -24,7 +24,7 @@ for n in "$small" "$large"; do
   for ((i = 0; i < n; i++)); do
     d="$work/in/$((i / 1000))"
     [ $((i % 1000)) = 0 ] && mkdir -p "$d"
-    ln "$work/one.raw" "$d/f$i.raw"
+    ln -s "$work/one.raw" "$d/f$i.raw"
   done
   sync
   start=$(date +%s.%N)
