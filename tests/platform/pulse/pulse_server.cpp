@@ -76,11 +76,16 @@ Player::~Player() {
 std::vector<std::int16_t> PlayableSpeech(double seconds) {
   std::vector<std::int16_t> speech = ToSamples(SpeechSample());
   std::vector<std::int16_t> out(static_cast<std::size_t>(seconds * 8000));
+  // Forward, then backward: a block of loud speech encodes to the same
+  // bits whatever the dither, so a plain repeat would give a recording two
+  // places in the signal. This signal repeats only after twice the sample.
+  const std::size_t n = speech.size();
   std::uint32_t x = 12345;
   for (std::size_t i = 0; i < out.size(); ++i) {
     x = x * 1664525u + 1013904223u;
     int dither = static_cast<int>(x >> 26) - 32;  // -32..31
-    out[i] = static_cast<std::int16_t>(speech[i % speech.size()] / 2 + dither);
+    std::size_t j = i % (2 * n);
+    out[i] = static_cast<std::int16_t>(speech[j < n ? j : 2 * n - 1 - j] / 2 + dither);
   }
   return out;
 }

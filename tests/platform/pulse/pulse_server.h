@@ -52,9 +52,10 @@ class Player {
   pid_t pid_ = -1;
 };
 
-// Known speech that never repeats itself: the bundled sample, looped to
-// `seconds` and dithered with a fixed pseudo-random sequence, so that any
-// few hundred samples locate themselves in it.
+// Known speech that does not repeat itself within 17 s: the bundled 9 s
+// sample played forward then backward to `seconds`, and dithered with a
+// fixed pseudo-random sequence, so that any few hundred samples, and any
+// GSM block, locate themselves in it once.
 std::vector<std::int16_t> PlayableSpeech(double seconds);
 
 // Where `stretch` starts in `signal` exactly, or -1.
