@@ -20,12 +20,13 @@ printf '%-10s %10s %14s %14s\n' files seconds files/s "peak MiB"
 for n in "$small" "$large"; do
   rm -rf "$work/in" "$work/out"
   mkdir -p "$work/in" "$work/out"
-  # 1000 links a folder, as archives keep them.
-  for ((i = 0; i < n; i++)); do
-    d="$work/in/$((i / 1000))"
-    [ $((i % 1000)) = 0 ] && mkdir -p "$d"
-    ln -s "$work/one.raw" "$d/f$i.raw"
-  done
+  # Up to 1000 links a folder, as archives keep them: one folder is made
+  # link by link, the others are copies of it (links stay links).
+  mkdir -p "$work/in/0"
+  for ((i = 0; i < n && i < 1000; i++)); do ln -s "$work/one.raw" "$work/in/0/f$i.raw"; done
+  for ((k = 1; k * 1000 < n; k++)); do cp -a "$work/in/0" "$work/in/$k"; done
+  find "$work/in/$(((n - 1) / 1000))" -name 'f*.raw' | sort -V | tail -n +"$((n - (n - 1) / 1000 * 1000 + 1))" |
+    xargs -r rm -f
   sync
   start=$(date +%s.%N)
   (cd "$work" && find in -name '*.raw' -print0 |
