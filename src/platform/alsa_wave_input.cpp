@@ -43,7 +43,6 @@
 // devices wait at a time; while that many do, open fails at once rather
 // than leave more threads behind.
 #include <alsa/asoundlib.h>
-#include <dlfcn.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -59,6 +58,7 @@
 #include <thread>
 #include <vector>
 
+#include "record/library_lifetime.h"
 #include "record/wave_input.h"
 
 namespace kiv {
@@ -115,17 +115,6 @@ void Wake(AlsaDevice* d) {
   std::uint64_t one = 1;
   ssize_t ignored = ::write(d->wake_fd, &one, sizeof one);
   (void)ignored;
-}
-
-// Keeps this library's code mapped for good: a detached capture thread may
-// come back from ALSA after the host has unloaded us.
-void PinLibrary() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&PinLibrary), &info) != 0 && info.dli_fname != nullptr)
-      ::dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
-  });
 }
 
 // Hands the front buffer back through the callback, without the lock.

@@ -11,4 +11,9 @@ namespace kiv {
 // does nothing: unloading finishes the recordings first.
 void KeepLibraryLoaded();
 
+// Keeps the library's code mapped for good, whatever the platform: for a
+// capture thread that was written off and may come back from the sound
+// system after the host has unloaded us.
+void PinLibrary();
+
 }  // namespace kiv
