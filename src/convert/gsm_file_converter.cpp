@@ -31,7 +31,7 @@ bool ReadBlock(FileStream* input, std::int16_t* samples) {
 
 std::int32_t ConvertRawToGsmWave(const FileSystem* fs, const KivPathChar* inputName, const KivPathChar* outputName,
                                  std::uint32_t maxBlocks) {
-  FileStream* input = fs->open(fs, inputName, OpenMode::kRead);
+  FileStream* input = fs->open(fs, inputName, OpenMode::kRead, nullptr);
   if (input == nullptr) return KIV_ERR_INPUT_READ;
 
   FileIdentity inputId;

@@ -67,16 +67,14 @@ struct FileSystem {
   // writing carries the operating system's writer lock (POSIX: a write
   // lock on the whole file; Windows: no sharing for writing or deleting)
   // until it is closed, and a file that another writer holds is neither
-  // opened nor emptied.
-  FileStream* (*open)(const FileSystem* fs, const KivPathChar* path, OpenMode mode);
+  // opened nor emptied. When `why` is not null it says how an open for
+  // writing ended (kInUse: another writer holds the file); a layer that
+  // takes no locks may leave it alone, and every failure then counts as
+  // kCannotCreate.
+  FileStream* (*open)(const FileSystem* fs, const KivPathChar* path, OpenMode mode, OutputOpen* why);
   // Identifies the file at `path` (following symbolic links); false if absent.
   bool (*identify)(const FileSystem* fs, const KivPathChar* path, FileIdentity* id);
   void* context;  // for layers that wrap another file system
-  // Opens `path` for writing as open does, and says why it could not: the
-  // file is in use, or it cannot be created. A layer that takes no locks
-  // may leave this out; open then serves, and every failure counts as
-  // kCannotCreate.
-  OutputOpen (*open_output)(const FileSystem* fs, const KivPathChar* path, FileStream** stream) = nullptr;
 };
 
 // The operating system's files.

@@ -29,13 +29,9 @@ OutputOpen OpenOutput(const FileSystem* fs, const KivPathChar* path, FileStream*
   std::lock_guard<std::mutex> lock(g_mutex);
   FileIdentity existing;
   if (fs->identify(fs, path, &existing) && Claimed(existing)) return OutputOpen::kInUse;
-  FileStream* s = nullptr;
-  if (fs->open_output != nullptr) {
-    OutputOpen opened = fs->open_output(fs, path, &s);
-    if (opened != OutputOpen::kOpened) return opened;
-  } else if ((s = fs->open(fs, path, OpenMode::kWrite)) == nullptr) {
-    return OutputOpen::kCannotCreate;
-  }
+  OutputOpen why = OutputOpen::kCannotCreate;
+  FileStream* s = fs->open(fs, path, OpenMode::kWrite, &why);
+  if (s == nullptr) return why == OutputOpen::kOpened ? OutputOpen::kCannotCreate : why;
   *id = FileIdentity{};
   if (StreamIdentify(s, id) && g_count < kMaxOutputs) g_open[g_count++] = *id;
   *stream = s;

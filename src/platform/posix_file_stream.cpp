@@ -97,7 +97,9 @@ OutputOpen LockAndEmpty(int fd) {
   return ::ftruncate(fd, 0) == 0 ? OutputOpen::kOpened : OutputOpen::kCannotCreate;
 }
 
-FileStream* OpenFile(const KivPathChar* path, OpenMode mode, OutputOpen* result) {
+FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode, OutputOpen* why) {
+  OutputOpen ignored;
+  OutputOpen* result = why != nullptr ? why : &ignored;
   *result = OutputOpen::kCannotCreate;
   std::string name;
   if (!FileName(path, &name)) return nullptr;
@@ -133,17 +135,6 @@ FileStream* OpenFile(const KivPathChar* path, OpenMode mode, OutputOpen* result)
   return s;
 }
 
-FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode) {
-  OutputOpen result;
-  return OpenFile(path, mode, &result);
-}
-
-OutputOpen OpenForWriting(const FileSystem*, const KivPathChar* path, FileStream** stream) {
-  OutputOpen result;
-  *stream = OpenFile(path, OpenMode::kWrite, &result);
-  return result;
-}
-
 bool IdentifyName(const FileSystem*, const KivPathChar* path, FileIdentity* id) {
   std::string name;
   struct stat st;
@@ -152,7 +143,7 @@ bool IdentifyName(const FileSystem*, const KivPathChar* path, FileIdentity* id) 
   return true;
 }
 
-const FileSystem kPosixFileSystem = {Open, IdentifyName, nullptr, OpenForWriting};
+const FileSystem kPosixFileSystem = {Open, IdentifyName, nullptr};
 
 }  // namespace
 

@@ -61,7 +61,9 @@ const wchar_t* Wide(const KivPathChar* path) { return reinterpret_cast<const wch
 // deleted or renamed over; that writer's open fails with a sharing
 // violation and leaves the file as it was (CREATE_ALWAYS empties the file
 // only once it is open).
-FileStream* OpenFile(const KivPathChar* path, OpenMode mode, OutputOpen* result) {
+FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode, OutputOpen* why) {
+  OutputOpen ignored;
+  OutputOpen* result = why != nullptr ? why : &ignored;
   *result = OutputOpen::kCannotCreate;
   HANDLE h = mode == OpenMode::kRead
                  ? CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -84,17 +86,6 @@ FileStream* OpenFile(const KivPathChar* path, OpenMode mode, OutputOpen* result)
   return s;
 }
 
-FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode) {
-  OutputOpen result;
-  return OpenFile(path, mode, &result);
-}
-
-OutputOpen OpenForWriting(const FileSystem*, const KivPathChar* path, FileStream** stream) {
-  OutputOpen result;
-  *stream = OpenFile(path, OpenMode::kWrite, &result);
-  return result;
-}
-
 bool IdentifyName(const FileSystem*, const KivPathChar* path, FileIdentity* id) {
   // No access rights are needed to read a file's identity; the backup
   // semantics flag lets a directory be opened too.
@@ -106,7 +97,7 @@ bool IdentifyName(const FileSystem*, const KivPathChar* path, FileIdentity* id) 
   return ok;
 }
 
-const FileSystem kWin32FileSystem = {Open, IdentifyName, nullptr, OpenForWriting};
+const FileSystem kWin32FileSystem = {Open, IdentifyName, nullptr};
 
 }  // namespace
 

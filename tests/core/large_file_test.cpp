@@ -32,7 +32,7 @@ TEST(LargeFile, PositionsAndLengthsPastTwoGiBThroughTheFileLayer) {
   const FileSystem* fs = DefaultFileSystem();
   std::string name = dir.path("big.bin");
   Bytes data = Pattern(8000);
-  FileStream* out = fs->open(fs, Path16(name).c_str(), OpenMode::kWrite);
+  FileStream* out = fs->open(fs, Path16(name).c_str(), OpenMode::kWrite, nullptr);
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(StreamWrite(out, data.data(), 44, 1), 1u);
   ASSERT_TRUE(StreamSeek(out, k2GiB + 1000, SeekOrigin::kStart));
@@ -45,7 +45,7 @@ TEST(LargeFile, PositionsAndLengthsPastTwoGiBThroughTheFileLayer) {
   EXPECT_TRUE(StreamClose(out));
   EXPECT_EQ(std::filesystem::file_size(name), static_cast<std::uintmax_t>(k2GiB + 4000));
 
-  FileStream* in = fs->open(fs, Path16(name).c_str(), OpenMode::kRead);
+  FileStream* in = fs->open(fs, Path16(name).c_str(), OpenMode::kRead, nullptr);
   ASSERT_NE(in, nullptr);
   ASSERT_TRUE(StreamSeek(in, k2GiB + 1000, SeekOrigin::kStart));
   Bytes back(3000);
@@ -96,10 +96,10 @@ struct SkippingFileSystem {
       [](FileStream* s, FileIdentity* id) { return StreamIdentify(Inner(s), id); },
       &Close};
 
-  static FileStream* Open(const FileSystem* fs, const KivPathChar* path, OpenMode mode) {
+  static FileStream* Open(const FileSystem* fs, const KivPathChar* path, OpenMode mode, OutputOpen* why) {
     auto* self = static_cast<SkippingFileSystem*>(fs->context);
     const FileSystem* real = DefaultFileSystem();
-    FileStream* inner = real->open(real, path, mode);
+    FileStream* inner = real->open(real, path, mode, why);
     if (inner == nullptr) return nullptr;
     if (mode == OpenMode::kRead) {
       if (self->read_from != 0 && !StreamSeek(inner, self->read_from, SeekOrigin::kStart)) {
@@ -131,7 +131,7 @@ TEST(LargeFile, ConverterReadsAcrossTwoGiB) {
   ASSERT_EQ(KivWave2GSM610(Path16(dir.path("tail.raw")).c_str(), Path16(dir.path("tail.wav")).c_str()), KIV_OK);
 
   const FileSystem* real = DefaultFileSystem();
-  FileStream* big = real->open(real, Path16(dir.path("big.raw")).c_str(), OpenMode::kWrite);
+  FileStream* big = real->open(real, Path16(dir.path("big.raw")).c_str(), OpenMode::kWrite, nullptr);
   ASSERT_NE(big, nullptr);
   ASSERT_TRUE(StreamSeek(big, kLength - kTail, SeekOrigin::kStart));
   ASSERT_EQ(StreamWrite(big, speech.data(), speech.size(), 1), 1u);
@@ -161,7 +161,7 @@ TEST(LargeFile, PcmRecordingWritesPastTwoGiB) {
   SetFileSystemForTesting(nullptr);
   ASSERT_EQ(std::filesystem::file_size(dir.path("long.wav")), static_cast<std::uintmax_t>(44 + k2GiB + 24000));
   const FileSystem* real = DefaultFileSystem();
-  FileStream* in = real->open(real, Path16(dir.path("long.wav")).c_str(), OpenMode::kRead);
+  FileStream* in = real->open(real, Path16(dir.path("long.wav")).c_str(), OpenMode::kRead, nullptr);
   ASSERT_NE(in, nullptr);
   ASSERT_TRUE(StreamSeek(in, 44 + k2GiB, SeekOrigin::kStart));
   std::vector<std::int16_t> samples(12000);

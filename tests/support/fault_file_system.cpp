@@ -17,27 +17,17 @@ FaultFileSystem::Stream* Cast(FileStream* s) { return reinterpret_cast<FaultFile
 const FileStreamMethods FaultFileSystem::kMethods = {Read,     Write,  Seek,     Tell, Truncate,
                                                      Flush,    Failed, Identify, Close};
 
-FaultFileSystem::FaultFileSystem() : fs_{Open, IdentifyName, this, OpenOutput} {}
+FaultFileSystem::FaultFileSystem() : fs_{Open, IdentifyName, this} {}
 
-FileStream* FaultFileSystem::Open(const FileSystem* fs, const KivPathChar* name, OpenMode mode) {
+// Passes on the real layer's reason ("in use") for a failed open.
+FileStream* FaultFileSystem::Open(const FileSystem* fs, const KivPathChar* name, OpenMode mode, OutputOpen* why) {
   auto* self = static_cast<FaultFileSystem*>(fs->context);
   if (mode == OpenMode::kWrite && self->fail_open_write_) return nullptr;
   const FileSystem* real = DefaultFileSystem();
-  FileStream* inner = real->open(real, name, mode);
+  FileStream* inner = real->open(real, name, mode, why);
   if (inner == nullptr) return nullptr;
   auto* s = new Stream{{&kMethods}, inner, self, false};
   return &s->base;
-}
-
-// As Open for writing, passing on the real layer's "in use".
-OutputOpen FaultFileSystem::OpenOutput(const FileSystem* fs, const KivPathChar* name, FileStream** stream) {
-  auto* self = static_cast<FaultFileSystem*>(fs->context);
-  if (self->fail_open_write_) return OutputOpen::kCannotCreate;
-  const FileSystem* real = DefaultFileSystem();
-  FileStream* inner = nullptr;
-  OutputOpen opened = real->open_output(real, name, &inner);
-  if (opened == OutputOpen::kOpened) *stream = &(new Stream{{&kMethods}, inner, self, false})->base;
-  return opened;
 }
 
 bool FaultFileSystem::IdentifyName(const FileSystem*, const KivPathChar* name, FileIdentity* id) {

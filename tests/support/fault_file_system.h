@@ -36,8 +36,7 @@ class FaultFileSystem {
   struct Stream;  // one open stream and the real one beneath it
 
  private:
-  static FileStream* Open(const FileSystem* fs, const KivPathChar* name, OpenMode mode);
-  static OutputOpen OpenOutput(const FileSystem* fs, const KivPathChar* name, FileStream** stream);
+  static FileStream* Open(const FileSystem* fs, const KivPathChar* name, OpenMode mode, OutputOpen* why);
   static bool IdentifyName(const FileSystem* fs, const KivPathChar* name, FileIdentity* id);
   static std::size_t Read(FileStream* s, void* dst, std::size_t size, std::size_t count);
   static std::size_t Write(FileStream* s, const void* src, std::size_t size, std::size_t count);

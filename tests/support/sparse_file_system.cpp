@@ -63,7 +63,7 @@ const FileStreamMethods kMethods = {Read, Write, Seek, Tell, Truncate, Flush, Fa
 
 SparseFileSystem::SparseFileSystem() : fs_{Open, IdentifyName, this} {}
 
-FileStream* SparseFileSystem::Open(const FileSystem* fs, const KivPathChar* name, OpenMode mode) {
+FileStream* SparseFileSystem::Open(const FileSystem* fs, const KivPathChar* name, OpenMode mode, OutputOpen*) {
   auto* self = static_cast<SparseFileSystem*>(fs->context);
   std::lock_guard<std::mutex> lock(self->mutex_);
   if (mode == OpenMode::kRead && self->files_.count(name) == 0) return nullptr;

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // An in-memory file system that keeps only the first 4 KiB of each file and
 // its length, so that tests can write recordings of hundreds of megabytes
-// and still read their headers. It takes no locks (FileSystem::open_output
-// is left out): one writer per file is the test's own affair.
+// and still read their headers. It takes no locks (an open never says
+// "in use"): one writer per file is the test's own affair.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +34,7 @@ class SparseFileSystem {
   mutable std::mutex mutex_;
   std::map<std::basic_string<KivPathChar>, File> files_;
   friend struct Stream;
-  static FileStream* Open(const FileSystem* fs, const KivPathChar* name, OpenMode mode);
+  static FileStream* Open(const FileSystem* fs, const KivPathChar* name, OpenMode mode, OutputOpen* why);
   static bool IdentifyName(const FileSystem* fs, const KivPathChar* name, FileIdentity* id);
 };
 
