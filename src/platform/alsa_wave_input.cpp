@@ -89,7 +89,7 @@ struct AlsaDevice {
   WaveInCallback callback = nullptr;
   std::uintptr_t user = 0;
   unsigned frame_bytes = 2;
-  snd_pcm_uframes_t period = 0, ring = 0;
+  snd_pcm_uframes_t ring = 0;
   int wake_fd = -1;
   std::vector<pollfd> fds;               // wake_fd, then the PCM's descriptors
   std::vector<unsigned char> staging;    // what one read brings, before it is copied
@@ -97,7 +97,6 @@ struct AlsaDevice {
   std::mutex mutex;
   std::condition_variable changed;
   State state = State::kOpening;
-  bool opened = false;                   // snd_pcm_open and the configuration worked
   bool delivering = false;               // the callback runs, without the lock
   bool written_off = false;              // a wait ran out; see the file comment
   bool abandoned = false;                // the thread frees the device itself
@@ -115,6 +114,18 @@ void Wake(AlsaDevice* d) {
   std::uint64_t one = 1;
   ssize_t ignored = ::write(d->wake_fd, &one, sizeof one);
   (void)ignored;
+}
+
+void FreeDevice(AlsaDevice* d) {
+  if (d->wake_fd >= 0) ::close(d->wake_fd);
+  delete d;
+}
+
+// Asks the thread for a new state (lock held).
+void Post(AlsaDevice* d, State s) {
+  d->state = s;
+  d->changed.notify_all();
+  Wake(d);
 }
 
 // Hands the front buffer back through the callback, without the lock.
@@ -148,9 +159,7 @@ void WriteOff(AlsaDevice* d, std::unique_lock<std::mutex>& lock) {
 // otherwise written off and detached, to free the device itself. The lock
 // is released either way; `d` is not touched afterwards.
 void EndThread(AlsaDevice* d, std::unique_lock<std::mutex>& lock, Clock::time_point deadline) {
-  d->state = State::kClosing;
-  d->changed.notify_all();
-  Wake(d);
+  Post(d, State::kClosing);
   if (!d->changed.wait_until(lock, deadline, [d] { return d->finished; })) {
     WriteOff(d, lock);  // may let the lock go while a delivery ends
     if (!d->finished) {
@@ -164,8 +173,16 @@ void EndThread(AlsaDevice* d, std::unique_lock<std::mutex>& lock, Clock::time_po
   }
   lock.unlock();
   d->thread.join();
-  ::close(d->wake_fd);
-  delete d;
+  FreeDevice(d);
+}
+
+// Posts `request` and waits until the thread has taken it up; a thread
+// that does not answer by `deadline` is written off. True if it answered.
+bool Request(AlsaDevice* d, std::unique_lock<std::mutex>& lock, State request, Clock::time_point deadline) {
+  Post(d, request);
+  if (d->changed.wait_until(lock, deadline, [d, request] { return d->state != request; })) return true;
+  WriteOff(d, lock);
+  return false;
 }
 
 // Sleeps up to `ms` unless woken: the wait after a wake-up that brought
@@ -239,7 +256,6 @@ bool Configure(AlsaDevice* d) {
   // Read back what was negotiated: a different rate would mislabel audio.
   unsigned got_rate = 0;
   snd_pcm_hw_params_get_rate(hw, &got_rate, &dir);
-  snd_pcm_hw_params_get_period_size(hw, &d->period, &dir);
   snd_pcm_hw_params_get_buffer_size(hw, &d->ring);
   return got_rate == f->samples_per_second;
 }
@@ -317,7 +333,6 @@ void CaptureThread(AlsaDevice* d) {
   bool opened = OpenPcm(d);
   {
     std::lock_guard<std::mutex> lock(d->mutex);
-    d->opened = opened;
     if (d->state == State::kOpening) d->state = opened ? State::kIdle : State::kClosing;
     d->changed.notify_all();
   }
@@ -331,8 +346,7 @@ void CaptureThread(AlsaDevice* d) {
     d->changed.notify_all();
   }
   if (abandoned) {
-    ::close(d->wake_fd);
-    delete d;
+    FreeDevice(d);
     g_abandoned.fetch_sub(1);
   }
 }
@@ -352,20 +366,21 @@ std::uint32_t Open(WaveInHandle* handle, std::uint32_t device_id, const WaveForm
   d->user = user;
   d->wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (d->wake_fd < 0) {
-    delete d;
+    FreeDevice(d);
     return kError;
   }
   try {
     d->thread = std::thread(CaptureThread, d);
   } catch (...) {
-    ::close(d->wake_fd);
-    delete d;
+    FreeDevice(d);
     return kError;
   }
   auto deadline = Clock::now() + kServiceBound;
   std::unique_lock<std::mutex> lock(d->mutex);
   bool answered = d->changed.wait_until(lock, deadline, [d] { return d->state != State::kOpening; });
-  if (!answered || !d->opened) {
+  // The thread leaves kOpening for kIdle only once the PCM is open and
+  // configured.
+  if (!answered || d->state != State::kIdle) {
     // A failed open may still be closing its PCM: give it what is left.
     EndThread(d, lock, answered ? std::max(deadline, Clock::now() + kCloseFloor) : Clock::now());
     return kError;
@@ -404,13 +419,7 @@ std::uint32_t Start(WaveInHandle h) {
   if (d->written_off) return kError;
   if (d->state == State::kRunning) return kOk;
   if (d->state != State::kIdle) return kError;
-  d->state = State::kStartRequested;
-  d->changed.notify_all();
-  Wake(d);
-  if (!d->changed.wait_for(lock, kServiceBound, [d] { return d->state != State::kStartRequested; })) {
-    WriteOff(d, lock);
-    return kError;
-  }
+  if (!Request(d, lock, State::kStartRequested, Clock::now() + kServiceBound)) return kError;
   return d->state == State::kRunning ? kOk : kError;
 }
 
@@ -419,12 +428,8 @@ std::uint32_t Stop(WaveInHandle h) {
   if (d == nullptr) return kInvalidHandle;
   std::unique_lock<std::mutex> lock(d->mutex);
   if (d->written_off || d->state != State::kRunning) return kOk;
-  d->state = State::kStopRequested;
-  d->changed.notify_all();
-  Wake(d);
   d->halt_deadline = Clock::now() + kServiceBound;
-  if (!d->changed.wait_until(lock, d->halt_deadline, [d] { return d->state != State::kStopRequested; }))
-    WriteOff(d, lock);
+  Request(d, lock, State::kStopRequested, d->halt_deadline);
   return kOk;
 }
 
