@@ -390,7 +390,12 @@ INSTANTIATE_TEST_SUITE_P(
                 0, "test \\$(find %d/o -name '*.wav' | wc -l) = 20"},
         // No room for the copy of a piped input is a full disk (7), not a read error.
         Hostile{"FullDiskWhileCopyingAPipe",
-                "trap '' XFSZ; ulimit -f 64; cat %d/speech.raw | %t convert - %d/o.wav", 7, "test ! -e %d/o.wav"}),
+                "trap '' XFSZ; ulimit -f 64; cat %d/speech.raw | %t convert - %d/o.wav", 7, "test ! -e %d/o.wav"},
+        // A full disk before even the header fits: the old output stays.
+        Hostile{"FullDiskBeforeTheHeaderKeepsTheOldOutput",
+                "%t convert %d/speech.raw %d/o.wav >/dev/null && cp %d/o.wav %d/keep.wav && "
+                "(trap '' XFSZ; ulimit -f 0; %t convert %d/speech.raw %d/o.wav)",
+                7, "cmp %d/o.wav %d/keep.wav"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ToolConvert, NanAndInfinityBecomeCountedSilence) {

@@ -240,6 +240,10 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   // Success, and the two failures whose partial files are documented,
   // replace the output; everything else has left it as it was.
   result.bytes = SizeOrZero(gsm->path());
+  // A disk that filled before even the header fitted leaves a file that
+  // describes nothing: the output is left as it was.
+  if (rc == KIV_ERR_WRITE && result.bytes < kGsmHeaderBytes)
+    return Failed(rc, out, std::string(ExitMessage(rc)) + "; not even the header fitted, so the output was left as it was");
   std::string why;
   if (int rc = gsm->RenameTo(out, &why); rc != 0) return Failed(rc, out, "cannot rename into place: " + why);
   result.written = true;
