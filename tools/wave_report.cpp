@@ -123,7 +123,7 @@ std::string DescribeRepair(const RepairPlan& plan) {
   if (plan.action != RepairPlan::Action::kRepair) return out;
   char line[160];
   if (plan.cut_bytes > 0) {
-    std::snprintf(line, sizeof line, "cut %llu trailing bytes (an incomplete block or sample)\n",
+    std::snprintf(line, sizeof line, "cut %llu trailing bytes (no whole block or sample of the audio)\n",
                   static_cast<unsigned long long>(plan.cut_bytes));
     out += line;
   }

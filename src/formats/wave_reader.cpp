@@ -167,14 +167,24 @@ WaveInfo InspectWave(const ByteSource& f) {
       w.has_data = true;
       w.data_offset = body;
       w.data_size = size;
+      std::uint64_t end = body + size + (size & 1u);
       bool any = false;
-      w.data_fits = size <= available && WellFormedTail(f, body + size + (size & 1u), &any);
-      w.chunks_after_data = w.data_fits && any;
+      bool tail = size <= available && WellFormedTail(f, end, &any);
+      // In a GSM file, a RIFF size that ends with the data chunk vouches for
+      // the data size: bytes after it are no part of the WAVE (a tag that
+      // another program appended), not audio. A GSM recording in progress
+      // carries provisional sizes, never these. A PCM recording's header
+      // may be a stale one that fits an earlier length, so there the audio
+      // still runs to the end of the file.
+      bool riff_ends_here = size <= available && w.has_fmt && w.format_tag == kWaveFormatGsm610 &&
+                            std::uint64_t{w.riff_size} + kRiffChunkHeaderBytes == end;
+      w.data_fits = tail || riff_ends_here;
+      w.chunks_after_data = tail && any;
       // Unless the stated size fits, the payload runs to the end of the file.
       w.data_present = w.data_fits ? size : available;
-      if (w.data_fits) {
+      if (tail) {
         // Read what follows (chunks of any kind may trail the audio).
-        pos = body + size + (size & 1u);
+        pos = end;
         continue;
       }
       break;

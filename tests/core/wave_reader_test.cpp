@@ -90,6 +90,17 @@ INSTANTIATE_TEST_SUITE_P(
                    true, false, false, 0.4},
         ReaderCase{"PcmZeroHeader", [] { return Bytes(44 + 8000, 0); }, WaveKind::kPcm, false, true, false, false,
                    0.5},
+        // A tag appended after a finished file: the sizes agree with each
+        // other, so the audio ends where the data chunk says.
+        ReaderCase{"BytesAfterTheRiffChunk",
+                   [] {
+                     Bytes b = Converted(640 * 50);
+                     Bytes tag(128, 0);
+                     std::copy_n("TAGTitle", 8, tag.begin());
+                     b.insert(b.end(), tag.begin(), tag.end());
+                     return b;
+                   },
+                   WaveKind::kGsm, false, false, true, false, 2.0},
         ReaderCase{"ChunksAfterData", [] { return test::GsmWith(25, 8000, {test::Chunk("LIST", Bytes(30, 'i'))}); },
                    WaveKind::kGsm, true, false, true, true, 1.0},
         // An odd number of blocks and its pad byte, with the count sox writes
