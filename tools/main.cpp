@@ -3,6 +3,7 @@
 // points exactly as a host application would.
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +22,7 @@
 
 using namespace kiv::tool;
 
-int Main(int argc, char** argv) {
+int Dispatch(int argc, char** argv) {
   ReserveStandardStreams();
   // Named here, so that usage lines say "kivgsm", not the path it was run by.
   CLI::App app{"kivgsm: GSM 06.10 WAVE files from raw speech, any audio file or the audio input", "kivgsm"};
@@ -122,6 +123,17 @@ int Main(int argc, char** argv) {
   if (*repair) return RepairCommand(repair_path, dry_run);
   if (*record) return RecordCommand(record_path, record_pcm, record_seconds);
   return kExitUsage;
+}
+
+// A report, summary or help text that could not be written is a failed
+// write, as for any other output: a full disk must not pass for success.
+int Main(int argc, char** argv) {
+  int rc = Dispatch(argc, argv);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "kivgsm: cannot write to standard output: %s\n", std::strerror(errno));
+    if (rc == kExitOk) rc = kExitWrite;
+  }
+  return rc;
 }
 
 #if defined(_WIN32)

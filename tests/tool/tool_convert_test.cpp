@@ -395,7 +395,10 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"FullDiskBeforeTheHeaderKeepsTheOldOutput",
                 "%t convert %d/speech.raw %d/o.wav >/dev/null && cp %d/o.wav %d/keep.wav && "
                 "(trap '' XFSZ; ulimit -f 0; %t convert %d/speech.raw %d/o.wav)",
-                7, "cmp %d/o.wav %d/keep.wav"}),
+                7, "cmp %d/o.wav %d/keep.wav"},
+        // A summary or help text that cannot be written is a failed write.
+        Hostile{"SummaryToAFullDisk", "(%t convert %d/speech.raw %d/o.wav >/dev/full)", 7, "test -s %d/o.wav"},
+        Hostile{"HelpToAFullDisk", "(%t --help >/dev/full)", 7, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ToolConvert, NanAndInfinityBecomeCountedSilence) {
