@@ -52,6 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
         Invocation{"BadSeconds", "record %d/a.wav --seconds soon", "", 64, "--seconds needs a number"},
         Invocation{"UnknownOption", "record --loud %d/a.wav", "", 64, "not expected: --loud"},
         Invocation{"TwoOutputs", "record %d/a.wav %d/b.wav", "", 64, "not expected: " },
+        Invocation{"DeviceOutput", "record /dev/null --seconds 1", "", 4, "not standard output, a pipe, a device"},
         Invocation{"MissingDirectory", "record %d/missing/a.wav --seconds 0", "", 4, "cannot create the output file"},
         Invocation{"NoDevice", "record %d/a.wav", kNoDevice, 1, "no audio input device"},
         Invocation{"NoDevicePcm", "record --pcm %d/a.wav", kNoDevice, 1, "left as an empty recording"},

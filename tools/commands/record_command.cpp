@@ -15,6 +15,7 @@
 #include "kivgsm.h"
 #include "little_endian.h"
 #include "pcm_wave_file.h"
+#include "pipeline/output_target.h"
 #include "platform/console.h"
 #include "platform/utf8_path.h"
 #include "wave_format.h"
@@ -92,6 +93,12 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
   if (!Utf8ToPath(out, &path) || path.empty()) {
     std::fprintf(stderr, "kivgsm: %s: %s: the path is empty or not valid UTF-8\n", out, ExitMessage(KIV_ERR_ARGUMENT));
     return KIV_ERR_ARGUMENT;
+  }
+  // The library writes any seekable file, /dev/null too; the tool, as for
+  // its other outputs, takes only a regular file or a new name.
+  if (OutputTarget target = ResolveOutput(out_name, ""); target.code != 0) {
+    std::fprintf(stderr, "kivgsm: %s: %s\n", out, target.why.c_str());
+    return target.code;
   }
   auto start_fn = pcm ? KivGSMWAVSoundRecorderStart : KivGSMSoundRecorderStart;
   auto stop_fn = pcm ? KivGSMWAVSoundRecorderStop : KivGSMSoundRecorderStop;
