@@ -103,6 +103,14 @@ void JudgePcm(WaveInfo* w) {
     w->problems.push_back(why);
     return;
   }
+  if (std::uint64_t{w->sample_rate} * frame != w->bytes_per_second) {
+    char why[128];
+    std::snprintf(why, sizeof why, "byte rate %u does not match %u Hz of %u-byte frames", w->bytes_per_second,
+                  w->sample_rate, frame);
+    w->damaged = true;
+    w->problems.push_back(why);
+    return;
+  }
   w->format_ok = true;
   w->frame_bytes = frame;
   w->frames = w->data_present / frame;

@@ -72,6 +72,13 @@ TEST_P(ReaderRule, JudgesTheFile) {
   EXPECT_DOUBLE_EQ(w.seconds, c.seconds);
 }
 
+// 8000 Hz PCM whose format chunk claims another sample rate.
+Bytes PcmAtRate(std::uint32_t rate) {
+  Bytes fmt = test::kPcmFmt;
+  for (int i = 0; i < 4; ++i) fmt[4 + i] = static_cast<unsigned char>(rate >> (8 * i));
+  return test::Riff({test::Chunk("fmt ", fmt), test::Chunk("data", Bytes(16000, 1))});
+}
+
 Bytes PcmAligned(std::uint16_t block_align) {
   Bytes fmt = test::kPcmFmt;
   fmt[12] = static_cast<unsigned char>(block_align), fmt[13] = static_cast<unsigned char>(block_align >> 8);
@@ -111,6 +118,9 @@ INSTANTIATE_TEST_SUITE_P(
                    true, false, 7 * 0.04},
         // A block alignment that is not channels x bytes per sample.
         ReaderCase{"PcmAlignmentContradictsTheFormat", [] { return PcmAligned(4000); }, WaveKind::kPcm, false,
+                   false, true, false, 0.0},
+        // A byte rate (16000) that is not the sample rate times the frame.
+        ReaderCase{"PcmRateContradictsTheByteRate", [] { return PcmAtRate(0xFFFFFFFFu); }, WaveKind::kPcm, false,
                    false, true, false, 0.0}),
     [](const auto& info) { return std::string(info.param.name); });
 
