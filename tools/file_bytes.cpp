@@ -32,10 +32,14 @@ FileBytes::FileBytes(const std::string& path) {
 
 bool FileBytes::Read(std::uint64_t offset, void* dst, std::size_t n) const {
   if (!ok_ || offset > size_ || n > size_ - offset) return false;
-  in_.clear();
-  in_.seekg(static_cast<std::streamoff>(offset));
+  if (offset != position_) {
+    in_.clear();
+    in_.seekg(static_cast<std::streamoff>(offset));
+  }
   in_.read(static_cast<char*>(dst), static_cast<std::streamsize>(n));
-  return static_cast<std::size_t>(in_.gcount()) == n;
+  const bool whole = static_cast<std::size_t>(in_.gcount()) == n;
+  position_ = whole && in_ ? offset + n : kUnknownPosition;
+  return whole;
 }
 
 }  // namespace kiv::tool

@@ -24,6 +24,12 @@ class FileBytes : public ByteSource {
 
  private:
   mutable std::ifstream in_;
+  // Where the stream stands after the last read, or kUnknownPosition. A
+  // read that starts there does not seek: seeking empties the stream's
+  // buffer, and reading a file block after block would read it again for
+  // every block.
+  static constexpr std::uint64_t kUnknownPosition = ~std::uint64_t{0};
+  mutable std::uint64_t position_ = kUnknownPosition;
   std::uint64_t size_ = 0;
   bool ok_ = false;
   std::string error_;
