@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "file_bytes.h"
 #include "kivgsm.h"
+#include "pipeline/container_signature.h"
 #include "pipeline/stream_segments.h"
 #include "platform/utf8_path.h"
 #include "wave_format.h"
@@ -371,16 +371,18 @@ std::unique_ptr<SndFileSource> OpenWhole(const std::string& path, std::string* e
 
 }  // namespace
 
-std::unique_ptr<AudioSource> AudioSource::Open(const std::string& path, std::string* error) {
+std::unique_ptr<AudioSource> AudioSource::Open(const std::string& path, const ByteSource& bytes,
+                                               const std::string& container, std::string* error) {
   // Ogg and MPEG files may hold several streams one after another, of which
   // a decoder reads the first only; they are found before anything decodes.
-  FileBytes bytes(path);
-  unsigned char head[4] = {};
+  // Bare MPEG frames, named so but with no signature, are walked only when
+  // the file starts with a frame's first byte.
   StreamSegments segments{{0}, 0};
-  if (bytes.ok() && bytes.Read(0, head, sizeof head)) {
-    if (std::memcmp(head, "OggS", 4) == 0) segments = OggSegments(bytes);
-    else if (std::memcmp(head, "ID3", 3) == 0 || head[0] == 0xff) segments = MpegSegments(bytes);
-  }
+  unsigned char first = 0;
+  if (container == kOggContainer)
+    segments = OggSegments(bytes);
+  else if (container == kMpegId3Container || (container == kMpegContainer && bytes.Read(0, &first, 1) && first == 0xff))
+    segments = MpegSegments(bytes);
   std::uint64_t undecoded = segments.end > 0 && segments.end < bytes.size() ? bytes.size() - segments.end : 0;
   if (segments.starts.size() < 2) {
     std::unique_ptr<SndFileSource> whole = OpenWhole(path, error);

@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "byte_source.h"
+
 namespace kiv::tool {
 
 struct ResampleStats {
@@ -23,9 +25,11 @@ struct ResampleStats {
 
 class AudioSource {
  public:
-  // Opens a file whose signature names a container (container_signature.h);
-  // nullptr, with libsndfile's reason in `error`, when it cannot be read.
-  static std::unique_ptr<AudioSource> Open(const std::string& utf8_path, std::string* error);
+  // Opens a file whose signature names a container (container_signature.h):
+  // `bytes` are the file's, `container` the name ContainerSignature gave
+  // it. nullptr, with libsndfile's reason in `error`, when it cannot be read.
+  static std::unique_ptr<AudioSource> Open(const std::string& utf8_path, const ByteSource& bytes,
+                                           const std::string& container, std::string* error);
   virtual ~AudioSource() = default;
 
   virtual int rate() const = 0;

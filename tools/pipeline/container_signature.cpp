@@ -18,9 +18,9 @@ struct Signature {
 constexpr Signature kSignatures[] = {
     {"RIFF", 4, "RIFF/WAVE"},    {"RIFX", 4, "RIFX/WAVE"},  {"RF64", 4, "RF64"},
     {"BW64", 4, "BW64"},         {"riff", 4, "W64"},        {"FORM", 4, "AIFF/IFF"},
-    {"fLaC", 4, "FLAC"},         {"OggS", 4, "Ogg"},        {"caff", 4, "CAF"},
+    {"fLaC", 4, "FLAC"},         {"OggS", 4, kOggContainer},        {"caff", 4, "CAF"},
     {".snd", 4, "AU"},           {"dns.", 4, "AU"},         {"wvpk", 4, "WavPack"},
-    {"ID3", 3, "MPEG (ID3 tag)"}, {"Creative Voice File", 19, "VOC"}, {"NIST_1A", 7, "NIST SPHERE"},
+    {"ID3", 3, kMpegId3Container}, {"Creative Voice File", 19, "VOC"}, {"NIST_1A", 7, "NIST SPHERE"},
     {" paf", 4, "PAF"},          {"fap ", 4, "PAF"},
 };
 
@@ -54,7 +54,7 @@ const char* ContainerByName(const std::string& name) {
 const char* ContainerSignature(const unsigned char* head, std::size_t n, const std::string& name) {
   for (const Signature& s : kSignatures)
     if (n >= s.length && std::memcmp(head, s.bytes, s.length) == 0) return s.container;
-  if (EndsWith(name, ".mp3") || EndsWith(name, ".mp2") || EndsWith(name, ".mpga")) return "MPEG";
+  if (EndsWith(name, ".mp3") || EndsWith(name, ".mp2") || EndsWith(name, ".mpga")) return kMpegContainer;
   return nullptr;
 }
 

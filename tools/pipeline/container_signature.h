@@ -15,6 +15,13 @@ namespace kiv::tool {
 // How many leading bytes ContainerSignature looks at.
 inline constexpr std::size_t kSignatureBytes = 20;
 
+// The names of the containers whose files may hold several streams one
+// after another: Ogg, MPEG that starts with an ID3 tag, and bare MPEG
+// frames (known by the file's name).
+inline constexpr char kOggContainer[] = "Ogg";
+inline constexpr char kMpegId3Container[] = "MPEG (ID3 tag)";
+inline constexpr char kMpegContainer[] = "MPEG";
+
 // The container's name ("WAVE", "FLAC", "Ogg"...), or nullptr for raw
 // audio. `head` holds the input's first `n` bytes; `name` is the name the
 // user gave (for the MPEG extensions).

@@ -160,7 +160,7 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   ResampleStats stats;
   if (container != nullptr) {
     std::string why;
-    audio = AudioSource::Open(source, &why);
+    audio = AudioSource::Open(source, bytes, container, &why);
     if (!audio)
       return Failed(KIV_ERR_INPUT_READ, in, std::string("cannot be read as ") + container + ": " + why + kRawHint);
   }
