@@ -7,14 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
+#include "commands/repair_command.h"
 #include "exit_codes.h"
 #include "file_bytes.h"
 #include "kivgsm.h"
-#include "little_endian.h"
-#include "pcm_wave_file.h"
 #include "pipeline/output_target.h"
 #include "platform/console.h"
 #include "platform/utf8_path.h"
@@ -52,7 +50,8 @@ double GrowingAudioSeconds(long long size, bool pcm) {
 }
 
 // Cuts a finished recording back to `seconds` of audio (a whole GSM block
-// more, when they end inside one) and rewrites its sizes. Audio arrives
+// more, when they end inside one); its header's sizes, which then exceed
+// the file, are mended as `repair` mends any file cut short. Audio arrives
 // half a second at a time and the file is watched more often than that,
 // so only a device faster than real time leaves more than was asked for.
 void CutToSeconds(const std::string& path, bool pcm, double seconds) {
@@ -63,26 +62,17 @@ void CutToSeconds(const std::string& path, bool pcm, double seconds) {
   // Rounded up, but a hair's float error must not add a whole unit.
   auto units = static_cast<long long>(std::ceil(seconds * units_per_second - 1e-6));
   if (size < header || (size - header) / unit <= units) return;
-  std::fstream file(FsPath(path), std::ios::in | std::ios::out | std::ios::binary);
-  if (!file) return;
-  if (pcm) {
-    PcmWaveHeader h;
-    FillPcmWaveHeader(&h, static_cast<std::uint32_t>(units * unit));
-    file.write(reinterpret_cast<const char*>(h.bytes), kPcmHeaderBytes);
-  } else {
-    auto field = [&file](std::uint32_t offset, long long value) {
-      unsigned char bytes[4];
-      PutLe32(bytes, static_cast<std::uint32_t>(value));
-      file.seekp(offset);
-      file.write(reinterpret_cast<const char*>(bytes), 4);
-    };
-    field(kGsmRiffSizeOffset, header + units * unit - kRiffChunkHeaderBytes);
-    field(kGsmSampleCountOffset, units * kGsmSamplesPerBlock);
-    field(kGsmDataSizeOffset, units * unit);
-  }
-  file.close();
   std::error_code ec;
-  if (file) std::filesystem::resize_file(FsPath(path), static_cast<std::uintmax_t>(header + units * unit), ec);
+  std::filesystem::resize_file(FsPath(path), static_cast<std::uintmax_t>(header + units * unit), ec);
+  if (ec) return;
+  RepairPlan plan;
+  {
+    FileBytes file(path);
+    if (!file.ok()) return;
+    plan = PlanRepair(file);
+  }
+  std::string error;
+  if (plan.action == RepairPlan::Action::kRepair) ApplyRepairToFile(path, plan, &error);
 }
 
 }  // namespace

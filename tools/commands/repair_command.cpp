@@ -14,7 +14,15 @@
 namespace kiv::tool {
 namespace {
 
-// Cuts the file and writes the patches; false (with `error`) on failure.
+// The library's writer lock on the file, held from the first read to the
+// last write, so that no recording or conversion starts on it meanwhile.
+struct HeldLock {
+  EditLock lock;
+  ~HeldLock() { UnlockAfterEditing(lock); }
+};
+
+}  // namespace
+
 bool ApplyRepairToFile(const std::string& path, const RepairPlan& plan, std::string* error) {
   // Cut first: a repair interrupted after this point plans the same patches
   // when it is run again.
@@ -37,15 +45,6 @@ bool ApplyRepairToFile(const std::string& path, const RepairPlan& plan, std::str
   }
   return true;
 }
-
-// The library's writer lock on the file, held from the first read to the
-// last write, so that no recording or conversion starts on it meanwhile.
-struct HeldLock {
-  EditLock lock;
-  ~HeldLock() { UnlockAfterEditing(lock); }
-};
-
-}  // namespace
 
 int RepairCommand(const std::string& path, bool dry_run) {
   HeldLock held{LockForEditing(path)};

@@ -6,7 +6,13 @@
 
 #include <string>
 
+#include "wave_repair.h"
+
 namespace kiv::tool {
+
+// Applies `plan` to the file `path`: cuts it to the plan's length, then
+// writes the patches. False, with `error`, when either fails.
+bool ApplyRepairToFile(const std::string& path, const RepairPlan& plan, std::string* error);
 
 // 0 when repaired or already valid, 13 when refused (the file untouched),
 // 7 when writing the repair failed.
