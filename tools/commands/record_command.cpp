@@ -29,23 +29,11 @@ constexpr double kSilentSeconds = 2.5;
 // and the partial buffer that Stop discards.
 constexpr double kShortfallSeconds = 1.5;
 
-long long FileSize(const std::string& path) {
-  std::error_code ec;
-  auto n = std::filesystem::file_size(FsPath(path), ec);
-  return ec ? -1 : static_cast<long long>(n);
-}
-
-// Seconds of audio in the finished file.
-double AudioSeconds(const std::string& path) {
-  FileBytes file(path);
-  return file.ok() ? InspectWave(file).seconds : 0;
-}
-
 // Seconds of audio in a file of `size` bytes that is being recorded: its
 // whole blocks or samples past the header.
-double GrowingAudioSeconds(long long size, bool pcm) {
+double GrowingAudioSeconds(std::uint64_t size, bool pcm) {
   if (pcm) return size > kPcmHeaderBytes ? static_cast<double>(size - kPcmHeaderBytes) / kPcmBytesPerSecond : 0;
-  long long blocks = size > kGsmHeaderBytes ? (size - kGsmHeaderBytes) / kGsmBlockBytes : 0;
+  std::uint64_t blocks = size > kGsmHeaderBytes ? (size - kGsmHeaderBytes) / kGsmBlockBytes : 0;
   return static_cast<double>(blocks) / kGsmBlocksPerSecond;
 }
 
@@ -55,15 +43,15 @@ double GrowingAudioSeconds(long long size, bool pcm) {
 // half a second at a time and the file is watched more often than that,
 // so only a device faster than real time leaves more than was asked for.
 void CutToSeconds(const std::string& path, bool pcm, double seconds) {
-  long long size = FileSize(path);
-  long long header = pcm ? kPcmHeaderBytes : kGsmHeaderBytes;
-  long long unit = pcm ? kBytesPerSample : kGsmBlockBytes;
+  std::uint64_t size = SizeOrZero(path);
+  std::uint64_t header = pcm ? kPcmHeaderBytes : kGsmHeaderBytes;
+  std::uint64_t unit = pcm ? kBytesPerSample : kGsmBlockBytes;
   double units_per_second = pcm ? kSampleRate : kGsmBlocksPerSecond;
   // Rounded up, but a hair's float error must not add a whole unit.
-  auto units = static_cast<long long>(std::ceil(seconds * units_per_second - 1e-6));
+  auto units = static_cast<std::uint64_t>(std::ceil(seconds * units_per_second - 1e-6));
   if (size < header || (size - header) / unit <= units) return;
   std::error_code ec;
-  std::filesystem::resize_file(FsPath(path), static_cast<std::uintmax_t>(header + units * unit), ec);
+  std::filesystem::resize_file(FsPath(path), header + units * unit, ec);
   if (ec) return;
   RepairPlan plan;
   {
@@ -114,14 +102,14 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
   auto last_growth = begin;
   auto first_data = begin;  // when the file first grew past its header
   bool any_data = false;
-  long long last_size = FileSize(out);
+  std::uint64_t last_size = SizeOrZero(out);
   bool went_silent = false;
   double elapsed = 0;
   for (;;) {
     auto now = std::chrono::steady_clock::now();
     elapsed = std::chrono::duration<double>(now - begin).count();
     if (StopRequest() || EnterPressed(&watching_stdin)) break;
-    long long size = FileSize(out);
+    std::uint64_t size = SizeOrZero(out);
     if (size != last_size) {
       last_growth = now;
       if (!any_data) first_data = now;
@@ -137,17 +125,28 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
       break;
     if (live) {
       if (silent >= kSilentSeconds)
-        std::fprintf(stderr, "\r%8.1f s  %10lld bytes  no audio arriving for %.0f s ", elapsed, size, silent);
+        std::fprintf(stderr, "\r%8.1f s  %10llu bytes  no audio arriving for %.0f s ", elapsed,
+                     static_cast<unsigned long long>(size), silent);
       else
-        std::fprintf(stderr, "\r%8.1f s  %10lld bytes%32s", elapsed, size, "");
+        std::fprintf(stderr, "\r%8.1f s  %10llu bytes%32s", elapsed, static_cast<unsigned long long>(size), "");
     }
     SleepMilliseconds(seconds >= 0 && seconds < 0.1 ? 1 : 100);
   }
   stop_fn();
   if (live) std::fputc('\n', stderr);
   if (seconds >= 0) CutToSeconds(out, pcm, seconds);
-  double held = AudioSeconds(out);
-  std::printf("recorded %.1f s of %s audio into %s (%lld bytes)\n", held, pcm ? "PCM" : "GSM", out, FileSize(out));
+  // The finished file, read once: the audio it holds and its size.
+  double held = 0;
+  std::uint64_t bytes = 0;
+  {
+    FileBytes file(out);
+    if (file.ok()) {
+      held = InspectWave(file).seconds;
+      bytes = file.size();
+    }
+  }
+  std::printf("recorded %.1f s of %s audio into %s (%llu bytes)\n", held, pcm ? "PCM" : "GSM", out,
+              static_cast<unsigned long long>(bytes));
   // The file must hold what was recorded since the first data arrived (a
   // sound server may take a second or two), give or take a delivery's
   // polling delay and the partial buffer that Stop discards.
