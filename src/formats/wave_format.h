@@ -40,6 +40,11 @@ inline constexpr std::uint32_t kGsmBytesPerSecond = kGsmBlockBytes * kGsmBlocksP
 inline constexpr std::uint32_t kGsmRiffSizeOffset = 4;
 inline constexpr std::uint32_t kGsmSampleCountOffset = 48;
 inline constexpr std::uint32_t kGsmDataSizeOffset = 56;
+// The whole blocks after the header in a GSM WAVE file of `file_bytes`
+// bytes: what a file still being written holds so far, or a finished one.
+inline constexpr std::uint64_t GsmBlocksInFile(std::uint64_t file_bytes) {
+  return file_bytes > kGsmHeaderBytes ? (file_bytes - kGsmHeaderBytes) / kGsmBlockBytes : 0;
+}
 // The most blocks whose sample count (blocks x 320) fits in 32 bits.
 inline constexpr std::uint32_t kMaxGsmBlocks = 0xFFFFFFFFu / kGsmSamplesPerBlock;  // 13421772
 // Provisional header values, written before the real sizes are known: the

@@ -33,8 +33,7 @@ constexpr double kShortfallSeconds = 1.5;
 // whole blocks or samples past the header.
 double GrowingAudioSeconds(std::uint64_t size, bool pcm) {
   if (pcm) return size > kPcmHeaderBytes ? static_cast<double>(size - kPcmHeaderBytes) / kPcmBytesPerSecond : 0;
-  std::uint64_t blocks = size > kGsmHeaderBytes ? (size - kGsmHeaderBytes) / kGsmBlockBytes : 0;
-  return static_cast<double>(blocks) / kGsmBlocksPerSecond;
+  return static_cast<double>(GsmBlocksInFile(size)) / kGsmBlocksPerSecond;
 }
 
 // Cuts a finished recording back to `seconds` of audio (a whole GSM block

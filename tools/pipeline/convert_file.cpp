@@ -247,7 +247,7 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   std::string why;
   if (int rc = gsm->RenameTo(out, &why); rc != 0) return Failed(rc, out, "cannot rename into place: " + why);
   result.written = true;
-  result.blocks = result.bytes >= kGsmHeaderBytes ? (result.bytes - kGsmHeaderBytes) / kGsmBlockBytes : 0;
+  result.blocks = GsmBlocksInFile(result.bytes);
   result.seconds = static_cast<double>(result.blocks) * kGsmSamplesPerBlock / kSampleRate;
   if (rc != KIV_OK) {
     result.code = rc;

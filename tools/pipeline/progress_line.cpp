@@ -36,11 +36,8 @@ double JobFraction(ConvertProgress& job) {
     path = job.encoding;
   }
   if (!path.empty() && job.seconds > 0) {
-    std::uint64_t bytes = SizeOrZero(path);
-    if (bytes > kGsmHeaderBytes) {
-      double blocks = static_cast<double>((bytes - kGsmHeaderBytes) / kGsmBlockBytes);
-      encoded = blocks * kGsmSamplesPerBlock / kSampleRate / job.seconds;
-    }
+    double blocks = static_cast<double>(GsmBlocksInFile(SizeOrZero(path)));
+    encoded = blocks * kGsmSamplesPerBlock / kSampleRate / job.seconds;
     if (encoded > 1) encoded = 1;
   }
   double decoded = job.decoded;
