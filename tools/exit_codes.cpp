@@ -12,7 +12,7 @@ namespace {
 struct ExitCodeEntry {
   int code;
   const char* message;  // what every command says for this code
-  const char* detail;   // what --help adds: which commands, and what is left
+  const char* detail;   // what --help adds after PartialOutput: which commands, and what is left
 };
 
 constexpr ExitCodeEntry kExitCodes[] = {
@@ -26,8 +26,7 @@ constexpr ExitCodeEntry kExitCodes[] = {
      "(also: a container that cannot be read, not a regular file to decode)"},
     {kExitCodec, "the GSM codec cannot be created (libgsm lacks WAV49 support)", ""},
     {kExitWrite, "writing the output failed (disk full or I/O error)",
-     "; it holds the whole blocks written (record: the file holds less than was recorded; convert: no "
-     "room to copy a piped input)"},
+     " (record: the file holds less than was recorded; convert: no room to copy a piped input)"},
     {kExitBusy, "a recording is already running", "(record)"},
     {kExitArgument, "bad argument",
      ": an empty or malformed path, an output that is the input or is being written, a GSM input to "
@@ -65,11 +64,16 @@ const char* ExitMessage(int code) {
   return "unexpected result";
 }
 
+std::string PartialOutput(int code) {
+  if (code == kExitWrite) return "; it holds the whole blocks written";
+  if (code == kExitTooLong) return "; its first " + std::to_string(kMaxGsmBlocks) + " blocks were written";
+  return "";
+}
+
 std::string ExitCodeTable() {
   std::string out = "exit codes:\n";
   for (const ExitCodeEntry& e : kExitCodes) {
-    std::string detail = e.detail;
-    if (e.code == kExitTooLong) detail = "; its first " + std::to_string(kMaxGsmBlocks) + " blocks were written";
+    std::string detail = PartialOutput(e.code) + e.detail;
     char code[8];
     std::snprintf(code, sizeof code, "  %-3d ", e.code);
     bool joined = detail.empty() || detail[0] == ';' || detail[0] == ':';

@@ -33,6 +33,10 @@ enum ExitCode : int {
 // The message for `code`: what went wrong, in the words every command uses.
 const char* ExitMessage(int code);
 
+// What the output holds after `code`, for the two failures that leave a
+// partial output ("; it holds the whole blocks written"); "" for the rest.
+std::string PartialOutput(int code);
+
 // The whole table, one code a line with what it means in each command, for
 // `kivgsm --help`.
 std::string ExitCodeTable();

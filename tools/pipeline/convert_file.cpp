@@ -36,12 +36,7 @@ namespace fs = std::filesystem;
 
 // The converter's result in the table's words, with what a partial output
 // then holds.
-std::string ConverterFailure(int code) {
-  std::string why = ExitMessage(code);
-  if (code == KIV_ERR_WRITE) why += "; it holds the whole blocks written";
-  if (code == KIV_ERR_TOO_LONG) why += "; its first " + std::to_string(kMaxGsmBlocks) + " blocks were written";
-  return why;
-}
+std::string ConverterFailure(int code) { return ExitMessage(code) + PartialOutput(code); }
 
 ConvertResult Failed(int code, const std::string& named, const std::string& why) {
   ConvertResult r;
