@@ -129,12 +129,12 @@ std::string TreeOutputFor(const std::string& dir, const std::string& in) {
   return std::string(out.begin(), out.end());
 }
 
-// What a batch has done so far: counts, and the first failure in input
-// order, so that nothing grows with the number of files.
+// What a batch has done so far, beside the files and audio done that the
+// progress line shows (BatchCounters): counts, and the first failure in
+// input order, so that nothing grows with the number of files.
 struct BatchTally {
   std::mutex mutex;
-  std::uint64_t total = 0, failed = 0;
-  double audio = 0;
+  std::uint64_t failed = 0;
   unsigned long long clipped = 0, silenced = 0;
   std::uint64_t first_failure = UINT64_MAX;
   int status = 0;
@@ -212,12 +212,10 @@ int Batch(const ConvertOptions& options) {
       tally.in_flight.erase(out);
     }
     std::lock_guard<std::mutex> lock(tally.mutex);
-    ++tally.total;
-    tally.audio += r.seconds;
+    counters.files_done.fetch_add(1);
+    counters.audio_done = counters.audio_done + r.seconds;  // every update holds the tally's lock
     tally.clipped += r.clipped;
     tally.silenced += r.silenced;
-    counters.files_done.fetch_add(1);
-    counters.audio_done = tally.audio;
     if (!r.warning.empty()) SayAboveProgress("kivgsm: warning: " + r.warning);
     if (r.code != 0 && r.code != -1) {
       ++tally.failed;
@@ -249,10 +247,12 @@ int Batch(const ConvertOptions& options) {
   }
   double elapsed = Since(start);
   if (StopRequest() != 0) EndAsRequested(StopRequest());
+  const std::uint64_t total = counters.files_done;
+  const double audio = counters.audio_done;
   std::printf("%llu of %llu files converted into %s: %.2f s of audio in %.2f s, %.0fx real time, %u jobs%s\n",
-              static_cast<unsigned long long>(tally.total - tally.failed),
-              static_cast<unsigned long long>(tally.total), options.out_dir.c_str(), tally.audio, elapsed,
-              elapsed > 0 ? tally.audio / elapsed : 0, jobs, Repaired(tally.clipped, tally.silenced).c_str());
+              static_cast<unsigned long long>(total - tally.failed), static_cast<unsigned long long>(total),
+              options.out_dir.c_str(), audio, elapsed, elapsed > 0 ? audio / elapsed : 0, jobs,
+              Repaired(tally.clipped, tally.silenced).c_str());
   return tally.status;
 }
 
