@@ -24,8 +24,9 @@ void PatchU32(RepairPlan* p, std::uint64_t offset, std::uint32_t value) {
 
 }  // namespace
 
-RepairPlan PlanRepair(const ByteSource& file) {
-  WaveInfo w = InspectWave(file);
+RepairPlan PlanRepair(const ByteSource& file) { return PlanRepair(file, InspectWave(file)); }
+
+RepairPlan PlanRepair(const ByteSource& file, const WaveInfo& w) {
   if (w.kind == WaveKind::kNotWave) return Refuse("not a WAVE file, nor a PCM recording's unfinished header");
   if (w.kind == WaveKind::kOtherWave) {
     return Refuse(w.has_fmt ? "a WAVE format that kivgsm does not write"

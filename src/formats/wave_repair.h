@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "byte_source.h"
+#include "wave_reader.h"
 
 namespace kiv {
 
@@ -33,6 +34,9 @@ struct RepairPlan {
 };
 
 RepairPlan PlanRepair(const ByteSource& file);
+// The same, for a caller that has already read the header: `info` is
+// InspectWave(file).
+RepairPlan PlanRepair(const ByteSource& file, const WaveInfo& info);
 
 // Applies a plan to bytes in memory (the fuzz target and tests use this).
 void ApplyRepair(std::vector<unsigned char>* bytes, const RepairPlan& plan);

@@ -29,7 +29,7 @@ int InfoCommand(const std::string& path, bool json) {
   WaveInfo info = InspectWave(file);
   std::fputs((json ? FormatWaveInfoJson(info) : FormatWaveInfo(info)).c_str(), stdout);
   if (info.kind == WaveKind::kNotWave && !info.zero_header) return kExitInfoUnreadable;
-  if (!json && !info.consistent && PlanRepair(file).action == RepairPlan::Action::kRepair)
+  if (!json && !info.consistent && PlanRepair(file, info).action == RepairPlan::Action::kRepair)
     std::printf("hint:              kivgsm repair %s makes it a valid file\n", ShellQuoted(path).c_str());
   return info.consistent ? kExitOk : kExitInfoDisagree;
 }
