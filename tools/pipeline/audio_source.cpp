@@ -121,7 +121,6 @@ class SndFileSource : public AudioSource {
   ~SndFileSource() override { sf_close(file_); }
 
   int rate() const override { return info_.samplerate; }
-  int channels() const override { return info_.channels; }
   std::int64_t frames() const override { return info_.frames; }
   bool is_gsm() const override { return (info_.format & SF_FORMAT_SUBMASK) == SF_FORMAT_GSM610; }
   std::string Describe() const override {
@@ -193,7 +192,6 @@ class ChainedSource : public AudioSource {
   ChainedSource(std::vector<std::unique_ptr<AudioSource>> parts, std::uint64_t undecoded, std::string note)
       : parts_(std::move(parts)), undecoded_(undecoded), note_(std::move(note)) {}
   int rate() const override { return parts_[0]->rate(); }
-  int channels() const override { return parts_[0]->channels(); }
   std::int64_t frames() const override {
     double seconds = 0;  // the parts' rates may differ
     for (const auto& p : parts_) seconds += static_cast<double>(p->frames()) / p->rate();
@@ -259,7 +257,6 @@ int SndFileSource::CopyPcm16(std::FILE* out, std::atomic<double>* done, Resample
     }
     if (std::fwrite(bytes.data(), 2, static_cast<std::size_t>(n), out) != static_cast<std::size_t>(n))
       return Fail(error, KIV_ERR_WRITE, kTempWriteFailure);
-    stats->samples += static_cast<std::uint64_t>(n);
     read += n;
     Report(done, read);
   }
@@ -291,7 +288,6 @@ int SndFileSource::WriteRaw8k(std::FILE* out, int threads, std::atomic<double>* 
   std::vector<unsigned char> bytes(2 * out_capacity);
   auto emit = [&](const float* samples, std::size_t n) {
     Quantize(samples, n, bytes.data(), &stats->clipped);
-    stats->samples += n;
     return std::fwrite(bytes.data(), 2, n, out) == n;
   };
   // Feeds `n` mono samples (or, with in == nullptr, the end of the input)

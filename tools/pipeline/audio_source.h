@@ -15,7 +15,6 @@
 namespace kiv::tool {
 
 struct ResampleStats {
-  std::uint64_t samples = 0;  // 8000 Hz samples written
   std::uint64_t clipped = 0;  // samples beyond the 16-bit range, held at its limit
   std::uint64_t silenced = 0;  // NaN or infinite input samples, made silent
   // Said on success when the input held less or more than was decoded
@@ -33,7 +32,6 @@ class AudioSource {
   virtual ~AudioSource() = default;
 
   virtual int rate() const = 0;
-  virtual int channels() const = 0;
   virtual std::int64_t frames() const = 0;
   // GSM 06.10 audio, which must not be decoded and encoded again.
   virtual bool is_gsm() const = 0;

@@ -24,8 +24,8 @@ std::string Clock(double seconds) {
   return buf;
 }
 
-}  // namespace
-
+// Fraction of one job done: decoding counts for half of a container's work,
+// or for all of it when encoding keeps pace with it.
 double JobFraction(ConvertProgress& job) {
   if (job.finished) return 1.0;
   double decode_share = job.decode_share;
@@ -44,8 +44,6 @@ double JobFraction(ConvertProgress& job) {
   if (!path.empty()) decoded = 1;
   return decode_share * decoded + (1 - decode_share) * encoded;
 }
-
-namespace {
 
 // Serialises what goes to standard error while a line is drawn.
 std::mutex g_stderr_mutex;

@@ -53,8 +53,4 @@ class ProgressLine {
   std::thread thread_;
 };
 
-// Fraction of one job done: decoding counts for half of a container's work,
-// or for all of it when encoding keeps pace with it.
-double JobFraction(ConvertProgress& job);
-
 }  // namespace kiv::tool

@@ -37,12 +37,6 @@ void ReserveStandardStreams();
 // error is (/dev/stdout, /proc/self/fd/1, or the file stdout is redirected to).
 bool IsStandardStream(const std::string& utf8_path);
 
-// Creates `utf8_path` only if nothing has that name yet; false otherwise.
-bool CreateNewFile(const std::string& utf8_path);
-
-// Creates a FIFO named `utf8_path`; false where the platform or the file
-// system has none.
-bool CreateNewFifo(const std::string& utf8_path);
 // Opens a FIFO for writing once a reader has opened it, checking `give_up`
 // while it waits; nullptr when it gave up or the open failed.
 std::FILE* OpenFifoForWriting(const std::string& utf8_path, const std::atomic<bool>& give_up);

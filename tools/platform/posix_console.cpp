@@ -179,6 +179,9 @@ bool IsStandardStream(const std::string& path) {
   return false;
 }
 
+namespace {
+
+// Creates `path` only if nothing has that name yet; false otherwise.
 bool CreateNewFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return false;
@@ -186,7 +189,10 @@ bool CreateNewFile(const std::string& path) {
   return true;
 }
 
+// Creates a FIFO named `path`; false where the file system has none.
 bool CreateNewFifo(const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0; }
+
+}  // namespace
 
 std::FILE* OpenFifoForWriting(const std::string& path, const std::atomic<bool>& give_up) {
   // Without a reader a non-blocking open fails (ENXIO) instead of waiting,

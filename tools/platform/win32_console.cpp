@@ -75,6 +75,9 @@ void ReserveStandardStreams() {}
 // Console streams have no name in the file system to write to by mistake.
 bool IsStandardStream(const std::string&) { return false; }
 
+namespace {
+
+// Creates `path` only if nothing has that name yet; false otherwise.
 bool CreateNewFile(const std::string& path) {
   std::wstring wide(path.size() + 1, L'\0');
   int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.c_str(), -1, wide.data(),
@@ -85,6 +88,8 @@ bool CreateNewFile(const std::string& path) {
   CloseHandle(h);
   return true;
 }
+
+}  // namespace
 
 // The library's writer shares its file for reading only: an open that
 // asks to write is refused with a sharing violation while it holds it.
@@ -113,8 +118,13 @@ void UnlockAfterEditing(const EditLock& lock) {
   if (lock.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(lock.handle));
 }
 
+namespace {
+
 // Named pipes work differently on Windows; the caller falls back to a file.
 bool CreateNewFifo(const std::string&) { return false; }
+
+}  // namespace
+
 std::FILE* OpenFifoForWriting(const std::string&, const std::atomic<bool>&) { return nullptr; }
 
 // A file being written cannot be deleted on Windows, so an interrupt is
