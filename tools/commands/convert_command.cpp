@@ -40,8 +40,7 @@ std::string Repaired(unsigned long long clipped, unsigned long long silenced) {
 // separator (a Windows \\?\ folder takes no '/').
 std::string OutputFor(const std::string& dir, const std::string& in) {
   std::filesystem::path stem = FsPath(in).filename().stem();
-  std::u8string out = (FsPath(dir) / stem).u8string() + u8".wav";
-  return std::string(out.begin(), out.end());
+  return Utf8Name(FsPath(dir) / stem) + ".wav";
 }
 
 int Single(const ConvertOptions& options) {
@@ -125,8 +124,7 @@ std::string TreeOutputFor(const std::string& dir, const std::string& in) {
   std::filesystem::path rel = FsPath(in).relative_path().lexically_normal();
   for (const auto& part : rel)
     if (part == "..") return "";
-  std::u8string out = (FsPath(dir) / rel.replace_extension(".wav")).u8string();
-  return std::string(out.begin(), out.end());
+  return Utf8Name(FsPath(dir) / rel.replace_extension(".wav"));
 }
 
 // What a batch has done so far, beside the files and audio done that the

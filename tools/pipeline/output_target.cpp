@@ -38,8 +38,7 @@ OutputTarget ResolveOutput(const std::string& name, const std::string& input) {
                                                (ec ? ": " + ec.message() : std::string(": too many levels")));
     target = next.is_absolute() ? next : target.parent_path() / next;
   }
-  std::u8string u8 = target.lexically_normal().u8string();
-  return {std::string(u8.begin(), u8.end()), 0, ""};
+  return {Utf8Name(target.lexically_normal()), 0, ""};
 }
 
 }  // namespace kiv::tool

@@ -20,6 +20,12 @@ inline std::filesystem::path FsPath(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
+// A file-system path as a UTF-8 name, the other way round from FsPath.
+inline std::string Utf8Name(const std::filesystem::path& path) {
+  std::u8string u8 = path.u8string();
+  return std::string(u8.begin(), u8.end());
+}
+
 // The size of the file named, or 0 when it cannot be read.
 inline std::uint64_t SizeOrZero(const std::string& utf8) {
   std::error_code ec;
