@@ -15,7 +15,7 @@
 #include "pipeline/output_target.h"
 #include "pipeline/temp_file.h"
 #include "platform/console.h"
-#include "platform/utf8_path.h"
+#include "platform/utf8_sndfile.h"
 #include "wave_format.h"
 #include "wave_reader.h"
 
@@ -81,12 +81,7 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
   // written as RF64, never with a wrapped size; shorter ones as WAVE.
   const bool rf64 = kPcmHeaderBytes + samples * kBytesPerSample > kMaxRiffFileBytes;
   format.format = (rf64 ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
-#if defined(_WIN32)
-  // libsndfile's narrow open takes the ANSI code page; the name is UTF-8.
-  SNDFILE* pcm = sf_wchar_open(FsPath(temp->path()).c_str(), SFM_WRITE, &format);
-#else
-  SNDFILE* pcm = sf_open(temp->path().c_str(), SFM_WRITE, &format);
-#endif
+  SNDFILE* pcm = OpenSndFile(temp->path(), SFM_WRITE, &format);
   if (pcm == nullptr) return Fail(kExitOutputCreate, out, ExitMessage(kExitOutputCreate));
 
   std::vector<gsm_byte> block(kGsmBlockBytes);

@@ -15,6 +15,7 @@
 #include "pipeline/container_signature.h"
 #include "pipeline/stream_segments.h"
 #include "platform/utf8_path.h"
+#include "platform/utf8_sndfile.h"
 #include "wave_format.h"
 
 namespace kiv::tool {
@@ -344,11 +345,7 @@ int SndFileSource::WriteRaw8k(std::FILE* out, int threads, std::atomic<double>* 
 // Opens the whole file as one stream.
 std::unique_ptr<SndFileSource> OpenWhole(const std::string& path, std::string* error) {
   SF_INFO info{};
-#if defined(_WIN32)
-  SNDFILE* file = sf_wchar_open(FsPath(path).c_str(), SFM_READ, &info);  // sf_open takes the ANSI code page
-#else
-  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-#endif
+  SNDFILE* file = OpenSndFile(path, SFM_READ, &info);
   if (file == nullptr) {
     *error = sf_strerror(nullptr);
     return nullptr;
