@@ -270,7 +270,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "cannot be read as FLAC"},
         Unreadable{"DamagedOgg", "in.ogg", [](const Bytes& s) { return Prefixed({'O', 'g', 'g', 'S'}, s); },
                    "cannot be read as Ogg"},
-        Unreadable{"FlacThatIsNot", "in.flac", [](const Bytes& s) { return s; }, "named as FLAC"}),
+        Unreadable{"FlacThatIsNot", "in.flac", [](const Bytes& s) { return s; }, "named as FLAC"},
+        // Raw speech in which a decoder hunting for frames finds a few.
+        Unreadable{"Mp3ThatIsNot", "in.mp3", [](const Bytes& s) { return s; }, "does not start with MPEG frames"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // One rule for every container: an input cut short converts as far as it

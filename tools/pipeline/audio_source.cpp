@@ -366,15 +366,17 @@ std::unique_ptr<SndFileSource> OpenWhole(const std::string& path, std::string* e
 
 std::unique_ptr<AudioSource> AudioSource::Open(const std::string& path, const ByteSource& bytes,
                                                const std::string& container, std::string* error) {
+  // Bare MPEG, named so but with no signature, must start with its frames.
+  if (container == kMpegContainer && !StartsWithMpegFrames(bytes)) {
+    *error = "its name says MPEG audio, but it does not start with MPEG frames";
+    return nullptr;
+  }
   // Ogg and MPEG files may hold several streams one after another, of which
   // a decoder reads the first only; they are found before anything decodes.
-  // Bare MPEG frames, named so but with no signature, are walked only when
-  // the file starts with a frame's first byte.
   StreamSegments segments{{0}, 0};
-  unsigned char first = 0;
   if (container == kOggContainer)
     segments = OggSegments(bytes);
-  else if (container == kMpegId3Container || (container == kMpegContainer && bytes.Read(0, &first, 1) && first == 0xff))
+  else if (container == kMpegId3Container || container == kMpegContainer)
     segments = MpegSegments(bytes);
   std::uint64_t undecoded = segments.end > 0 && segments.end < bytes.size() ? bytes.size() - segments.end : 0;
   if (segments.starts.size() < 2) {

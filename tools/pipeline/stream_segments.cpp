@@ -87,6 +87,15 @@ StreamSegments OggSegments(const ByteSource& f) {
   return s;
 }
 
+bool StartsWithMpegFrames(const ByteSource& f) {
+  unsigned char h[4];
+  if (!f.Read(0, h, 4)) return false;
+  std::uint32_t length = MpegFrameLength(h);
+  if (length < 4) return false;
+  if (length >= f.size()) return length == f.size();
+  return f.Read(length, h, 4) && MpegFrameLength(h) >= 4;
+}
+
 StreamSegments MpegSegments(const ByteSource& f) {
   StreamSegments s{{0}, 0};
   std::uint64_t audio_frames = 0;  // in the current segment

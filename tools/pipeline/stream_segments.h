@@ -24,4 +24,10 @@ StreamSegments OggSegments(const ByteSource& file);
 // MPEG audio frames and their tags, walked from the start of `file`.
 StreamSegments MpegSegments(const ByteSource& file);
 
+// Whether `file` starts with an MPEG audio frame that another follows (or
+// that fills the file): what bare MPEG, which has no signature, must do
+// before a decoder is let loose on it; a decoder that hunts for frames
+// finds some in any large enough noise.
+bool StartsWithMpegFrames(const ByteSource& file);
+
 }  // namespace kiv::tool
