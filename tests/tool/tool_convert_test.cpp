@@ -331,7 +331,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "in.mp3", 6, ""},
         AllTheAudio{"Mp3InWave", "ffmpeg -v error -i %d/a.wav -c:a libmp3lame %d/in.wav", "in.wav", 3, ""},
         AllTheAudio{"OggThenJunk", "sox %d/a.wav %d/a.ogg && (cat %d/a.ogg; head -c 3000 /dev/zero) > %d/in.ogg",
-                    "in.ogg", 3, "3000 bytes after the audio"}),
+                    "in.ogg", 3, "3000 bytes after the audio"},
+        // A data size that covers 1 s of the 3 (a header never finished).
+        AllTheAudio{"WaveDataSizeShort",
+                    "cp %d/a.wav %d/in.wav && printf '\\000\\175\\000\\000' | "
+                    "dd of=%d/in.wav bs=1 seek=40 conv=notrunc status=none",
+                    "in.wav", 1, "64000 bytes after the data chunk"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct Hostile {

@@ -16,7 +16,7 @@ struct Signature {
 // Each container as its files begin. W64 starts with the GUID of its RIFF
 // chunk, whose first four bytes are "riff".
 constexpr Signature kSignatures[] = {
-    {"RIFF", 4, "RIFF/WAVE"},    {"RIFX", 4, "RIFX/WAVE"},  {"RF64", 4, "RF64"},
+    {"RIFF", 4, kWaveContainer},    {"RIFX", 4, "RIFX/WAVE"},  {"RF64", 4, "RF64"},
     {"BW64", 4, "BW64"},         {"riff", 4, "W64"},        {"FORM", 4, "AIFF/IFF"},
     {"fLaC", 4, "FLAC"},         {"OggS", 4, kOggContainer},        {"caff", 4, "CAF"},
     {".snd", 4, "AU"},           {"dns.", 4, "AU"},         {"wvpk", 4, "WavPack"},

@@ -19,6 +19,7 @@ inline constexpr std::size_t kSignatureBytes = 20;
 // after another: Ogg, MPEG that starts with an ID3 tag, and bare MPEG
 // frames (known by the file's name).
 inline constexpr char kOggContainer[] = "Ogg";
+inline constexpr char kWaveContainer[] = "RIFF/WAVE";
 inline constexpr char kMpegId3Container[] = "MPEG (ID3 tag)";
 inline constexpr char kMpegContainer[] = "MPEG";
 

@@ -128,7 +128,8 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   }
 
   FileBytes bytes(source);
-  if (bytes.ok() && InspectWave(bytes).kind == WaveKind::kGsm)
+  const WaveInfo wave = bytes.ok() ? InspectWave(bytes) : WaveInfo{};
+  if (wave.kind == WaveKind::kGsm)
     return Failed(KIV_ERR_ARGUMENT, in,
                   "already a GSM WAVE file; not encoded again ('kivgsm decode' turns it back into PCM)");
 
@@ -229,7 +230,16 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
 #if defined(KIV_HAVE_SNDFILE)
   result.clipped = stats.clipped;
   result.silenced = stats.silenced;
-  if (!stats.note.empty()) result.warning = in + ": " + stats.note;
+  std::string note = stats.note;
+  // A WAVE whose data chunk ends before bytes that are no chunks: a decoder
+  // stops where the header says, so the rest is named, not dropped silently.
+  if (container != nullptr && std::strcmp(container, kWaveContainer) == 0 && wave.has_data && !wave.data_fits &&
+      wave.data_present > wave.data_size) {
+    note += (note.empty() ? "" : "; ") + std::to_string(wave.data_present - wave.data_size) +
+            " bytes after the data chunk are no chunks and were not decoded (a header never finished?";
+    note += wave.kind == WaveKind::kPcm ? " 'kivgsm repair' makes them part of the audio)" : ")";
+  }
+  if (!note.empty()) result.warning = in + ": " + note;
 #endif
 
   // Success, and the two failures whose partial files are documented,
