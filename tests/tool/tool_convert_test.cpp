@@ -403,6 +403,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "%t convert %d/speech.raw %d/o.wav >/dev/null && cp %d/o.wav %d/keep.wav && "
                 "(trap '' XFSZ; ulimit -f 0; %t convert %d/speech.raw %d/o.wav)",
                 7, "cmp %d/o.wav %d/keep.wav"},
+        // Too few open files to stream a decoded input: refused, not a hang.
+        Hostile{"OpenFileLimitTooLow",
+                "sox -n -r 16000 -c 1 -b 16 %d/a.wav synth 1 sine 440 && "
+                "(ulimit -n 7; timeout 20 %t convert %d/a.wav %d/o.wav)",
+                4, "test ! -e %d/o.wav"},
         // A summary or help text that cannot be written is a failed write.
         Hostile{"SummaryToAFullDisk", "(%t convert %d/speech.raw %d/o.wav >/dev/full)", 7, "test -s %d/o.wav"},
         Hostile{"HelpToAFullDisk", "(%t --help >/dev/full)", 7, ""}),

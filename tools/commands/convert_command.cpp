@@ -257,6 +257,13 @@ int Batch(const ConvertOptions& options) {
 }  // namespace
 
 int ConvertCommand(const ConvertOptions& options) {
+  // Below this, a conversion that streams decoded audio to the library
+  // could not open both ends of its FIFO, and would wait for ever.
+  if (unsigned allowed = OpenFilesAllowed(); allowed < kFilesKept / 2) {
+    std::fprintf(stderr, "kivgsm: %s: the open-file limit (ulimit -n) is %u; a conversion needs %u\n",
+                 ExitMessage(KIV_ERR_OUTPUT_CREATE), allowed, kFilesKept / 2);
+    return KIV_ERR_OUTPUT_CREATE;
+  }
   RemoveTrackedFilesOnInterrupt();
   if (!options.out_dir.empty()) {
     if (options.files.empty() && options.files_from.empty()) {

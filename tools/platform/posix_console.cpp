@@ -10,6 +10,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cerrno>
@@ -311,8 +312,15 @@ void UntrackFile(std::intptr_t handle) {
 
 unsigned OpenFilesAllowed() {
   struct rlimit limit {};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > (1u << 20))
-    return 1u << 20;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1u << 20;
+  // The soft limit may be raised up to the hard one without asking: up to
+  // what a batch of the most jobs could use.
+  constexpr rlim_t kWanted = 4096;
+  if (limit.rlim_cur < kWanted && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = std::min(limit.rlim_max, kWanted);
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::getrlimit(RLIMIT_NOFILE, &limit);
+  }
+  if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > (1u << 20)) return 1u << 20;
   return static_cast<unsigned>(limit.rlim_cur);
 }
 
