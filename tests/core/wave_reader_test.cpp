@@ -36,7 +36,8 @@ Bytes PcmWave(std::uint32_t dataBytes) {
   };
   put(4, 36 + dataBytes);
   put(40, dataBytes);
-  h.resize(44 + dataBytes, 0);
+  Bytes payload(dataBytes, 0);
+  h.insert(h.end(), payload.begin(), payload.end());
   return h;
 }
 

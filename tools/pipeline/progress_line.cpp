@@ -103,9 +103,10 @@ void ProgressLine::Draw(double elapsed) {
     audio += done_->audio_done;
     double fraction = total_ > 0 ? (static_cast<double>(done) + running) / static_cast<double>(total_) : 0;
     std::string left = fraction > 0.01 ? Clock(elapsed * (1 - fraction) / fraction) + " left" : "";
-    std::string count = std::to_string(done) + (total_ > 0 ? "/" + std::to_string(total_) : "");
-    std::fprintf(stderr, "\r%s files  %s of audio  %.0fx real time  %s   ", count.c_str(), Clock(audio).c_str(),
-                 elapsed > 0 ? audio / elapsed : 0, left.c_str());
+    std::string total = total_ > 0 ? std::to_string(total_) : "";
+    std::fprintf(stderr, "\r%llu%s%s files  %s of audio  %.0fx real time  %s   ", static_cast<unsigned long long>(done),
+                 total.empty() ? "" : "/", total.c_str(), Clock(audio).c_str(), elapsed > 0 ? audio / elapsed : 0,
+                 left.c_str());
   } else {
     double fraction = jobs_->empty() ? 0 : running / static_cast<double>(jobs_->size());
     std::string left = fraction > 0.01 ? Clock(elapsed * (1 - fraction) / fraction) + " left" : "";
