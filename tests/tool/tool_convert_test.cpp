@@ -344,6 +344,9 @@ struct Hostile {
   std::string command;  // with %d/speech.raw in place; its status is checked
   int status;
   std::string check;  // a shell test run afterwards; "" for none
+  // Under qemu-user the tool is a script, and an emulator needs files of
+  // its own: a handful of open files cannot even start it.
+  bool emulated_too = true;
 };
 
 class ToolConvertHostile : public ::testing::TestWithParam<Hostile> {};
@@ -351,6 +354,9 @@ class ToolConvertHostile : public ::testing::TestWithParam<Hostile> {};
 TEST_P(ToolConvertHostile, EndsAsItShould) {
   test::ScratchDir dir;
   const Hostile& c = GetParam();
+#if defined(KIV_EMULATED)
+  if (!c.emulated_too) GTEST_SKIP() << "not under an emulator";
+#endif
   test::WriteFile(dir.path("speech.raw"), test::SpeechSample());
   std::string err;
   EXPECT_EQ(Shell(c.command, dir, nullptr, &err), c.status) << err;
@@ -407,7 +413,7 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"OpenFileLimitTooLow",
                 "sox -n -r 16000 -c 1 -b 16 %d/a.wav synth 1 sine 440 && "
                 "(ulimit -n 7; timeout 20 %t convert %d/a.wav %d/o.wav)",
-                4, "test ! -e %d/o.wav"},
+                4, "test ! -e %d/o.wav", false},
         // A summary or help text that cannot be written is a failed write.
         Hostile{"SummaryToAFullDisk", "(%t convert %d/speech.raw %d/o.wav >/dev/full)", 7, "test -s %d/o.wav"},
         Hostile{"HelpToAFullDisk", "(%t --help >/dev/full)", 7, ""}),
