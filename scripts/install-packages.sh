@@ -1,28 +1,98 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Installs everything needed to build, test and benchmark kivgsm on Debian 12.
+# Installs the Debian 12 packages that a job needs, and nothing more:
+#
+#   bash scripts/install-packages.sh          build and run the library and the tool
+#   bash scripts/install-packages.sh --test   also the native test suite and benchmarks
+#   bash scripts/install-packages.sh --all    also all that test-all.sh uses: Windows
+#                                             (mingw-w64, Wine), ARM (cross compilers,
+#                                             qemu, arm64 and armhf libraries), fuzzing,
+#                                             the Debian packages and lintian
+#
+# Only --all adds foreign architectures (arm64, armhf) to dpkg.
+#
+# An index that `apt-get update` cannot fetch (a mirror caught mid-sync, an
+# architecture's security index) is retried, then named in a warning: the
+# lists apt already has may still hold every package the job needs, and the
+# install below is what decides. A package that cannot be installed ends the
+# script, named.
 set -euo pipefail
+
+# What building and running the library and the tool needs.
+build_packages=(
+  cmake ninja-build g++ pkg-config
+  libgsm1-dev libasound2-dev libcli11-dev libsndfile1-dev libsoxr-dev
+)
+# What the native test suite and the benchmarks add: GoogleTest and Google
+# Benchmark, a private PulseAudio with ALSA's pulse and file plugins, the
+# peer tools the tests judge by, and the bindings' runtimes.
+test_packages=(
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libasound2-plugins alsa-utils pulseaudio pulseaudio-utils
+  ffmpeg sox libsox-fmt-all sndfile-programs parallel bc time
+  python3 python3-pytest python3-build python3-setuptools python3-wheel
+  mono-mcs mono-runtime
+)
+# What test-all.sh adds: fuzzing (clang), the Windows cross build and Wine,
+# the Debian packages, and the ARM cross builds with their target libraries.
+all_packages=(
+  clang libclang-rt-14-dev llvm lld
+  g++-mingw-w64-x86-64-posix wine wine64 unzip ca-certificates
+  dpkg-dev debhelper lintian bash-completion man-db
+  dh-python pybuild-plugin-pyproject python3-all
+  qemu-user g++-aarch64-linux-gnu g++-arm-linux-gnueabihf
+)
+foreign_architectures=(arm64 armhf)
+foreign_packages=(libgsm1-dev libasound2-dev libgtest-dev libgmock-dev libsndfile1-dev libsoxr-dev)
+
+me=install-packages.sh
+set_name=default
+case "${1:-}" in
+  "") ;;
+  --test) set_name=test ;;
+  --all) set_name=all ;;
+  -h|--help) sed -n '3,18s/^# \{0,1\}//p' "$0"; exit 0 ;;
+  *) echo "$me: unknown option '$1' (use --test, --all or nothing)" >&2; exit 64 ;;
+esac
+
+packages=("${build_packages[@]}")
+archs=()
+if [ "$set_name" != default ]; then packages+=("${test_packages[@]}"); fi
+if [ "$set_name" = all ]; then
+  packages+=("${all_packages[@]}")
+  archs=("${foreign_architectures[@]}")
+  for arch in "${archs[@]}"; do
+    for p in "${foreign_packages[@]}"; do packages+=("$p:$arch"); done
+  done
+fi
+
 run() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 export DEBIAN_FRONTEND=noninteractive
-# Foreign architectures for the ARM cross builds, before the one update.
-for arch in arm64 armhf; do
+
+for arch in "${archs[@]}"; do
   dpkg --print-foreign-architectures | grep -qx "$arch" || run dpkg --add-architecture "$arch"
 done
-run apt-get update
-run apt-get install -y --no-install-recommends \
-  cmake ninja-build g++ pkg-config libgsm1-dev \
-  libgtest-dev libgmock-dev libbenchmark-dev \
-  libasound2-dev libasound2-plugins alsa-utils \
-  pulseaudio pulseaudio-utils clang libclang-rt-14-dev \
-  g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev llvm lld unzip \
-  ffmpeg sox libsox-fmt-all sndfile-programs \
-  bc time ca-certificates python3 parallel \
-  libcli11-dev libsndfile1-dev libsoxr-dev \
-  debhelper lintian bash-completion man-db \
-  python3-pytest python3-build python3-setuptools python3-wheel mono-mcs mono-runtime \
-  dh-python pybuild-plugin-pyproject python3-all \
-  qemu-user g++-aarch64-linux-gnu g++-arm-linux-gnueabihf \
-  libgsm1-dev:arm64 libasound2-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64 \
-  libsndfile1-dev:arm64 libsoxr-dev:arm64 \
-  libgsm1-dev:armhf libasound2-dev:armhf libgtest-dev:armhf libgmock-dev:armhf \
-  libsndfile1-dev:armhf libsoxr-dev:armhf
+
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if ! run apt-get -o Acquire::Retries=3 update 2>&1 | tee "$log"; then
+  failed=$(sed -n 's/^[EW]: Failed to fetch \([^ ]*\).*/\1/p' "$log" | sort -u)
+  echo "$me: warning: apt-get update failed${failed:+ for:}" >&2
+  [ -z "$failed" ] || printf '  %s\n' $failed >&2
+  echo "$me: warning: going on with the package lists apt has; the install decides" >&2
+fi
+
+echo "$me: installing the $set_name set, ${#packages[@]} packages: ${packages[*]}"
+if ! run apt-get install -y --no-install-recommends "${packages[@]}"; then
+  # Name what cannot be installed: each package is tried alone, as a dry run.
+  missing=()
+  for p in "${packages[@]}"; do
+    run apt-get install -s -y --no-install-recommends "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  if [ "${#missing[@]}" -gt 0 ]; then
+    echo "$me: cannot install: ${missing[*]}" >&2
+  else
+    echo "$me: apt-get install failed, though each package installs alone (see above)" >&2
+  fi
+  exit 1
+fi

@@ -10,7 +10,7 @@
 # minute under libFuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-packages.sh
+bash scripts/install-packages.sh --all
 jobs=$(nproc)
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
