@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The tool's exit codes and their messages, in one table: `kivgsm --help`,
-// the converter's, decoder's and recorder's messages and the README's
+// the converter's, decoder's and recorder's messages and doc/tool.md's
 // table all come from here, so that one code never has two wordings. Codes
 // 1-10 are the library's own results (kivgsm.h); the rest are the tool's.
 #pragma once
