@@ -3,8 +3,7 @@
 
 #include <bit>
 
-#include "codec/gsm_block_encoder.h"
-#include "io/output_registry.h"
+#include "convert/gsm_wave_writer.h"
 #include "kivgsm.h"
 
 namespace kiv {
@@ -46,60 +45,24 @@ std::int32_t ConvertRawToGsmWave(const FileSystem* fs, const KivPathChar* inputN
     return KIV_ERR_ARGUMENT;
   }
 
-  GsmHandle codec = GsmBlockEncoderCreate();
-  if (codec == nullptr) {
+  GsmWaveWriter writer;
+  if (std::int32_t rc = GsmWaveWriterOpen(&writer, fs, outputName, maxBlocks); rc != KIV_OK) {
     StreamClose(input);
-    return KIV_ERR_CODEC;
+    return rc;
   }
-
-  // An output that a recording (or another conversion) is writing is
-  // refused like an output that is the input: two writers would mix it.
-  FileStream* output = nullptr;
-  FileIdentity claimed;
-  OutputOpen opened = OpenOutput(fs, outputName, &output, &claimed);
-  if (opened != OutputOpen::kOpened) {
-    GsmBlockEncoderDestroy(codec);
-    StreamClose(input);
-    return opened == OutputOpen::kInUse ? KIV_ERR_ARGUMENT : KIV_ERR_OUTPUT_CREATE;
-  }
-
-  std::uint32_t sizeValue = kPlaceholderSizeValue;
-  std::uint32_t sampleCount = kPlaceholderSampleCount;
-  bool writeFailed = !WriteGsmWaveHeader(output, sizeValue, sampleCount, sizeValue);
   bool readFailed = false;
-  bool tooLong = false;
-
   std::int16_t samples[kGsmSamplesPerBlock];
-  std::uint8_t block[kGsmBlockBytes];
-  std::uint32_t blockCount = 0;
-  while (!writeFailed) {
+  for (;;) {
     if (!ReadBlock(input, samples)) {
       readFailed = StreamFailed(input);
       break;
     }
-    if (blockCount == maxBlocks) {
-      tooLong = true;
-      break;
-    }
-    GsmBlockEncode(codec, samples, block);
-    ++blockCount;
-    if (StreamWrite(output, block, kGsmBlockBytes, 1) != 1) writeFailed = true;
+    if (!GsmWaveWriterPush(&writer, samples, kGsmSamplesPerBlock)) break;
   }
-  GsmBlockEncoderDestroy(codec);
-
-  // Buffered blocks may still fail on their way to the file; after any
-  // failure the header is made to describe only the whole blocks on disk.
-  if (!StreamFlush(output)) writeFailed = true;
-  if (writeFailed) TrimGsmWaveFile(output, &blockCount);
-  if (!FinishGsmWaveFile(output, blockCount, &sizeValue, &sampleCount)) writeFailed = true;
   StreamClose(input);
-  if (!StreamClose(output)) writeFailed = true;
-  ReleaseOutput(claimed);
-
-  if (writeFailed) return KIV_ERR_WRITE;
-  if (readFailed) return KIV_ERR_INPUT_READ;
-  if (tooLong) return KIV_ERR_TOO_LONG;
-  return KIV_OK;
+  std::int32_t rc = GsmWaveWriterFinish(&writer);
+  if (rc == KIV_OK && readFailed) return KIV_ERR_INPUT_READ;
+  return rc;
 }
 
 }  // namespace kiv

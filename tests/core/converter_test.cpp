@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "convert/gsm_file_converter.h"
+#include "convert/gsm_wave_writer.h"
 #include "kivgsm.h"
 #include "support/fault_file_system.h"
 #include "support/reference_gsm.h"
@@ -311,6 +312,33 @@ TEST_F(ConverterFault, MoreBlocksThanTheHeaderCanCountStopAtTheLimit) {
   ExpectFinishedWith(25);
   EXPECT_EQ(Run(/*maxBlocks=*/60), KIV_OK);  // exactly at the limit is fine
   ExpectFinishedWith(60);
+}
+
+// The streaming writer pushed in pieces of any size, split inside a sample
+// too, writes the bytes the converter writes from the same raw file.
+class WriterPieces : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(WriterPieces, WriteWhatTheConverterWrites) {
+  const Bytes input = SpeechPrefix(7 * 640 + 333);
+  const Bytes expected = ConvertBytes(input);
+  ScratchDir dir;
+  GsmWaveWriter writer;
+  ASSERT_EQ(GsmWaveWriterOpen(&writer, ActiveFileSystem(), Path16(dir.path("w.wav")).c_str()), KIV_OK);
+  for (std::size_t at = 0; at < input.size(); at += GetParam())
+    ASSERT_TRUE(GsmWaveWriterPushBytes(&writer, input.data() + at, std::min(GetParam(), input.size() - at)));
+  EXPECT_EQ(GsmWaveWriterFinish(&writer), KIV_OK);
+  EXPECT_EQ(test::ReadFile(dir.path("w.wav")), expected);
+}
+INSTANTIATE_TEST_SUITE_P(Bytes, WriterPieces, ::testing::Values(1u, 3u, 641u, 4096u, 1u << 20));
+
+TEST(Writer, PushPastTheBlockLimitIsRefusedAndTheFileFinished) {
+  ScratchDir dir;
+  GsmWaveWriter writer;
+  ASSERT_EQ(GsmWaveWriterOpen(&writer, ActiveFileSystem(), Path16(dir.path("w.wav")).c_str(), 2), KIV_OK);
+  const std::vector<std::int16_t> samples(3 * kGsmSamplesPerBlock, 1000);
+  EXPECT_FALSE(GsmWaveWriterPush(&writer, samples.data(), samples.size()));
+  EXPECT_EQ(GsmWaveWriterFinish(&writer), KIV_ERR_TOO_LONG);
+  EXPECT_EQ(test::ReadFile(dir.path("w.wav")).size(), kGsmHeaderBytes + 2 * kGsmBlockBytes);
 }
 
 }  // namespace
