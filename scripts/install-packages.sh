@@ -22,6 +22,7 @@ set -euo pipefail
 build_packages=(
   cmake ninja-build g++ pkg-config
   libgsm1-dev libasound2-dev libcli11-dev libsndfile1-dev libsoxr-dev
+  libmpg123-dev libvorbis-dev libopusfile-dev
 )
 # What the native test suite and the benchmarks add: GoogleTest and Google
 # Benchmark, a private PulseAudio with ALSA's pulse and file plugins, the
@@ -43,7 +44,11 @@ all_packages=(
   qemu-user g++-aarch64-linux-gnu g++-arm-linux-gnueabihf
 )
 foreign_architectures=(arm64 armhf)
-foreign_packages=(libgsm1-dev libasound2-dev libgtest-dev libgmock-dev libsndfile1-dev libsoxr-dev)
+# (libopusfile-dev is left out: its libssl3 must match the build machine's
+# version exactly, which the archive's arm64 and armhf indexes do not
+# always carry; those builds read Ogg Vorbis only.)
+foreign_packages=(libgsm1-dev libasound2-dev libgtest-dev libgmock-dev libsndfile1-dev libsoxr-dev
+  libmpg123-dev libvorbis-dev)
 
 me=install-packages.sh
 set_name=default

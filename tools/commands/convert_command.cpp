@@ -14,6 +14,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <unordered_set>
 
 #include "exit_codes.h"
 #include "pipeline/convert_file.h"
@@ -45,7 +46,7 @@ std::string OutputFor(const std::string& dir, const std::string& in) {
 
 int Single(const ConvertOptions& options) {
   std::deque<ConvertProgress> progress(1);
-  ConvertRequest request{options.files[0], options.files[1], options.raw, 0, true};
+  ConvertRequest request{options.files[0], options.files[1], options.raw, 0};
   auto start = std::chrono::steady_clock::now();
   ConvertResult r;
   {
@@ -64,9 +65,9 @@ int Single(const ConvertOptions& options) {
   return r.code;
 }
 
-// Each conversion holds a few files open at once (its input, the decoded
-// samples or their FIFO, the library's input and output, a spooled copy).
-constexpr unsigned kFilesPerJob = 8;
+// Each conversion holds a few files open at once: its input, its output,
+// and the output it replaces while renaming over it.
+constexpr unsigned kFilesPerJob = 3;
 constexpr unsigned kFilesKept = 32;  // the tool's own, and a margin
 constexpr unsigned kMostJobs = 256;
 
@@ -98,6 +99,8 @@ class InputNames {
     }
   }
   bool ok() const { return list_ == nullptr || (!list_->bad() && (list_ != &file_ || file_.is_open())); }
+  // A read error in the list (a folder named as one, an I/O error) ends it.
+  bool failed() const { return list_ != nullptr && list_->bad(); }
   bool Next(std::string* name) {
     if (next_ < options_.files.size()) {
       *name = options_.files[next_++];
@@ -138,6 +141,10 @@ struct BatchTally {
   int status = 0;
   // Outputs being written now: a second input for one of them clashes.
   std::set<std::string> in_flight;
+  // The files this run has written, by identity: a second input whose
+  // output is one of them (by the same name, or by one the file system
+  // takes for it) clashes.
+  std::unordered_set<std::uint64_t> written;
 };
 
 int Batch(const ConvertOptions& options) {
@@ -179,7 +186,6 @@ int Batch(const ConvertOptions& options) {
   std::mutex names_mutex;
   std::uint64_t next_index = 0;
   const auto start = std::chrono::steady_clock::now();
-  const auto started_at = std::filesystem::file_time_type::clock::now();
 
   // Converts one input; its failure is said at once, so that nothing piles up.
   auto convert_one = [&](std::uint64_t index, const std::string& in, ConvertProgress* slot) {
@@ -193,9 +199,8 @@ int Batch(const ConvertOptions& options) {
     } else {
       std::lock_guard<std::mutex> lock(tally.mutex);
       // Written earlier in this run, or being written now: a second input.
-      std::error_code missing;
-      auto written = std::filesystem::last_write_time(FsPath(out), missing);
-      clash = !tally.in_flight.insert(out).second || (!missing && written >= started_at);
+      const std::uint64_t id = FileIdentityOf(out);
+      clash = !tally.in_flight.insert(out).second || (id != 0 && tally.written.count(id) != 0);
       if (clash) {
         r.code = KIV_ERR_ARGUMENT;
         r.error = in + ": would overwrite " + out + ", written in this run from another input";
@@ -205,9 +210,11 @@ int Batch(const ConvertOptions& options) {
       std::error_code unused;
       if (options.keep_tree) std::filesystem::create_directories(FsPath(out).parent_path(), unused);
       slot->Reset();
-      r = ConvertFile({in, out, options.raw, 1, false}, slot);
+      r = ConvertFile({in, out, options.raw, 1}, slot);
+      const std::uint64_t id = r.written ? FileIdentityOf(out) : 0;
       std::lock_guard<std::mutex> lock(tally.mutex);
       tally.in_flight.erase(out);
+      if (id != 0) tally.written.insert(id);
     }
     std::lock_guard<std::mutex> lock(tally.mutex);
     counters.files_done.fetch_add(1);
@@ -230,6 +237,7 @@ int Batch(const ConvertOptions& options) {
     std::vector<std::thread> workers;
     for (unsigned w = 0; w < jobs; ++w)
       workers.emplace_back([&, w] {
+        LeaveStopRequestsToTheMainThread();
         std::string in;
         while (StopRequest() == 0) {
           std::uint64_t index;
@@ -245,6 +253,10 @@ int Batch(const ConvertOptions& options) {
   }
   double elapsed = Since(start);
   if (StopRequest() != 0) EndAsRequested(StopRequest());
+  if (names.failed()) {
+    SayAboveProgress("kivgsm: failed: " + options.files_from + ": cannot read the list of inputs");
+    if (tally.status == 0) tally.status = KIV_ERR_INPUT_READ;
+  }
   const std::uint64_t total = counters.files_done;
   const double audio = counters.audio_done;
   std::printf("%llu of %llu files converted into %s: %.2f s of audio in %.2f s, %.0fx real time, %u jobs%s\n",
@@ -257,13 +269,6 @@ int Batch(const ConvertOptions& options) {
 }  // namespace
 
 int ConvertCommand(const ConvertOptions& options) {
-  // Below this, a conversion that streams decoded audio to the library
-  // could not open both ends of its FIFO, and would wait for ever.
-  if (unsigned allowed = OpenFilesAllowed(); allowed < kFilesKept / 2) {
-    std::fprintf(stderr, "kivgsm: %s: the open-file limit (ulimit -n) is %u; a conversion needs %u\n",
-                 ExitMessage(KIV_ERR_OUTPUT_CREATE), allowed, kFilesKept / 2);
-    return KIV_ERR_OUTPUT_CREATE;
-  }
   RemoveTrackedFilesOnInterrupt();
   if (!options.out_dir.empty()) {
     if (options.files.empty() && options.files_from.empty()) {

@@ -88,7 +88,7 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
   short decoded[kGsmSamplesPerBlock];
   std::uint64_t written = 0;
   bool read_ok = true, write_ok = true;
-  for (std::uint64_t b = 0; b < blocks && written < samples; ++b) {
+  for (std::uint64_t b = 0; b < blocks && written < samples && StopRequest() == 0; ++b) {
     if (!file.Read(info.data_offset + b * kGsmBlockBytes, block.data(), kGsmBlockBytes)) {
       read_ok = false;
       break;
@@ -106,6 +106,10 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
     written += static_cast<std::uint64_t>(n);
   }
   if (sf_close(pcm) != 0) write_ok = false;
+  if (StopRequest() != 0) {
+    temp.reset();  // the partial file goes before the tool ends
+    EndAsRequested(StopRequest());
+  }
   if (!read_ok)
     return Fail(kExitInputRead, in, "cannot read or decode block " + std::to_string(written / kGsmSamplesPerBlock));
   if (!write_ok) return Fail(kExitWrite, out, ExitMessage(kExitWrite));

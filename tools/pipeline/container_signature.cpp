@@ -2,6 +2,7 @@
 #include "pipeline/container_signature.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 
 namespace kiv::tool {
@@ -10,52 +11,153 @@ namespace {
 struct Signature {
   const char* bytes;
   std::size_t length;
+  InputKind kind;
   const char* container;
 };
 
 // Each container as its files begin. W64 starts with the GUID of its RIFF
 // chunk, whose first four bytes are "riff".
 constexpr Signature kSignatures[] = {
-    {"RIFF", 4, kWaveContainer},    {"RIFX", 4, "RIFX/WAVE"},  {"RF64", 4, "RF64"},
-    {"BW64", 4, "BW64"},         {"riff", 4, "W64"},        {"FORM", 4, "AIFF/IFF"},
-    {"fLaC", 4, "FLAC"},         {"OggS", 4, kOggContainer},        {"caff", 4, "CAF"},
-    {".snd", 4, "AU"},           {"dns.", 4, "AU"},         {"wvpk", 4, "WavPack"},
-    {"ID3", 3, kMpegId3Container}, {"Creative Voice File", 19, "VOC"}, {"NIST_1A", 7, "NIST SPHERE"},
-    {" paf", 4, "PAF"},          {"fap ", 4, "PAF"},
+    {"RIFF", 4, InputKind::kSndfile, kWaveContainer},
+    {"RIFX", 4, InputKind::kSndfile, "RIFX/WAVE"},
+    {"RF64", 4, InputKind::kSndfile, "RF64"},
+    {"BW64", 4, InputKind::kSndfile, "BW64"},
+    {"riff", 4, InputKind::kSndfile, "W64"},
+    {"FORM", 4, InputKind::kSndfile, "AIFF/IFF"},
+    {"fLaC", 4, InputKind::kSndfile, "FLAC"},
+    {"caff", 4, InputKind::kSndfile, "CAF"},
+    {".snd", 4, InputKind::kSndfile, "AU"},
+    {"dns.", 4, InputKind::kSndfile, "AU"},
+    {"wvpk", 4, InputKind::kSndfile, "WavPack"},
+    {"Creative Voice File", 19, InputKind::kSndfile, "VOC"},
+    {"NIST_1A", 7, InputKind::kSndfile, "NIST SPHERE"},
+    {" paf", 4, InputKind::kSndfile, "PAF"},
+    {"fap ", 4, InputKind::kSndfile, "PAF"},
+    {"OggS", 4, InputKind::kOgg, "Ogg"},
+    {"ID3", 3, InputKind::kMpeg, "MPEG (ID3 tag)"},
 };
 
+// Formats that are recognised only to be refused by name.
+struct Foreign {
+  std::size_t offset;
+  const char* bytes;
+  std::size_t length;
+  const char* what;
+};
+constexpr Foreign kForeign[] = {
+    {4, "ftyp", 4, "an MP4/M4A/3GP file (AAC or other audio kivgsm does not decode)"},
+    {0, "#!AMR", 5, "an AMR file"},
+    {0, "\x30\x26\xb2\x75\x8e\x66\xcf\x11", 8, "an ASF/WMA file"},
+    {0, ".ra\xfd", 4, "a RealAudio file"},
+    {0, ".RMF", 4, "a RealMedia file"},
+    {0, "MThd", 4, "a MIDI file"},
+    {0, "MAC ", 4, "a Monkey's Audio file"},
+    {0, "\xff\xf1", 2, "an AAC (ADTS) stream"},
+    {0, "\xff\xf9", 2, "an AAC (ADTS) stream"},
+};
+
+// Names that say "raw samples"; and names of self-describing formats, whose
+// files must start with their signature.
+constexpr const char* kRawNames[] = {".raw", ".pcm", ".s16", ".sln", ".sw"};
+struct NamedContainer {
+  const char* ext;
+  const char* container;
+};
+constexpr NamedContainer kNamedContainers[] = {
+    {".wav", "WAVE"}, {".wave", "WAVE"}, {".flac", "FLAC"},  {".ogg", "Ogg"},  {".oga", "Ogg"},
+    {".opus", "Ogg"}, {".aif", "AIFF"},  {".aiff", "AIFF"},  {".aifc", "AIFF"}, {".caf", "CAF"},
+    {".w64", "W64"},  {".rf64", "RF64"}, {".wv", "WavPack"}, {".voc", "VOC"},
+};
+constexpr const char* kMpegNames[] = {".mp3", ".mp2", ".mpga"};
+
 bool EndsWith(const std::string& name, const char* ext) {
-  std::size_t n = std::strlen(ext);
+  const std::size_t n = std::strlen(ext);
   if (name.size() < n) return false;
   for (std::size_t i = 0; i < n; ++i)
     if (std::tolower(static_cast<unsigned char>(name[name.size() - n + i])) != ext[i]) return false;
   return true;
 }
 
-struct Extension {
-  const char* ext;
-  const char* container;
-};
+template <std::size_t N>
+bool NamedAs(const std::string& name, const char* const (&exts)[N]) {
+  for (const char* e : exts)
+    if (EndsWith(name, e)) return true;
+  return false;
+}
 
-constexpr Extension kExtensions[] = {
-    {".wav", "WAVE"}, {".wave", "WAVE"}, {".flac", "FLAC"},  {".ogg", "Ogg"},  {".oga", "Ogg"},
-    {".opus", "Ogg"}, {".aif", "AIFF"},  {".aiff", "AIFF"},  {".aifc", "AIFF"}, {".caf", "CAF"},
-    {".w64", "W64"},  {".rf64", "RF64"}, {".wv", "WavPack"}, {".voc", "VOC"},
-};
+// Printable text (ASCII or UTF-8, with tabs and line ends) in all the first bytes.
+bool LooksLikeText(const unsigned char* head, std::size_t n) {
+  if (n < 16) return false;
+  for (std::size_t i = 0; i < n && i < 512; ++i) {
+    const unsigned char c = head[i];
+    if (c < 0x20 && c != '\n' && c != '\r' && c != '\t') return false;
+    if (c == 0x7f) return false;
+  }
+  return true;
+}
+
+// The length of the MPEG audio frame whose header is `h`, or 0.
+std::uint32_t FrameLength(const unsigned char* h, std::uint32_t* id) {
+  if (h[0] != 0xff || (h[1] & 0xe0) != 0xe0) return 0;
+  const int version = (h[1] >> 3) & 3;  // 0: 2.5, 2: 2, 3: 1
+  const int layer = (h[1] >> 1) & 3;    // 3: I, 2: II, 1: III
+  const int bitrate_index = h[2] >> 4, rate_index = (h[2] >> 2) & 3, padding = (h[2] >> 1) & 1;
+  if (version == 1 || layer == 0 || bitrate_index == 0 || bitrate_index == 15 || rate_index == 3) return 0;
+  static constexpr int kBitrates[2][3][15] = {
+      {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+       {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+       {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+      {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+       {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+       {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+  static constexpr int kRates[3] = {44100, 48000, 32000};
+  const bool mpeg1 = version == 3;
+  const int rate = kRates[rate_index] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+  const int kbps = kBitrates[mpeg1 ? 0 : 1][3 - layer][bitrate_index];
+  *id = (h[1] & 0x1e) << 8 | (h[2] & 0x0c);  // version, layer and rate: the same throughout a stream
+  if (layer == 3) return static_cast<std::uint32_t>((12 * kbps * 1000 / rate + padding) * 4);
+  const int factor = layer == 1 && !mpeg1 ? 72 : 144;
+  return static_cast<std::uint32_t>(factor * kbps * 1000 / rate + padding);
+}
+
+Recognised Refused(std::string why) { return {InputKind::kRefused, "", std::move(why)}; }
 
 }  // namespace
 
-const char* ContainerByName(const std::string& name) {
-  for (const Extension& e : kExtensions)
-    if (EndsWith(name, e.ext)) return e.container;
-  return nullptr;
+bool MpegFramesAtStart(const unsigned char* data, std::size_t n) {
+  constexpr int kChain = 3;
+  std::size_t pos = 0;
+  std::uint32_t first = 0;
+  for (int frames = 0; frames < kChain; ++frames) {
+    if (pos == n && frames > 0) return true;  // the frames fill the data
+    if (pos + 4 > n) return frames > 0 && pos >= n;
+    std::uint32_t id = 0;
+    const std::uint32_t length = FrameLength(data + pos, &id);
+    if (length < 4 || (frames > 0 && id != first)) return false;
+    first = id;
+    pos += length;
+  }
+  return true;
 }
 
-const char* ContainerSignature(const unsigned char* head, std::size_t n, const std::string& name) {
+Recognised RecogniseInput(const unsigned char* head, std::size_t n, const std::string& name, bool raw) {
+  if (raw) return {InputKind::kRaw, "", ""};
   for (const Signature& s : kSignatures)
-    if (n >= s.length && std::memcmp(head, s.bytes, s.length) == 0) return s.container;
-  if (EndsWith(name, ".mp3") || EndsWith(name, ".mp2") || EndsWith(name, ".mpga")) return kMpegContainer;
-  return nullptr;
+    if (n >= s.length && std::memcmp(head, s.bytes, s.length) == 0) return {s.kind, s.container, ""};
+  const bool from_stdin = name == "-";
+  if (NamedAs(name, kMpegNames) || from_stdin) {
+    if (MpegFramesAtStart(head, n)) return {InputKind::kMpeg, "MPEG", ""};
+    if (!from_stdin) return Refused("its name says MPEG audio, but it does not start with MPEG frames");
+  }
+  for (const NamedContainer& c : kNamedContainers)
+    if (EndsWith(name, c.ext)) return Refused(std::string("named as ") + c.container + " but does not start like such a file");
+  for (const Foreign& f : kForeign)
+    if (n >= f.offset + f.length && std::memcmp(head + f.offset, f.bytes, f.length) == 0)
+      return Refused(std::string("it is ") + f.what);
+  if (NamedAs(name, kRawNames) || from_stdin) return {InputKind::kRaw, "", ""};
+  if (n == 0) return Refused("it is empty, and its name does not say it is raw audio");
+  return Refused(LooksLikeText(head, n) ? "it is text, not audio"
+                                        : "it starts like no audio format kivgsm knows, and its name does not say raw");
 }
 
 }  // namespace kiv::tool

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
-// Whether an input is a container or raw audio, decided by the input's own
-// first bytes, never guessed: raw 8000 Hz speech is the tool's main input,
-// and libsndfile's probing takes some of it for MPEG frames. A container is
-// recognised only by its signature at the start (RIFF, FORM, fLaC, OggS,
-// ...); bare MPEG frames, which have none, only by a name ending in .mp3,
-// .mp2 or .mpga. Everything else is raw.
+// What an input is, decided from its own first bytes and the name the user
+// gave, never guessed: raw 8000 Hz speech is the tool's main input, but it
+// is taken as raw only on a positive sign (--raw, a raw name such as .raw
+// or .pcm, or standard input that starts like nothing else), so that an
+// AAC memo or a text file is refused instead of encoded as noise. A
+// container is recognised by its signature at the start (RIFF, FORM, fLaC,
+// OggS, ...); bare MPEG frames, which have none, by a chain of valid frame
+// headers, on standard input or under an MPEG name.
 #pragma once
 
 #include <cstddef>
@@ -12,26 +14,29 @@
 
 namespace kiv::tool {
 
-// How many leading bytes ContainerSignature looks at.
-inline constexpr std::size_t kSignatureBytes = 20;
+enum class InputKind {
+  kRaw,      // 8000 Hz mono s16le, byte for byte
+  kSndfile,  // a container that libsndfile reads
+  kMpeg,     // MPEG audio frames, bare or after an ID3 tag
+  kOgg,      // Ogg Vorbis or Opus, chained or not
+  kRefused,  // nothing kivgsm converts; `why` says what was seen
+};
 
-// The names of the containers whose files may hold several streams one
-// after another: Ogg, MPEG that starts with an ID3 tag, and bare MPEG
-// frames (known by the file's name).
-inline constexpr char kOggContainer[] = "Ogg";
+struct Recognised {
+  InputKind kind = InputKind::kRefused;
+  std::string container;  // "RIFF/WAVE", "FLAC", "Ogg", "MPEG"...; empty for raw
+  std::string why;        // for kRefused
+};
+
 inline constexpr char kWaveContainer[] = "RIFF/WAVE";
-inline constexpr char kMpegId3Container[] = "MPEG (ID3 tag)";
-inline constexpr char kMpegContainer[] = "MPEG";
 
-// The container's name ("WAVE", "FLAC", "Ogg"...), or nullptr for raw
-// audio. `head` holds the input's first `n` bytes; `name` is the name the
-// user gave (for the MPEG extensions).
-const char* ContainerSignature(const unsigned char* head, std::size_t n, const std::string& name);
+// `head` holds the input's first `n` bytes (all of a shorter input), `name`
+// the name the user gave ("-" for standard input), `raw` whether --raw was.
+Recognised RecogniseInput(const unsigned char* head, std::size_t n, const std::string& name, bool raw);
 
-// The container that `name` promises by an extension of a self-describing
-// format (".flac", ".wav", ".ogg"...), or nullptr. An input so named that
-// has no signature is refused rather than encoded as raw noise; headerless
-// formats' names (.au, .gsm, .vox, .raw) promise nothing.
-const char* ContainerByName(const std::string& name);
+// Whether `data` starts with an MPEG audio frame that more frames of the
+// same stream follow (or that fills the data). Any large enough noise
+// holds a few bytes that look like a frame header; a chain of them does not.
+bool MpegFramesAtStart(const unsigned char* data, std::size_t n);
 
 }  // namespace kiv::tool

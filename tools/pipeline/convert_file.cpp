@@ -1,38 +1,36 @@
 // SPDX-License-Identifier: MIT
 #include "pipeline/convert_file.h"
 
-#include <algorithm>
-#include <atomic>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <functional>
-#include <thread>
 #include <memory>
 #include <vector>
 
+#include "convert/gsm_wave_writer.h"
 #include "exit_codes.h"
-#include "file_bytes.h"
+#include "io/file_stream.h"
 #include "kivgsm.h"
 #include "pipeline/container_signature.h"
+#include "pipeline/conversion_sink.h"
+#include "pipeline/input_stream.h"
 #include "pipeline/output_target.h"
-#include "platform/console.h"
 #include "pipeline/temp_file.h"
+#include "platform/console.h"
 #include "platform/utf8_path.h"
 #include "wave_format.h"
 #include "wave_reader.h"
 #if defined(KIV_HAVE_SNDFILE)
-#include "pipeline/audio_source.h"
+#include "pipeline/sndfile_decoder.h"
 #endif
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
+#if defined(KIV_HAVE_MPG123)
+#include "pipeline/mpeg_decoder.h"
+#endif
+#if defined(KIV_HAVE_OGG)
+#include "pipeline/ogg_decoder.h"
 #endif
 
 namespace kiv::tool {
 namespace {
-
-namespace fs = std::filesystem;
 
 // The converter's result in the table's words, with what a partial output
 // then holds.
@@ -45,40 +43,90 @@ ConvertResult Failed(int code, const std::string& named, const std::string& why)
   return r;
 }
 
-// The most input a GSM WAVE file can take, and one block more, so that
-// the converter still says when an endless stream was cut.
-constexpr std::uint64_t kSpoolLimit = (std::uint64_t{kMaxGsmBlocks} + 1) * kGsmBlockInputBytes;
+constexpr char kRawHint[] = "; --raw encodes its bytes as raw 8000 Hz mono s16le";
 
-// Copies a stream that cannot seek (standard input, a pipe, a FIFO, a
-// device) into a file, so that it converts exactly as the same bytes in a
-// file would. Returns 0, 5 when the input cannot be read, or 7 when the
-// copy cannot be written (a full disk), which `why` then names.
-int Spool(std::FILE* from, const std::string& to, std::string* why) {
-  std::FILE* out = OpenFile(to, "wb");
-  if (out == nullptr) {
-    *why = "cannot create a copy of the input beside the output";
-    return KIV_ERR_OUTPUT_CREATE;
+// A regular file's bytes for the WAVE reader, read through the input.
+class StreamBytes : public ByteSource {
+ public:
+  explicit StreamBytes(InputStream& in) : in_(in) {}
+  std::uint64_t size() const override { return static_cast<std::uint64_t>(in_.size()); }
+  bool Read(std::uint64_t offset, void* dst, std::size_t n) const override {
+    return in_.Seek(static_cast<std::int64_t>(offset)) && in_.Read(dst, n) == n;
   }
-  std::vector<char> buf(1 << 16);
-  bool written = true;
-  for (std::uint64_t total = 0; total < kSpoolLimit;) {
-    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), kSpoolLimit - total));
-    std::size_t n = std::fread(buf.data(), 1, want, from);
-    total += n;
-    if (n > 0 && std::fwrite(buf.data(), 1, n, out) != n) written = false;
-    if (n < want || !written) break;
+
+ private:
+  InputStream& in_;
+};
+
+// Raw samples go to the writer as they are read, byte for byte.
+DecodeResult PumpRaw(InputStream& in, GsmWaveWriter* writer, const std::function<bool()>& keep_going) {
+  DecodeResult r;
+  std::vector<std::uint8_t> buf(1 << 16);
+  for (;;) {
+    const std::size_t n = in.Read(buf.data(), buf.size());
+    if (n > 0 && !GsmWaveWriterPushBytes(writer, buf.data(), n)) break;
+    if (n < buf.size() || !keep_going()) break;
   }
-  const bool read = !std::ferror(from);
-  if (std::fclose(out) != 0) written = false;
-  if (!written) {
-    *why = std::string(ExitMessage(KIV_ERR_WRITE)) + " while copying the input beside the output";
-    return KIV_ERR_WRITE;
+  if (in.failed()) {
+    r.code = KIV_ERR_INPUT_READ;
+    r.error = ExitMessage(KIV_ERR_INPUT_READ);
   }
-  if (!read) {
-    *why = "cannot read the input";
-    return KIV_ERR_INPUT_READ;
+  return r;
+}
+
+// The decoder that Recognise chose, or a refusal where this build has none.
+DecodeResult Decode(const Recognised& what, InputStream& in, ConversionSink& sink, GsmWaveWriter* writer,
+                    const std::function<bool()>& keep_going) {
+  DecodeResult none;
+  none.code = KIV_ERR_INPUT_READ;
+  none.error = "starts like " + what.container + ", which this build cannot read" + kRawHint;
+  switch (what.kind) {
+    case InputKind::kRaw:
+      return PumpRaw(in, writer, keep_going);
+    case InputKind::kMpeg:
+#if defined(KIV_HAVE_MPG123)
+      return DecodeMpeg(in, sink);
+#else
+      return none;
+#endif
+    case InputKind::kOgg:
+#if defined(KIV_HAVE_OGG)
+      return DecodeOgg(in, sink);
+#else
+      return none;
+#endif
+    case InputKind::kSndfile:
+#if defined(KIV_HAVE_SNDFILE)
+      return DecodeSndfile(in, sink);
+#else
+      return none;
+#endif
+    case InputKind::kRefused:
+      break;
   }
-  return KIV_OK;
+  return none;
+}
+
+// Bytes after a WAVE file's data chunk that are no chunks (a header never
+// finished): a decoder stops where the header says, so they are named.
+std::string UndecodedTail(const WaveInfo& wave) {
+  if (!wave.has_data || wave.data_fits || wave.data_present <= wave.data_size) return "";
+  std::string note = std::to_string(wave.data_present - wave.data_size) +
+                     " bytes after the data chunk are no chunks and were not decoded (a header never finished?";
+  return note + (wave.kind == WaveKind::kPcm ? " 'kivgsm repair' makes them part of the audio)" : ")");
+}
+
+// A W64 file whose own size field (the 64-bit size of its "riff" chunk)
+// is more than the file holds: cut short. libsndfile takes such a file's
+// length as its audio's, so its frame count cannot tell.
+std::string W64Shortfall(const InputStream& in) {
+  if (in.size() < 0 || in.head_size() < 24) return "";
+  std::uint64_t declared = 0;
+  for (int i = 7; i >= 0; --i) declared = declared << 8 | in.head()[16 + i];
+  const auto present = static_cast<std::uint64_t>(in.size());
+  if (declared <= present + 1) return "";  // one byte more is a missing pad byte
+  return "the input ends at " + std::to_string(present) + " of the " + std::to_string(declared) +
+         " bytes its header gives (cut short); the audio there was converted";
 }
 
 }  // namespace
@@ -96,161 +144,71 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   if (target.path.empty()) return Failed(target.code, request.out, target.why);
   const std::string& out = target.path;
 
-  // Input that cannot seek is first copied to a file beside the output.
-  std::unique_ptr<TempFile> spooled;
-  std::string source = in;
-  if (in == "-") {
-#if defined(_WIN32)
-    _setmode(_fileno(stdin), _O_BINARY);
-#endif
-    spooled = TempFile::Beside(out, ".in");
-    if (!spooled) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
-    std::string why;
-    int rc = Spool(stdin, spooled->path(), &why);
-    if (rc != KIV_OK) return Failed(rc, rc == KIV_ERR_INPUT_READ ? in : out, why);
-    source = spooled->path();
-  } else {
-    std::error_code ec;
-    fs::file_status in_status = fs::status(FsPath(in), ec);
-    if (!fs::exists(in_status) || fs::is_directory(in_status))
-      return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ));
-    if (!fs::is_regular_file(in_status)) {
-      spooled = TempFile::Beside(out, ".in");
-      if (!spooled) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
-      std::FILE* pipe = OpenFile(in, "rb");
-      if (pipe == nullptr) return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ));
-      std::string why;
-      int rc = Spool(pipe, spooled->path(), &why);
-      std::fclose(pipe);
-      if (rc != KIV_OK) return Failed(rc, rc == KIV_ERR_INPUT_READ ? in : out, why);
-      source = spooled->path();
-    }
-  }
-
-  FileBytes bytes(source);
-  const WaveInfo wave = bytes.ok() ? InspectWave(bytes) : WaveInfo{};
+  std::string why;
+  std::unique_ptr<InputStream> input = InputStream::Open(in, &why);
+  if (!input) return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ) + ": " + why);
+  const WaveInfo wave = input->seekable() ? InspectWave(StreamBytes(*input))
+                                          : InspectWave(input->head(), input->head_size());
+  if (!input->Seek(0)) return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ));
   if (wave.kind == WaveKind::kGsm)
     return Failed(KIV_ERR_ARGUMENT, in,
-                  "already a GSM WAVE file; not encoded again ('kivgsm decode' turns it back into PCM)");
+                  wave.format_ok ? "already a GSM WAVE file; not encoded again ('kivgsm decode' turns it back into PCM)"
+                                 : "already GSM 06.10 audio; not encoded again");
+  // Standard input by another name (/dev/stdin) is standard input still.
+  const std::string as_named = in != "-" && IsStandardStream(in) ? "-" : in;
+  const Recognised what = RecogniseInput(input->head(), input->head_size(), as_named, request.raw);
+  if (what.kind == InputKind::kRefused)
+    return Failed(KIV_ERR_INPUT_READ, in, "cannot be converted: " + what.why + kRawHint);
+  if (what.kind == InputKind::kRaw && input->size() > 0)
+    progress->seconds = static_cast<double>(input->size()) / kPcmBytesPerSecond;
 
-  // A container is known by its own signature; everything else is raw,
-  // byte for byte, whatever a decoder's probing would make of it.
-  unsigned char head[kSignatureBytes] = {};
-  std::size_t head_bytes = static_cast<std::size_t>(std::min<std::uint64_t>(bytes.size(), sizeof head));
-  const char* container =
-      request.raw || !bytes.Read(0, head, head_bytes) ? nullptr : ContainerSignature(head, head_bytes, in);
-  const std::string kRawHint = "; --raw encodes its bytes as raw 8000 Hz mono s16le";
-  if (!request.raw && container == nullptr && ContainerByName(in) != nullptr)
-    return Failed(KIV_ERR_INPUT_READ, in,
-                  std::string("named as ") + ContainerByName(in) + " but does not start like such a file" + kRawHint);
+  std::unique_ptr<TempFile> part = TempFile::Beside(out, ".part");
+  std::basic_string<KivPathChar> part16;
+  if (!part || !Utf8ToPath(part->path(), &part16))
+    return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
+  GsmWaveWriter writer;
+  if (int rc = GsmWaveWriterOpen(&writer, ActiveFileSystem(), part16.c_str()); rc != KIV_OK)
+    return Failed(rc, out, ConverterFailure(rc));
+  const std::int64_t size = input->size();
+  InputStream& source = *input;
+  const std::function<bool()> keep_going = [&] {
+    if (size > 0) progress->done = static_cast<double>(source.Tell()) / static_cast<double>(size);
+    return StopRequest() == 0;
+  };
+  ConversionSink sink(&writer, request.resampler_threads, keep_going);
+  DecodeResult decoded = Decode(what, *input, sink, &writer, keep_going);
+  if (decoded.code == 0) sink.Finish();
+  const int rc = GsmWaveWriterFinish(&writer);
 
-  ConvertResult result;
-  // 8000 Hz mono samples for the converter: the input itself when it is
-  // raw, else its decoded and resampled audio, in a file beside the output
-  // or streamed through a FIFO there while the library encodes.
-  std::unique_ptr<TempFile> samples;
-  std::string raw = source;
-  std::function<int(std::FILE*, std::string*)> decode;
-#if defined(KIV_HAVE_SNDFILE)
-  std::unique_ptr<AudioSource> audio;
-  ResampleStats stats;
-  if (container != nullptr) {
-    std::string why;
-    audio = AudioSource::Open(source, bytes, container, &why);
-    if (!audio)
-      return Failed(KIV_ERR_INPUT_READ, in, std::string("cannot be read as ") + container + ": " + why + kRawHint);
-  }
-  if (audio) {
-    if (audio->is_gsm()) return Failed(KIV_ERR_ARGUMENT, in, "already GSM 06.10 audio; not encoded again");
-    result.source = audio->Describe();
-    progress->seconds = audio->rate() > 0 ? static_cast<double>(audio->frames()) / audio->rate() : 0;
-    decode = [&](std::FILE* f, std::string* why) {
-      std::setvbuf(f, nullptr, _IOFBF, 1 << 16);
-      int rc = audio->WriteRaw8k(f, request.resampler_threads, &progress->decoded, &stats, why);
-      if (std::fclose(f) != 0 && rc == KIV_OK) {
-        rc = KIV_ERR_WRITE;
-        *why = "cannot write the 8000 Hz samples beside the output (disk full?)";
-      }
-      return rc;
-    };
-  }
-#else
-  if (container != nullptr)
-    return Failed(KIV_ERR_INPUT_READ, in,
-                  std::string("starts like ") + container + ", which this build cannot read (it reads raw audio only)" + kRawHint);
-#endif
-  if (!decode) progress->seconds = static_cast<double>(bytes.size()) / kPcmBytesPerSecond;
-  if (decode && request.overlap) samples = TempFile::Beside(out, ".fifo", true);
-  const bool streamed = samples != nullptr;
-  if (decode && !streamed) {
-    progress->decode_share = 0.5;
-    samples = TempFile::Beside(out, ".raw");
-    std::FILE* f = samples ? OpenFile(samples->path(), "wb") : nullptr;
-    if (f == nullptr) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
-    std::string why;
-    int rc = decode(f, &why);
-    // Nothing of the output exists yet, so a failure here leaves it as it was.
-    if (rc != KIV_OK) return Failed(rc, rc == KIV_ERR_INPUT_READ ? in : out, why);
-  }
-  if (samples) raw = samples->path();
-
-  std::unique_ptr<TempFile> gsm = TempFile::Beside(out, ".part");
-  if (!gsm) return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
-  std::basic_string<KivPathChar> raw16, gsm16;
-  Utf8ToPath(raw, &raw16);
-  Utf8ToPath(gsm->path(), &gsm16);
-  int decoded_rc = KIV_OK;
-  std::string decode_why;
-  std::atomic<bool> converter_done{false};
-  std::thread decoder;
-  if (streamed) {
-    progress->decode_share = 1.0;
-    decoder = std::thread([&] {
-      std::FILE* f = OpenFifoForWriting(raw, converter_done);
-      decoded_rc = f ? decode(f, &decode_why) : KIV_ERR_WRITE;
-    });
-  } else {
-    std::lock_guard<std::mutex> lock(progress->mutex);
-    progress->encoding = gsm->path();
-  }
-  int rc = KivWave2GSM610(raw16.c_str(), gsm16.c_str());
-  converter_done = true;
-  if (decoder.joinable()) decoder.join();
-  {
-    std::lock_guard<std::mutex> lock(progress->mutex);
-    progress->encoding.clear();
-  }
   if (StopRequest() != 0) return Failed(-1, in, "interrupted");
-  if (rc != KIV_OK && rc != KIV_ERR_WRITE && rc != KIV_ERR_TOO_LONG)
-    return Failed(rc, rc == KIV_ERR_INPUT_READ ? in : out, ConverterFailure(rc));
-  // A converter that read to the end read everything the decoder wrote;
-  // if the decoder stopped early, that end was not the input's.
-  if (rc == KIV_OK && decoded_rc != KIV_OK)
-    return Failed(decoded_rc, decoded_rc == KIV_ERR_INPUT_READ ? in : out, decode_why);
-#if defined(KIV_HAVE_SNDFILE)
-  result.clipped = stats.clipped;
-  result.silenced = stats.silenced;
-  std::string note = stats.note;
-  // A WAVE whose data chunk ends before bytes that are no chunks: a decoder
-  // stops where the header says, so the rest is named, not dropped silently.
-  if (container != nullptr && std::strcmp(container, kWaveContainer) == 0 && wave.has_data && !wave.data_fits &&
-      wave.data_present > wave.data_size) {
-    note += (note.empty() ? "" : "; ") + std::to_string(wave.data_present - wave.data_size) +
-            " bytes after the data chunk are no chunks and were not decoded (a header never finished?";
-    note += wave.kind == WaveKind::kPcm ? " 'kivgsm repair' makes them part of the audio)" : ")";
+  if (decoded.code == KIV_ERR_WRITE && rc == KIV_OK)
+    return Failed(KIV_ERR_INPUT_READ, in, "cannot resample the input's audio to 8000 Hz");
+  // Nothing decodable, or a read error: the output is left as it was.
+  if (decoded.code != 0 && decoded.code != KIV_ERR_WRITE)
+    return Failed(decoded.code, in,
+                  decoded.code == KIV_ERR_INPUT_READ && what.kind != InputKind::kRaw
+                      ? "cannot be read as " + what.container + ": " + decoded.error + kRawHint
+                      : decoded.error);
+  ConvertResult result;
+  result.source = decoded.format;
+  result.clipped = sink.clipped();
+  result.silenced = sink.silenced();
+  std::string note = decoded.note;
+  if (what.container == "W64" && note.empty()) note = W64Shortfall(*input);
+  if (what.kind == InputKind::kSndfile && what.container == kWaveContainer) {
+    const std::string tail = UndecodedTail(wave);
+    if (!tail.empty()) note += (note.empty() ? "" : "; ") + tail;
   }
   if (!note.empty()) result.warning = in + ": " + note;
-#endif
 
   // Success, and the two failures whose partial files are documented,
   // replace the output; everything else has left it as it was.
-  result.bytes = SizeOrZero(gsm->path());
+  result.bytes = SizeOrZero(part->path());
   // A disk that filled before even the header fitted leaves a file that
   // describes nothing: the output is left as it was.
   if (rc == KIV_ERR_WRITE && result.bytes < kGsmHeaderBytes)
     return Failed(rc, out, std::string(ExitMessage(rc)) + "; not even the header fitted, so the output was left as it was");
-  std::string why;
-  if (int rc = gsm->RenameTo(out, &why); rc != 0) return Failed(rc, out, "cannot rename into place: " + why);
+  if (int renamed = part->RenameTo(out, &why); renamed != 0) return Failed(renamed, out, "cannot rename into place: " + why);
   result.written = true;
   result.blocks = GsmBlocksInFile(result.bytes);
   result.seconds = static_cast<double>(result.blocks) * kGsmSamplesPerBlock / kSampleRate;

@@ -24,26 +24,8 @@ std::string Clock(double seconds) {
   return buf;
 }
 
-// Fraction of one job done: decoding counts for half of a container's work,
-// or for all of it when encoding keeps pace with it.
-double JobFraction(ConvertProgress& job) {
-  if (job.finished) return 1.0;
-  double decode_share = job.decode_share;
-  double encoded = 0;
-  std::string path;
-  {
-    std::lock_guard<std::mutex> lock(job.mutex);
-    path = job.encoding;
-  }
-  if (!path.empty() && job.seconds > 0) {
-    double blocks = static_cast<double>(GsmBlocksInFile(SizeOrZero(path)));
-    encoded = blocks * kGsmSamplesPerBlock / kSampleRate / job.seconds;
-    if (encoded > 1) encoded = 1;
-  }
-  double decoded = job.decoded;
-  if (!path.empty()) decoded = 1;
-  return decode_share * decoded + (1 - decode_share) * encoded;
-}
+// Fraction of one job done: how much of its input has been read.
+double JobFraction(const ConvertProgress& job) { return job.finished ? 1.0 : job.done.load(); }
 
 // Serialises what goes to standard error while a line is drawn.
 std::mutex g_stderr_mutex;
@@ -59,12 +41,18 @@ void SayAboveProgress(const std::string& line) {
 
 ProgressLine::ProgressLine(std::deque<ConvertProgress>* jobs)
     : jobs_(jobs), start_(std::chrono::steady_clock::now()) {
-  if (StderrIsTerminal()) thread_ = std::thread([this] { Run(); });
+  if (StderrIsTerminal()) thread_ = std::thread([this] {
+    LeaveStopRequestsToTheMainThread();
+    Run();
+  });
 }
 
 ProgressLine::ProgressLine(std::deque<ConvertProgress>* jobs, const BatchCounters* done, std::uint64_t total)
     : jobs_(jobs), done_(done), total_(total), start_(std::chrono::steady_clock::now()) {
-  if (StderrIsTerminal()) thread_ = std::thread([this] { Run(); });
+  if (StderrIsTerminal()) thread_ = std::thread([this] {
+    LeaveStopRequestsToTheMainThread();
+    Run();
+  });
 }
 
 ProgressLine::~ProgressLine() {

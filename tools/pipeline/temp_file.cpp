@@ -2,6 +2,8 @@
 #include "pipeline/temp_file.h"
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -27,7 +29,7 @@ std::string RandomTag() {
 
 }  // namespace
 
-std::unique_ptr<TempFile> TempFile::Beside(const std::string& target, const std::string& suffix, bool fifo) {
+std::unique_ptr<TempFile> TempFile::Beside(const std::string& target, const std::string& suffix) {
   std::size_t slash = target.find_last_of("/\\");
   std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
   std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
@@ -42,7 +44,7 @@ std::unique_ptr<TempFile> TempFile::Beside(const std::string& target, const std:
   }
   for (int attempt = 0; attempt < 16; ++attempt) {
     std::string path = dir + "." + name + "." + RandomTag() + suffix;
-    std::intptr_t handle = CreateTrackedFile(path, fifo);
+    std::intptr_t handle = CreateTrackedFile(path);
     if (handle != -1) return std::unique_ptr<TempFile>(new TempFile(path, handle));
   }
   return nullptr;
@@ -59,17 +61,36 @@ TempFile::~TempFile() {
 }
 
 int TempFile::RenameTo(const std::string& target, std::string* error) {
-  // A rename takes no notice of the library's writer lock: a recording
-  // would go on into the replaced file and be lost.
-  if (BeingWritten(target)) {
-    *error = "the output is being written by another program";
+  constexpr char kBusy[] = "the output is being written by another program";
+  if (!std::filesystem::exists(FsPath(target))) {
+    // A new name: taken only while nothing has it.
+    bool taken = false;
+    if (RenameWithoutReplacing(path_, target, &taken)) {
+      renamed_ = true;
+      return 0;
+    }
+    *error = taken ? "the output appeared while it was being written (another program?)" : std::strerror(errno);
+    return taken ? KIV_ERR_ARGUMENT : KIV_ERR_OUTPUT_CREATE;
+  }
+  // The writers' lock on the file replaced is held through the rename: a
+  // recording could not start on it in between and go on into a file that
+  // is no longer there.
+  EditLock lock = LockForEditing(target);
+  if (lock.being_written) {
+    *error = kBusy;
     return KIV_ERR_ARGUMENT;
   }
   // The file replaced keeps its mode (a private 0600 stays private) and,
   // where the user may set it, its owner.
   KeepOwnerAndMode(target, path_);
+#if defined(_WIN32)
+  UnlockAfterEditing(lock);  // an open handle would keep Windows from replacing the file
+#endif
   std::error_code ec;
   std::filesystem::rename(FsPath(path_), FsPath(target), ec);
+#if !defined(_WIN32)
+  UnlockAfterEditing(lock);
+#endif
   if (ec) {
     *error = ec.message();
     return KIV_ERR_OUTPUT_CREATE;

@@ -13,9 +13,9 @@ namespace kiv::tool {
 
 class TempFile {
  public:
-  // Creates ".NAME.XXXXXXXX<suffix>" in the folder of `target` (a FIFO when
-  // `fifo`); nullptr when that folder cannot take one.
-  static std::unique_ptr<TempFile> Beside(const std::string& target, const std::string& suffix, bool fifo = false);
+  // Creates ".NAME.XXXXXXXX<suffix>" in the folder of `target`; nullptr
+  // when that folder cannot take one.
+  static std::unique_ptr<TempFile> Beside(const std::string& target, const std::string& suffix);
   ~TempFile();
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
@@ -23,7 +23,10 @@ class TempFile {
   const std::string& path() const { return path_; }
   // Renames the file over `target`: 0, or (with the reason in `error`, and
   // the file still removed later) 9 when `target` is being written by
-  // another program, 4 when the rename fails.
+  // another program, or appeared since the conversion began, 4 when the
+  // rename fails. An existing `target` is held under the writers' lock
+  // until it is replaced, so that no recording starts on it meanwhile; a
+  // new name is taken only if it is still free.
   int RenameTo(const std::string& target, std::string* error);
 
  private:

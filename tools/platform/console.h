@@ -37,10 +37,6 @@ void ReserveStandardStreams();
 // error is (/dev/stdout, /proc/self/fd/1, or the file stdout is redirected to).
 bool IsStandardStream(const std::string& utf8_path);
 
-// Opens a FIFO for writing once a reader has opened it, checking `give_up`
-// while it waits; nullptr when it gave up or the open failed.
-std::FILE* OpenFifoForWriting(const std::string& utf8_path, const std::atomic<bool>& give_up);
-
 // The lock that the library takes on every output while it writes it
 // (kivgsm.h, "Outputs"). BeingWritten is true when another program holds
 // it on `utf8_path`. LockForEditing takes it on the existing file
@@ -57,21 +53,32 @@ bool BeingWritten(const std::string& utf8_path);
 EditLock LockForEditing(const std::string& utf8_path);
 void UnlockAfterEditing(const EditLock& lock);
 
+// Renames `utf8_from` to `utf8_to` only if nothing has that name: false,
+// with `*taken` set, when something has; false with errno otherwise.
+bool RenameWithoutReplacing(const std::string& utf8_from, const std::string& utf8_to, bool* taken);
+
 // Temporary files that an interrupt (Ctrl-C, SIGTERM and the like) must
-// not leave behind, however many there are. RemoveTrackedFilesOnInterrupt,
-// called before any thread starts, splits the tool in two on POSIX: the
-// work goes on in a second process, and the first one, once that has ended
-// however it ended, removes every file still tracked and ends the same way
-// (its exit status, or the same signal). A write to a pipe without a reader,
-// or past the file-size limit, fails instead of ending the tool. On Windows
-// an interrupt is recorded instead (StopRequest), and the caller removes its
-// files before EndAsRequested.
+// not leave behind, however many there are. RemoveTrackedFilesOnInterrupt
+// records stop requests (StopRequest): the work stops at its next step, its
+// destructors remove its files, and the caller ends with EndAsRequested. A
+// second request, when the first could not be acted on, removes every
+// tracked file from the signal handler and ends at once. A write to a pipe
+// without a reader, or past the file-size limit, fails instead of ending
+// the tool.
 void RemoveTrackedFilesOnInterrupt();
-// Creates `utf8_path` (a FIFO when `fifo`) only if nothing has that name
-// yet, and tracks it, in one step that an interrupt cannot split; a
-// handle for UntrackFile, or -1 when it could not be created.
-std::intptr_t CreateTrackedFile(const std::string& utf8_path, bool fifo);
+// Signals for the tool go to the main thread, whose waits they interrupt;
+// each other thread calls this first.
+void LeaveStopRequestsToTheMainThread();
+// Creates `utf8_path` only if nothing has that name yet, and tracks it, in
+// one step that an interrupt cannot split; a handle for UntrackFile, or -1
+// when it could not be created.
+std::intptr_t CreateTrackedFile(const std::string& utf8_path);
 void UntrackFile(std::intptr_t handle);
+
+// The identity of the file `utf8_path` names (its device and file number,
+// mixed into one number), or 0 when there is none. Two names of one file,
+// whatever the folder takes for the same name (case, links), give one.
+std::uint64_t FileIdentityOf(const std::string& utf8_path);
 
 // How many files the process may have open at once.
 unsigned OpenFilesAllowed();

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The tool's platform pieces on POSIX systems.
 #include <fcntl.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <sys/resource.h>
 #include <limits.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -18,8 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <atomic>
-#include <map>
-#include <mutex>
 
 #include "platform/console.h"
 
@@ -28,96 +25,53 @@ namespace {
 
 volatile std::sig_atomic_t g_request = 0;
 
-void OnSignal(int sig) { g_request = sig; }
-
 // Every signal whose default action ends the process and that can be
 // caught: each one lets the tool finish its file first.
 constexpr int kTerminatingSignals[] = {SIGHUP,    SIGINT,  SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1,
                                        SIGUSR2,   SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO,   SIGPWR};
 
-// Tracked temporary files are removed by the tool's first process, which
-// does nothing but wait for the second, where all the work runs, to end,
-// however it ends. Only then, with no thread left that could create or
-// open a file again, does it remove what is still tracked, and end as the
-// worker ended (its exit status, or the same signal), so that whoever
-// waits for the tool finds the files gone. The worker names each file to
-// it, through a pipe, before creating it, and says when it is done with
-// it. A clean-up inside the dying process itself could not promise that:
-// a conversion may open its output again between the clean-up and the end.
-std::mutex g_tracked_mutex;
-int g_tracker = -1;  // the pipe to the first process, in the worker
-std::intptr_t g_next_handle = 0;
-volatile pid_t g_worker = 0;
+// Temporary files in flight, in a fixed table that a signal handler can
+// walk: each slot holds a name from the heap, or null. Taking and freeing a
+// slot are single atomic exchanges, so the handler never sees half a name.
+constexpr std::size_t kTrackedSlots = 1024;
+std::atomic<char*> g_tracked[kTrackedSlots];
 
-// A record on the pipe: '+', the handle, the name's length and the name;
-// or '-' and the handle.
-void Tell(char op, std::intptr_t handle, const std::string& path) {
-  if (g_tracker < 0) return;
-  std::string record(1, op);
-  auto h = static_cast<std::int64_t>(handle);
-  record.append(reinterpret_cast<const char*>(&h), sizeof h);
-  if (op == '+') {
-    auto n = static_cast<std::uint32_t>(path.size());
-    record.append(reinterpret_cast<const char*>(&n), sizeof n);
-    record += path;
-  }
-  for (std::size_t done = 0; done < record.size();) {
-    ssize_t w = ::write(g_tracker, record.data() + done, record.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return;
-    done += static_cast<std::size_t>(w);
-  }
+// Removes every file still tracked; async-signal-safe (unlink only).
+void RemoveTrackedNow() {
+  for (auto& slot : g_tracked)
+    if (char* name = slot.load()) ::unlink(name);
 }
 
-// A signal for the tool reaches the worker too (Ctrl-C reaches both).
-void Forward(int sig) {
-  if (g_worker > 0) ::kill(g_worker, sig);
-}
-
-// The first process: reads the worker's records until the worker is gone,
-// removes the files still named, and ends as the worker did.
-[[noreturn]] void Supervise(int from_worker) {
-  std::map<std::int64_t, std::string> names;
-  std::string buffer;
-  char chunk[4096];
-  for (;;) {
-    ssize_t n = ::read(from_worker, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    buffer.append(chunk, static_cast<std::size_t>(n));
-    for (;;) {
-      constexpr std::size_t kHead = 1 + sizeof(std::int64_t);
-      if (buffer.size() < kHead) break;
-      std::int64_t handle;
-      std::memcpy(&handle, buffer.data() + 1, sizeof handle);
-      if (buffer[0] == '-') {
-        names.erase(handle);
-        buffer.erase(0, kHead);
-        continue;
-      }
-      std::uint32_t length;
-      if (buffer.size() < kHead + sizeof length) break;
-      std::memcpy(&length, buffer.data() + kHead, sizeof length);
-      if (buffer.size() < kHead + sizeof length + length) break;
-      names[handle] = buffer.substr(kHead + sizeof length, length);
-      buffer.erase(0, kHead + sizeof length + length);
-    }
+// The first request is recorded: the work stops at its next step, removes
+// its files and ends as requested. A second one, when the first could not
+// be acted on (a read that waits on a silent pipe), removes the files at
+// once and ends.
+void OnSignal(int sig) {
+  if (g_request == 0) {
+    g_request = sig;
+    return;
   }
-  int status = 0;
-  while (::waitpid(g_worker, &status, 0) < 0 && errno == EINTR) {
-  }
-  for (const auto& [handle, path] : names) ::unlink(path.c_str());
-  if (WIFSIGNALED(status)) EndAsRequested(WTERMSIG(status));
-  std::_Exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+  RemoveTrackedNow();
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);
 }
 
 }  // namespace
 
 void CatchStopRequests() {
+  // Without SA_RESTART: a read that waits (standard input from a silent
+  // pipe) returns, so that the request is acted on.
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
+  sigfillset(&sa.sa_mask);
   for (int sig : kTerminatingSignals) sigaction(sig, &sa, nullptr);
+}
+
+void LeaveStopRequestsToTheMainThread() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : kTerminatingSignals) sigaddset(&set, sig);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 int StopRequest() { return g_request; }
@@ -190,26 +144,7 @@ bool CreateNewFile(const std::string& path) {
   return true;
 }
 
-// Creates a FIFO named `path`; false where the file system has none.
-bool CreateNewFifo(const std::string& path) { return ::mkfifo(path.c_str(), 0600) == 0; }
-
 }  // namespace
-
-std::FILE* OpenFifoForWriting(const std::string& path, const std::atomic<bool>& give_up) {
-  // Without a reader a non-blocking open fails (ENXIO) instead of waiting,
-  // so that a reader that never comes cannot hold this thread forever.
-  for (;;) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-      std::FILE* f = ::fdopen(fd, "wb");
-      if (f == nullptr) ::close(fd);
-      return f;
-    }
-    if (errno != ENXIO || give_up.load()) return nullptr;
-    ::usleep(1000);
-  }
-}
 
 namespace {
 
@@ -263,51 +198,67 @@ void UnlockAfterEditing(const EditLock& lock) {
   if (lock.handle >= 0) ::close(static_cast<int>(lock.handle));
 }
 
-void RemoveTrackedFilesOnInterrupt() {
-  ::signal(SIGPIPE, SIG_IGN);
-  ::signal(SIGXFSZ, SIG_IGN);
-  // Called before any thread starts: the worker is a plain copy.
-  int fds[2];
-  if (::pipe(fds) != 0) return;  // no tracking, as before there was any
-  pid_t worker = ::fork();
-  if (worker < 0) {
-    ::close(fds[0]);
-    ::close(fds[1]);
-    return;
+bool RenameWithoutReplacing(const std::string& from, const std::string& to, bool* taken) {
+  *taken = false;
+#if defined(RENAME_NOREPLACE)
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EEXIST) {
+    *taken = true;
+    return false;
   }
-  if (worker == 0) {
-    ::close(fds[0]);
-    ::fcntl(fds[1], F_SETFD, FD_CLOEXEC);
-    g_tracker = fds[1];
-    // The worker does not outlive the first process (SIGKILL of the tool).
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() == 1) std::_Exit(1);
-    return;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+#endif
+  // Where the file system cannot do that in one step: a hard link fails if
+  // the name is taken, and the temporary name then goes.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return true;
   }
-  ::close(fds[1]);
-  g_worker = worker;
-  struct sigaction sa {};
-  sa.sa_handler = Forward;
-  sigemptyset(&sa.sa_mask);
-  for (int sig : kTerminatingSignals)
-    if (sig != SIGPIPE && sig != SIGXFSZ) sigaction(sig, &sa, nullptr);
-  Supervise(fds[0]);
+  if (errno == EEXIST) {
+    *taken = true;
+    return false;
+  }
+  // No hard links there either (vfat): the last check and the rename.
+  if (::access(to.c_str(), F_OK) == 0) {
+    *taken = true;
+    return false;
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-std::intptr_t CreateTrackedFile(const std::string& path, bool fifo) {
-  std::lock_guard<std::mutex> lock(g_tracked_mutex);
-  std::intptr_t handle = g_next_handle++;
-  Tell('+', handle, path);  // named before it exists
-  if (!(fifo ? CreateNewFifo(path) : CreateNewFile(path))) {
-    Tell('-', handle, "");
+void RemoveTrackedFilesOnInterrupt() {
+  // A write to a pipe without a reader, or past the file-size limit, fails
+  // and is reported instead of ending the tool.
+  CatchStopRequests();
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
+}
+
+std::intptr_t CreateTrackedFile(const std::string& path) {
+  char* name = ::strdup(path.c_str());
+  if (name == nullptr) return -1;
+  for (std::size_t i = 0; i < kTrackedSlots; ++i) {
+    char* expected = nullptr;
+    if (!g_tracked[i].compare_exchange_strong(expected, name)) continue;
+    // Named before it exists, so that no moment leaves it unnamed.
+    if (CreateNewFile(path)) return static_cast<std::intptr_t>(i);
+    std::free(g_tracked[i].exchange(nullptr));
     return -1;
   }
-  return handle;
+  std::free(name);
+  return -1;
 }
 
 void UntrackFile(std::intptr_t handle) {
-  std::lock_guard<std::mutex> lock(g_tracked_mutex);
-  Tell('-', handle, "");
+  if (handle < 0 || static_cast<std::size_t>(handle) >= kTrackedSlots) return;
+  std::free(g_tracked[static_cast<std::size_t>(handle)].exchange(nullptr));
+}
+
+std::uint64_t FileIdentityOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return 0;
+  std::uint64_t h = static_cast<std::uint64_t>(st.st_dev) * 0x9e3779b97f4a7c15ull ^ static_cast<std::uint64_t>(st.st_ino);
+  return h == 0 ? 1 : h;
 }
 
 unsigned OpenFilesAllowed() {

@@ -5,6 +5,7 @@
 #include <io.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -118,24 +119,39 @@ void UnlockAfterEditing(const EditLock& lock) {
   if (lock.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(lock.handle));
 }
 
-namespace {
+bool RenameWithoutReplacing(const std::string& from, const std::string& to, bool* taken) {
+  *taken = false;
+  if (MoveFileExW(FsPath(from).c_str(), FsPath(to).c_str(), 0)) return true;
+  const DWORD e = GetLastError();
+  *taken = e == ERROR_ALREADY_EXISTS || e == ERROR_FILE_EXISTS;
+  errno = EACCES;
+  return false;
+}
 
-// Named pipes work differently on Windows; the caller falls back to a file.
-bool CreateNewFifo(const std::string&) { return false; }
-
-}  // namespace
-
-std::FILE* OpenFifoForWriting(const std::string&, const std::atomic<bool>&) { return nullptr; }
 
 // A file being written cannot be deleted on Windows, so an interrupt is
 // recorded and the caller removes its files once the work in hand returns.
 void RemoveTrackedFilesOnInterrupt() { CatchStopRequests(); }
-std::intptr_t CreateTrackedFile(const std::string& path, bool fifo) {
-  return (fifo ? CreateNewFifo(path) : CreateNewFile(path)) ? 0 : -1;
+void LeaveStopRequestsToTheMainThread() {}
+std::intptr_t CreateTrackedFile(const std::string& path) {
+  return CreateNewFile(path) ? 0 : -1;
 }
 void UntrackFile(std::intptr_t) {}
 
 // The C runtime's limit on open streams (each conversion uses a few).
+std::uint64_t FileIdentityOf(const std::string& path) {
+  HANDLE h = CreateFileW(FsPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = GetFileInformationByHandle(h, &info) != 0;
+  CloseHandle(h);
+  if (!known) return 0;
+  const std::uint64_t index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  const std::uint64_t id = std::uint64_t{info.dwVolumeSerialNumber} * 0x9e3779b97f4a7c15ull ^ index;
+  return id == 0 ? 1 : id;
+}
+
 unsigned OpenFilesAllowed() { return static_cast<unsigned>(_getmaxstdio()); }
 
 bool MayReplace(const std::string& path) {

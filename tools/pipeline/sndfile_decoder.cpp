@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: MIT
+#include "pipeline/sndfile_decoder.h"
+
+#include <sndfile.h>
+
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "kivgsm.h"
+#include "wave_format.h"
+
+namespace kiv::tool {
+namespace {
+
+constexpr sf_count_t kChunkFrames = 16384;
+
+// libsndfile's view of the input: a length it cannot reach, so that a
+// header's sizes are taken as they stand and a cut shows as frames missing.
+sf_count_t Length(void*) { return std::numeric_limits<sf_count_t>::max() / 4; }
+sf_count_t Seek(sf_count_t offset, int whence, void* user) {
+  auto* in = static_cast<InputStream*>(user);
+  const sf_count_t to = whence == SEEK_SET ? offset : whence == SEEK_CUR ? in->Tell() + offset : -1;
+  if (to < 0 || !in->Seek(to)) return -1;
+  return to;
+}
+sf_count_t Read(void* dst, sf_count_t count, void* user) {
+  return static_cast<sf_count_t>(static_cast<InputStream*>(user)->Read(dst, static_cast<std::size_t>(count)));
+}
+sf_count_t Write(const void*, sf_count_t, void*) { return 0; }
+sf_count_t Tell(void* user) { return static_cast<InputStream*>(user)->Tell(); }
+
+std::string Describe(const SF_INFO& info) {
+  SF_FORMAT_INFO format{};
+  format.format = info.format & SF_FORMAT_TYPEMASK;
+  const char* name = sf_command(nullptr, SFC_GET_FORMAT_INFO, &format, sizeof format) == 0 && format.name != nullptr
+                         ? format.name
+                         : "audio";
+  const std::string ch = info.channels == 1   ? "mono"
+                         : info.channels == 2 ? "stereo"
+                                              : std::to_string(info.channels) + "-channel";
+  return std::to_string(info.samplerate) + " Hz " + ch + " " + name;
+}
+
+DecodeResult Failure(int code, std::string why) {
+  DecodeResult r;
+  r.code = code;
+  r.error = std::move(why);
+  return r;
+}
+
+// Pulls every frame through the sink: 8000 Hz mono 16-bit PCM as integers,
+// untouched; anything else as floats. Returns the frames read, or -1 when
+// the sink refused more.
+sf_count_t Pump(SNDFILE* file, const SF_INFO& info, SampleSink& sink) {
+  const bool exact = info.samplerate == static_cast<int>(kSampleRate) && info.channels == 1 &&
+                     (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+  std::vector<std::int16_t> shorts(exact ? kChunkFrames : 0);
+  std::vector<float> floats(exact ? 0 : static_cast<std::size_t>(kChunkFrames) * static_cast<std::size_t>(info.channels));
+  sf_count_t read = 0;
+  for (;;) {
+    const sf_count_t n = exact ? sf_read_short(file, shorts.data(), kChunkFrames)
+                               : sf_readf_float(file, floats.data(), kChunkFrames);
+    if (n <= 0) return read;
+    const bool more = exact ? sink.PushShort(shorts.data(), static_cast<std::size_t>(n), 1, info.samplerate)
+                            : sink.PushFloat(floats.data(), static_cast<std::size_t>(n), info.channels, info.samplerate);
+    if (!more) return -1;
+    read += n;
+  }
+}
+
+}  // namespace
+
+DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink) {
+  SF_VIRTUAL_IO io = {Length, Seek, Read, Write, Tell};
+  SF_INFO info{};
+  SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, &in);
+  if (file == nullptr) return Failure(KIV_ERR_INPUT_READ, sf_strerror(nullptr));
+  struct Closer {
+    SNDFILE* f;
+    ~Closer() { sf_close(f); }
+  } closer{file};
+  if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW) return Failure(KIV_ERR_INPUT_READ, "no container that libsndfile knows");
+  if (info.channels < 1 || info.samplerate < 1)
+    return Failure(KIV_ERR_INPUT_READ, info.channels < 1 ? "no channels" : "no sample rate");
+  if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_GSM610)
+    return Failure(KIV_ERR_ARGUMENT, "already GSM 06.10 audio; not encoded again");
+
+  DecodeResult r;
+  r.format = Describe(info);
+  r.streams = 1;
+  const sf_count_t read = Pump(file, info, sink);
+  if (read < 0) {
+    r.code = KIV_ERR_WRITE;
+    return r;
+  }
+  const bool failed = sf_error(file) != SF_ERR_NO_ERROR || in.failed();
+  const char* why = in.failed() ? "a read error" : sf_strerror(file);
+  if (read == 0 && failed) return Failure(KIV_ERR_INPUT_READ, std::string("cannot decode the input: ") + why);
+  // A header that gives no length promises nothing to fall short of: sizes
+  // that only the unreachable length above could give (AU's "unknown"), or,
+  // on a pipe, the largest sizes a 32-bit field holds, which programs that
+  // stream a WAVE header before its audio write for "until the end".
+  const bool declared = info.frames > 0 && info.frames < SF_COUNT_MAX / 64 &&
+                        (in.seekable() || info.frames * info.channels * 2 < 0x7FFF0000);
+  if (failed || (declared && read < info.frames)) {
+    char what[240];
+    const double rate = info.samplerate;
+    if (declared)
+      std::snprintf(what, sizeof what,
+                    "the input ends at %.2f s of the %.2f s its header gives (cut short or damaged%s%s); the %.2f s "
+                    "there were converted",
+                    static_cast<double>(read) / rate, static_cast<double>(info.frames) / rate, failed ? ": " : "",
+                    failed ? why : "", static_cast<double>(read) / rate);
+    else
+      std::snprintf(what, sizeof what, "decoding stopped at %.2f s (%s); the audio before it was converted",
+                    static_cast<double>(read) / rate, why);
+    r.note = what;
+  }
+  return r;
+}
+
+}  // namespace kiv::tool
