@@ -80,8 +80,9 @@ std::string ExitCodeTable() {
     out += Wrapped(code + std::string(e.message) + (joined ? "" : " ") + detail);
   }
   out +=
-      "convert, decode and repair write each output beside it and rename it into place, so an existing\n"
-      "output is replaced only by a finished one (or, on 7 and 10, by the partial file described).\n"
+      "convert and decode write each output beside it and rename it into place, so an existing output\n"
+      "is replaced only by a finished one (or, on 7 and 10, by the partial file described); repair\n"
+      "edits its file in place, header and length only, and can be run again after an interruption.\n"
       "A batch (-o DIR) exits 0 only if every file converted, else with the first failure's code.\n";
   return out;
 }

@@ -3,6 +3,7 @@
 // buffering. The caller's UTF-16 path becomes a UTF-8 file name, strictly.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -97,6 +98,9 @@ OutputOpen LockAndEmpty(int fd) {
   return ::ftruncate(fd, 0) == 0 ? OutputOpen::kOpened : OutputOpen::kCannotCreate;
 }
 
+// The major number of Linux's memory devices (/dev/null, /dev/zero, /dev/full).
+constexpr unsigned kMemoryDevices = 1;
+
 FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode, OutputOpen* why) {
   OutputOpen ignored;
   OutputOpen* result = why != nullptr ? why : &ignored;
@@ -109,7 +113,18 @@ FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode, Outp
   // refused before anything is written. /dev/null and /dev/full seek, and
   // take any number of writers: only regular files are locked. An output
   // is emptied once it is locked, not by the open.
-  int flags = mode == OpenMode::kRead ? O_RDONLY : (O_WRONLY | O_CREAT | O_NONBLOCK);
+  // What the name already is is looked at first, without opening it: an
+  // open of a FIFO would hand its reader an end of file when it is closed
+  // again, and one of a tape or a serial line could rewind the tape or
+  // hang up the line. Only a regular file, a new name, or one of the
+  // memory devices (/dev/null, /dev/full) is opened for writing.
+  if (mode == OpenMode::kWrite) {
+    struct stat named;
+    if (::stat(name.c_str(), &named) == 0 && !S_ISREG(named.st_mode) &&
+        !(S_ISCHR(named.st_mode) && major(named.st_rdev) == kMemoryDevices))
+      return nullptr;
+  }
+  int flags = mode == OpenMode::kRead ? O_RDONLY : (O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY);
   int fd;
   do {
     fd = ::open(name.c_str(), flags | O_CLOEXEC, 0666);

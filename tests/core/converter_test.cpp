@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -198,6 +202,33 @@ TEST(ConverterFailure, OutputThatCannotBeCreated) {
 }
 
 #if !defined(_WIN32)
+// A FIFO as the output is refused without being opened: the program waiting
+// to read it is not handed an end of file, and reads what its writer sends.
+TEST(ConverterFailure, FifoOutputIsRefusedWithoutOpeningIt) {
+  ScratchDir dir;
+  test::WriteFile(dir.path("in.raw"), SpeechPrefix(640));
+  const std::string fifo = dir.path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::atomic<long> got{-2};
+  std::thread reader([&] {
+    int fd = open(fifo.c_str(), O_RDONLY);
+    char c;
+    got = fd < 0 ? -1 : static_cast<long>(read(fd, &c, 1));
+    if (fd >= 0) close(fd);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(Convert(dir.path("in.raw"), fifo), KIV_ERR_OUTPUT_CREATE);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(got.load(), -2) << "the reader was given an end of file";
+  int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // fails at once if the reader has gone
+  if (fd >= 0) {
+    EXPECT_EQ(write(fd, "x", 1), 1);
+    close(fd);
+  }
+  reader.join();
+  EXPECT_EQ(got.load(), 1);
+}
+
 TEST(ConverterFailure, FullDeviceIsAWriteFailure) {
   ScratchDir dir;
   test::WriteFile(dir.path("in.raw"), SpeechPrefix(640 * 200));

@@ -97,16 +97,22 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"Claims33ByteBlocks", 10, [](Bytes* b) { (*b)[32] = 33; }, 5, 0, "33-byte blocks"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A FIFO with no writer is refused at once, never waited on.
-TEST(ToolWave, FifoInputsAreRefusedWithoutBlocking) {
+// A FIFO is refused at once, never waited on, and never opened: a program
+// waiting to read it (the FIFO's real user) does not get an end of file.
+TEST(ToolWave, FifoInputsAreRefusedWithoutBlockingOrOpening) {
   test::ScratchDir dir;
   ASSERT_EQ(mkfifo(dir.path("f").c_str(), 0600), 0);
   const std::string f = "'" + dir.path("f") + "'";
   for (auto [args, code] : {std::pair{"info " + f, 12}, {"info --json " + f, 12}, {"repair " + f, 13},
                             {"decode " + f + " '" + dir.path("d.wav") + "'", 5}}) {
     std::string err;
-    EXPECT_EQ(test::RunCommand("timeout 10 " + Tool(args) + " </dev/null", nullptr, &err), code) << args;
+    const std::string reader = "(timeout 2 cat " + f + " >/dev/null; echo \\$? >" + dir.path("reader") + ") & sleep 0.3; ";
+    EXPECT_EQ(test::RunCommand("bash -c \"" + reader + "timeout 10 " + Tool(args) + " </dev/null; s=\\$?; wait; exit \\$s\"",
+                               nullptr, &err),
+              code)
+        << args;
     EXPECT_NE(err.find("not a regular file"), std::string::npos) << args << ": " << err;
+    EXPECT_EQ(test::ReadFile(dir.path("reader")), (Bytes{'1', '2', '4', '\n'})) << args << ": the reader was disturbed";
   }
 }
 

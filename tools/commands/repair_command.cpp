@@ -47,15 +47,18 @@ bool ApplyRepairToFile(const std::string& path, const RepairPlan& plan, std::str
 }
 
 int RepairCommand(const std::string& path, bool dry_run) {
-  HeldLock held{LockForEditing(path)};
-  if (held.lock.being_written) {
-    std::fprintf(stderr, "kivgsm: %s: not repaired: it is being written by another program\n", path.c_str());
-    return kExitArgument;
-  }
+  // Only a regular file is opened at all, for reading or for the lock: an
+  // open of a FIFO would hand its reader an end of file, and one of a tape
+  // or a serial line could rewind the tape or hang up the line.
   FileBytes file(path);
   if (!file.ok()) {
     std::fprintf(stderr, "kivgsm: %s: %s\n", path.c_str(), file.error().c_str());
     return kExitRepairRefused;
+  }
+  HeldLock held{LockForEditing(path)};
+  if (held.lock.being_written) {
+    std::fprintf(stderr, "kivgsm: %s: not repaired: it is being written by another program\n", path.c_str());
+    return kExitArgument;
   }
   RepairPlan plan = PlanRepair(file);
   if (plan.action == RepairPlan::Action::kRefuse) {
