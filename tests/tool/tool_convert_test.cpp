@@ -455,6 +455,46 @@ TEST(ToolConvert, NanAndInfinityBecomeCountedSilence) {
   EXPECT_EQ(out.find("clipped"), std::string::npos) << out;
 }
 
+// One finite sample far beyond full scale is clipped before the channels
+// are mixed and resampled: it is counted as clipped, never taken for an
+// infinity, and it does not ring through the resampler as a burst.
+struct Extreme {
+  const char* name;
+  const char* format;  // sox's output options
+  int channels;
+  std::vector<unsigned char> value;  // one sample's bytes, put in every channel of one frame
+};
+
+class ToolConvertExtreme : public ::testing::TestWithParam<Extreme> {};
+
+TEST_P(ToolConvertExtreme, IsClippedBeforeMixingAndResampling) {
+  test::ScratchDir dir;
+  const Extreme& c = GetParam();
+  ASSERT_EQ(Shell(std::string("sox -n -r 16000 -c ") + std::to_string(c.channels) + " " + c.format +
+                      " %d/f.wav synth 1 sine 440 vol 0.1",
+                  dir),
+            0);
+  Bytes f = test::ReadFile(dir.path("f.wav"));
+  const std::size_t frame = c.value.size() * static_cast<std::size_t>(c.channels);
+  for (int ch = 0; ch < c.channels; ++ch)
+    std::copy(c.value.begin(), c.value.end(), f.end() - 8000 * frame + ch * c.value.size());
+  test::WriteFile(dir.path("f.wav"), f);
+  std::string out;
+  ASSERT_EQ(Shell("%t convert %d/f.wav %d/out.wav", dir, &out), 0);
+  EXPECT_NE(out.find("samples clipped"), std::string::npos) << out;
+  EXPECT_EQ(out.find("NaN"), std::string::npos) << out;
+  std::size_t loud = 0;
+  for (std::int16_t v : DecodedSamples(dir, dir.path("out.wav"))) loud += std::abs(int{v}) > 30000;
+  EXPECT_EQ(loud, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Floats, ToolConvertExtreme,
+    ::testing::Values(Extreme{"Stereo3e38", "-e floating-point -b 32", 2, {0xe6, 0xb1, 0x61, 0x7f}},
+                      Extreme{"Mono1e30", "-e floating-point -b 32", 1, {0xca, 0xf2, 0x49, 0x71}},
+                      Extreme{"Double1e300", "-e floating-point -b 64", 1, {0x9c, 0x75, 0x00, 0x88, 0x3c, 0xe4, 0x37, 0x7e}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(ToolConvert, CountsAndReportsClippedSamples) {
   test::ScratchDir dir;
   // A float WAVE at twice full scale: every loud sample is held at the limit.

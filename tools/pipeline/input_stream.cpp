@@ -8,12 +8,11 @@
 #include <system_error>
 
 #include "platform/utf8_path.h"
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#else
 #include <fcntl.h>
 #include <sys/stat.h>
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <unistd.h>
 #endif
 

@@ -3,6 +3,8 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <string>
@@ -50,18 +52,33 @@ DecodeResult Failure(int code, std::string why) {
   return r;
 }
 
+// Reads frames as floats. A 64-bit float beyond what a 32-bit one holds
+// (1e300) is finite still: it is held at twice full scale, so that the sink
+// clips and counts it instead of taking it for an infinity.
+sf_count_t ReadFloats(SNDFILE* file, const SF_INFO& info, float* out, std::vector<double>* doubles) {
+  if ((info.format & SF_FORMAT_SUBMASK) != SF_FORMAT_DOUBLE) return sf_readf_float(file, out, kChunkFrames);
+  const sf_count_t n = sf_readf_double(file, doubles->data(), kChunkFrames);
+  for (sf_count_t i = 0; i < n * info.channels; ++i) {
+    const double v = (*doubles)[static_cast<std::size_t>(i)];
+    out[i] = std::isfinite(v) ? static_cast<float>(std::clamp(v, -2.0, 2.0)) : static_cast<float>(v);
+  }
+  return n;
+}
+
 // Pulls every frame through the sink: 8000 Hz mono 16-bit PCM as integers,
 // untouched; anything else as floats. Returns the frames read, or -1 when
 // the sink refused more.
 sf_count_t Pump(SNDFILE* file, const SF_INFO& info, SampleSink& sink) {
   const bool exact = info.samplerate == static_cast<int>(kSampleRate) && info.channels == 1 &&
                      (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+  const std::size_t samples = static_cast<std::size_t>(kChunkFrames) * static_cast<std::size_t>(info.channels);
   std::vector<std::int16_t> shorts(exact ? kChunkFrames : 0);
-  std::vector<float> floats(exact ? 0 : static_cast<std::size_t>(kChunkFrames) * static_cast<std::size_t>(info.channels));
+  std::vector<float> floats(exact ? 0 : samples);
+  std::vector<double> doubles((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_DOUBLE ? samples : 0);
   sf_count_t read = 0;
   for (;;) {
     const sf_count_t n = exact ? sf_read_short(file, shorts.data(), kChunkFrames)
-                               : sf_readf_float(file, floats.data(), kChunkFrames);
+                               : ReadFloats(file, info, floats.data(), &doubles);
     if (n <= 0) return read;
     const bool more = exact ? sink.PushShort(shorts.data(), static_cast<std::size_t>(n), 1, info.samplerate)
                             : sink.PushFloat(floats.data(), static_cast<std::size_t>(n), info.channels, info.samplerate);
