@@ -186,5 +186,23 @@ TEST(ToolInfo, JsonCarriesTheSameFieldsAndTheError) {
   EXPECT_EQ(test::RunCommand(Tool("info --json '" + dir.path("missing.wav") + "' >/dev/null")), 12);
 }
 
+// A name that is not UTF-8 (Latin-1 "café") keeps --json valid JSON, and
+// its byte shows.
+TEST(ToolWave, InfoJsonOfANonUtf8NameIsValidJson) {
+  test::ScratchDir dir;
+  const std::string name = dir.path("caf\xe9.wav");
+  test::WriteFile(name, GsmFile(2));
+  for (const std::string& f : {name, name + ".missing"}) {
+    std::string out;
+    test::RunCommand(Tool("info --json '" + f + "'"), &out);
+    test::WriteFile(dir.path("out.json"), Bytes(out.begin(), out.end()));
+    EXPECT_EQ(test::RunCommand("python3 -c 'import json,sys; json.load(open(sys.argv[1], encoding=\"utf-8\"))' '" +
+                               dir.path("out.json") + "'"),
+              0)
+        << out;
+    if (f != name) EXPECT_NE(out.find("caf\\\\xe9.wav"), std::string::npos) << out;
+  }
+}
+
 }  // namespace
 }  // namespace kiv
