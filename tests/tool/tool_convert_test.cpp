@@ -431,6 +431,9 @@ INSTANTIATE_TEST_SUITE_P(
                 "%t convert %d/speech.raw %d/o.wav >/dev/null && cp %d/o.wav %d/keep.wav && "
                 "(trap '' XFSZ; ulimit -f 0; %t convert %d/speech.raw %d/o.wav)",
                 7, "cmp %d/o.wav %d/keep.wav"},
+        // As a container's first process (PID 1), with no parent to watch.
+        Hostile{"AsPidOne", "unshare --pid --fork %t convert %d/speech.raw %d/o.wav >/dev/null", 0, "test -s %d/o.wav",
+                false},
         // A decoded input needs no more than its own file and the output's.
         Hostile{"FewOpenFilesAreEnough",
                 "sox -n -r 16000 -c 1 -b 16 %d/a.wav synth 1 sine 440 && "
