@@ -29,31 +29,45 @@ std::string RandomTag() {
 
 }  // namespace
 
-std::unique_ptr<TempFile> TempFile::Beside(const std::string& target, const std::string& suffix) {
+// ".NAME.XXXXXXXX<suffix>" beside `target`. It must stay a legal name (255
+// bytes) when NAME is one already: a long NAME is shortened, never inside a
+// UTF-8 character.
+std::string TempFile::NameBeside(const std::string& target, const std::string& suffix) {
   std::size_t slash = target.find_last_of("/\\");
   std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
   std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  // ".NAME.XXXXXXXX.suffix" must stay a legal name (255 bytes) when NAME
-  // is one already: a long NAME is shortened, never inside a UTF-8
-  // character.
   const std::size_t room = kMaxNameBytes - 1 - 1 - kTagDigits - suffix.size();
   if (name.size() > room) {
     std::size_t cut = room;
     while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xc0) == 0x80) --cut;
     name.resize(cut);
   }
+  return dir + "." + name + "." + RandomTag() + suffix;
+}
+
+std::unique_ptr<TempFile> TempFile::Beside(const std::string& target, const std::string& suffix) {
+  const std::size_t slash = target.find_last_of("/\\");
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+  int fd = -1;
+  if (std::string path = CreateUnnamedFile(folder, &fd); !path.empty()) {
+    std::unique_ptr<TempFile> t(new TempFile(path, -1, fd));
+    t->suffix_ = suffix;
+    return t;
+  }
   for (int attempt = 0; attempt < 16; ++attempt) {
-    std::string path = dir + "." + name + "." + RandomTag() + suffix;
+    std::string path = NameBeside(target, suffix);
     std::intptr_t handle = CreateTrackedFile(path);
-    if (handle != -1) return std::unique_ptr<TempFile>(new TempFile(path, handle));
+    if (handle != -1) return std::unique_ptr<TempFile>(new TempFile(path, handle, -1));
   }
   return nullptr;
 }
 
-TempFile::TempFile(std::string path, std::intptr_t handle) : path_(std::move(path)), handle_(handle) {}
+TempFile::TempFile(std::string path, std::intptr_t handle, int unnamed)
+    : path_(std::move(path)), handle_(handle), unnamed_(unnamed), named_(unnamed < 0) {}
 
 TempFile::~TempFile() {
-  if (!renamed_) {
+  if (unnamed_ >= 0) CloseUnnamedFile(unnamed_);  // an unnamed file goes with its last descriptor
+  if (!renamed_ && named_) {
     std::error_code ec;
     std::filesystem::remove(FsPath(path_), ec);
   }
@@ -65,12 +79,30 @@ int TempFile::RenameTo(const std::string& target, std::string* error) {
   if (!std::filesystem::exists(FsPath(target))) {
     // A new name: taken only while nothing has it.
     bool taken = false;
-    if (RenameWithoutReplacing(path_, target, &taken)) {
+    if (unnamed_ >= 0 ? LinkUnnamedFile(unnamed_, target, &taken) : RenameWithoutReplacing(path_, target, &taken)) {
       renamed_ = true;
       return 0;
     }
     *error = taken ? "the output appeared while it was being written (another program?)" : std::strerror(errno);
     return taken ? KIV_ERR_ARGUMENT : KIV_ERR_OUTPUT_CREATE;
+  }
+  // An unnamed file is given a name beside the target first, to rename.
+  if (unnamed_ >= 0) {
+    bool taken = true;
+    std::string named;
+    for (int attempt = 0; attempt < 16 && taken; ++attempt) {
+      named = NameBeside(target, suffix_);
+      if (!LinkUnnamedFile(unnamed_, named, &taken) && !taken) {
+        *error = std::strerror(errno);
+        return KIV_ERR_OUTPUT_CREATE;
+      }
+    }
+    if (taken) {
+      *error = "no free name beside the output";
+      return KIV_ERR_OUTPUT_CREATE;
+    }
+    named_ = true;  // removed by that name if the rename fails
+    path_ = named;
   }
   // The writers' lock on the file replaced is held through the rename: a
   // recording could not start on it in between and go on into a file that

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // A temporary file beside another file, on the same file system, so that
-// it can be renamed over that file in one step. It is removed when it goes
-// out of scope unless it was renamed into place, and an interrupt removes
-// it too (see RemoveTrackedFilesOnInterrupt).
+// it can be renamed over that file in one step. Where the file system can
+// (Linux's O_TMPFILE: ext4, xfs, btrfs, tmpfs) it has no name until it is
+// put in place, so that not even SIGKILL can leave it behind; elsewhere it
+// is ".NAME.XXXXXXXX<suffix>", removed when it goes out of scope unless it
+// was renamed into place, and by an interrupt (RemoveTrackedFilesOnInterrupt).
 #pragma once
 
 #include <cstdint>
@@ -13,13 +15,14 @@ namespace kiv::tool {
 
 class TempFile {
  public:
-  // Creates ".NAME.XXXXXXXX<suffix>" in the folder of `target`; nullptr
-  // when that folder cannot take one.
+  // Creates the file in the folder of `target`; nullptr when that folder
+  // cannot take one.
   static std::unique_ptr<TempFile> Beside(const std::string& target, const std::string& suffix);
   ~TempFile();
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
 
+  // A name to open the file by: its own, or (unnamed) "/proc/self/fd/N".
   const std::string& path() const { return path_; }
   // Renames the file over `target`: 0, or (with the reason in `error`, and
   // the file still removed later) 9 when `target` is being written by
@@ -30,9 +33,13 @@ class TempFile {
   int RenameTo(const std::string& target, std::string* error);
 
  private:
-  TempFile(std::string path, std::intptr_t handle);
+  TempFile(std::string path, std::intptr_t handle, int unnamed);
+  static std::string NameBeside(const std::string& target, const std::string& suffix);
   std::string path_;
   std::intptr_t handle_;  // its place among the files an interrupt removes
+  int unnamed_;           // the unnamed file's descriptor, or -1
+  std::string suffix_;
+  bool named_;  // path_ is a name in the folder, to remove if not renamed
   bool renamed_ = false;
 };
 

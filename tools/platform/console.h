@@ -75,6 +75,15 @@ void LeaveStopRequestsToTheMainThread();
 std::intptr_t CreateTrackedFile(const std::string& utf8_path);
 void UntrackFile(std::intptr_t handle);
 
+// A new file in `utf8_folder` with no name (Linux's O_TMPFILE), which no
+// crash can leave behind: the name to open it by while `*fd` stays open
+// ("/proc/self/fd/N"), or "" where the file system or platform has none.
+std::string CreateUnnamedFile(const std::string& utf8_folder, int* fd);
+// Gives the unnamed file `fd` the name `utf8_to`, only if nothing has it:
+// false, with `*taken` set, when something has; false with errno otherwise.
+bool LinkUnnamedFile(int fd, const std::string& utf8_to, bool* taken);
+void CloseUnnamedFile(int fd);
+
 // The identity of the file `utf8_path` names (its device and file number,
 // mixed into one number), or 0 when there is none. Two names of one file,
 // whatever the folder takes for the same name (case, links), give one.

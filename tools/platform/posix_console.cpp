@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <atomic>
+#include <string>
 
 #include "platform/console.h"
 
@@ -225,6 +226,29 @@ bool RenameWithoutReplacing(const std::string& from, const std::string& to, bool
   }
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
+
+std::string CreateUnnamedFile(const std::string& folder, int* fd) {
+#if defined(O_TMPFILE)
+  *fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  if (*fd < 0) return "";
+  std::string path = "/proc/self/fd/" + std::to_string(*fd);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return path;  // /proc is there to reopen it by
+  ::close(*fd);
+#endif
+  *fd = -1;
+  return "";
+}
+
+bool LinkUnnamedFile(int fd, const std::string& to, bool* taken) {
+  const std::string from = "/proc/self/fd/" + std::to_string(fd);
+  *taken = false;
+  if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  *taken = errno == EEXIST;
+  return false;
+}
+
+void CloseUnnamedFile(int fd) { ::close(fd); }
 
 void RemoveTrackedFilesOnInterrupt() {
   // A write to a pipe without a reader, or past the file-size limit, fails

@@ -133,6 +133,15 @@ bool RenameWithoutReplacing(const std::string& from, const std::string& to, bool
 // recorded and the caller removes its files once the work in hand returns.
 void RemoveTrackedFilesOnInterrupt() { CatchStopRequests(); }
 void LeaveStopRequestsToTheMainThread() {}
+std::string CreateUnnamedFile(const std::string&, int* fd) {
+  *fd = -1;
+  return "";
+}
+bool LinkUnnamedFile(int, const std::string&, bool* taken) {
+  *taken = false;
+  return false;
+}
+void CloseUnnamedFile(int) {}
 std::intptr_t CreateTrackedFile(const std::string& path) {
   return CreateNewFile(path) ? 0 : -1;
 }
