@@ -434,6 +434,12 @@ INSTANTIATE_TEST_SUITE_P(
                 "%t convert %d/speech.raw %d/o.wav >/dev/null && cp %d/o.wav %d/keep.wav && "
                 "(trap '' XFSZ; ulimit -f 0; %t convert %d/speech.raw %d/o.wav)",
                 7, "cmp %d/o.wav %d/keep.wav"},
+        // A list that cannot be read is a failure, not "0 of 0 converted".
+        Hostile{"FilesFromAFolder", "mkdir %d/o %d/list && %t convert -o %d/o --files-from %d/list", 5, ""},
+        // An output dated in the future was not written in this run.
+        Hostile{"OutputFromTheFutureIsNoClash",
+                "mkdir %d/o && touch -d '+1 day' %d/o/speech.wav && %t convert -o %d/o %d/speech.raw >/dev/null", 0,
+                "test -s %d/o/speech.wav"},
         // As a container's first process (PID 1), with no parent to watch.
         Hostile{"AsPidOne", "unshare --pid --fork %t convert %d/speech.raw %d/o.wav >/dev/null", 0, "test -s %d/o.wav",
                 false},

@@ -147,14 +147,9 @@ struct BatchTally {
   std::unordered_set<std::uint64_t> written;
 };
 
-int Batch(const ConvertOptions& options) {
-  std::error_code ec;
-  if (!std::filesystem::is_directory(FsPath(options.out_dir), ec)) {
-    std::fprintf(stderr, "kivgsm: %s: not a folder; create it first\n", options.out_dir.c_str());
-    return KIV_ERR_OUTPUT_CREATE;
-  }
-  // Names given on the command line are checked for clashes before
-  // anything starts; names from a list are checked as they come.
+// The output of each input, checked before anything starts for the names on
+// the command line: 0, or the exit code after saying why.
+int CheckCommandLineOutputs(const ConvertOptions& options) {
   std::map<std::string, std::string> claimed;  // output -> the input that writes it
   for (const std::string& in : options.files) {
     if (in == "-") {
@@ -170,95 +165,127 @@ int Batch(const ConvertOptions& options) {
       return KIV_ERR_ARGUMENT;
     }
   }
-  claimed.clear();
-  InputNames names(options);
-  if (!names.ok()) {
-    std::fprintf(stderr, "kivgsm: %s: cannot read the list of inputs\n", options.files_from.c_str());
-    return KIV_ERR_INPUT_READ;
-  }
+  return 0;
+}
 
-  unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-  if (options.files_from.empty()) jobs = std::min<unsigned>(jobs, static_cast<unsigned>(options.files.size()));
-  jobs = CapJobs(jobs);
-  std::deque<ConvertProgress> progress(jobs);  // one slot per worker
-  BatchCounters counters;
-  BatchTally tally;
-  std::mutex names_mutex;
-  std::uint64_t next_index = 0;
-  const auto start = std::chrono::steady_clock::now();
+// One batch run: the workers take names one at a time and convert them.
+class BatchRun {
+ public:
+  BatchRun(const ConvertOptions& options, unsigned jobs) : options_(options), names_(options), progress_(jobs) {}
+  bool names_ok() const { return names_.ok(); }
+  bool names_failed() const { return names_.failed(); }
+  BatchCounters& counters() { return counters_; }
+  BatchTally& tally() { return tally_; }
 
-  // Converts one input; its failure is said at once, so that nothing piles up.
-  auto convert_one = [&](std::uint64_t index, const std::string& in, ConvertProgress* slot) {
-    ConvertResult r;
-    std::string out = options.keep_tree ? TreeOutputFor(options.out_dir, in) : OutputFor(options.out_dir, in);
-    bool clash = false;
-    if (in == "-" || out.empty()) {
-      r.code = KIV_ERR_ARGUMENT;
-      r.error = in + ": " + ExitMessage(KIV_ERR_ARGUMENT) +
-                (in == "-" ? ": standard input has no name to write" : ": its path climbs out of the folder");
-    } else {
-      std::lock_guard<std::mutex> lock(tally.mutex);
-      // Written earlier in this run, or being written now: a second input.
-      const std::uint64_t id = FileIdentityOf(out);
-      clash = !tally.in_flight.insert(out).second || (id != 0 && tally.written.count(id) != 0);
-      if (clash) {
-        r.code = KIV_ERR_ARGUMENT;
-        r.error = in + ": would overwrite " + out + ", written in this run from another input";
-      }
-    }
-    if (r.code == 0) {
-      std::error_code unused;
-      if (options.keep_tree) std::filesystem::create_directories(FsPath(out).parent_path(), unused);
-      slot->Reset();
-      r = ConvertFile({in, out, options.raw, 1}, slot);
-      const std::uint64_t id = r.written ? FileIdentityOf(out) : 0;
-      std::lock_guard<std::mutex> lock(tally.mutex);
-      tally.in_flight.erase(out);
-      if (id != 0) tally.written.insert(id);
-    }
-    std::lock_guard<std::mutex> lock(tally.mutex);
-    counters.files_done.fetch_add(1);
-    counters.audio_done = counters.audio_done + r.seconds;  // every update holds the tally's lock
-    tally.clipped += r.clipped;
-    tally.silenced += r.silenced;
-    if (!r.warning.empty()) SayAboveProgress("kivgsm: warning: " + r.warning);
-    if (r.code != 0 && r.code != -1) {
-      ++tally.failed;
-      SayAboveProgress("kivgsm: failed: " + r.error);
-      if (index < tally.first_failure) {
-        tally.first_failure = index;
-        tally.status = r.code;
-      }
-    }
-  };
-
-  {
-    ProgressLine line(&progress, &counters, options.files_from.empty() ? options.files.size() : 0);
+  void Run(unsigned jobs) {
+    ProgressLine line(&progress_, &counters_, options_.files_from.empty() ? options_.files.size() : 0);
     std::vector<std::thread> workers;
     for (unsigned w = 0; w < jobs; ++w)
-      workers.emplace_back([&, w] {
+      workers.emplace_back([this, w] {
         LeaveStopRequestsToTheMainThread();
         std::string in;
         while (StopRequest() == 0) {
           std::uint64_t index;
           {
-            std::lock_guard<std::mutex> lock(names_mutex);
-            if (!names.Next(&in)) break;
-            index = next_index++;
+            std::lock_guard<std::mutex> lock(names_mutex_);
+            if (!names_.Next(&in)) break;
+            index = next_index_++;
           }
-          convert_one(index, in, &progress[w]);
+          ConvertOne(index, in, &progress_[w]);
         }
       });
     for (std::thread& t : workers) t.join();
   }
+
+ private:
+  // A second input for an output being written now, or written earlier in
+  // this run (by any name the file system takes for it): a failure's
+  // result, or code 0 with the output claimed.
+  ConvertResult Claim(const std::string& in, const std::string& out) {
+    ConvertResult r;
+    if (in == "-" || out.empty()) {
+      r.code = KIV_ERR_ARGUMENT;
+      r.error = in + ": " + ExitMessage(KIV_ERR_ARGUMENT) +
+                (in == "-" ? ": standard input has no name to write" : ": its path climbs out of the folder");
+      return r;
+    }
+    std::lock_guard<std::mutex> lock(tally_.mutex);
+    const std::uint64_t id = FileIdentityOf(out);
+    if (!tally_.in_flight.insert(out).second || (id != 0 && tally_.written.count(id) != 0)) {
+      r.code = KIV_ERR_ARGUMENT;
+      r.error = in + ": would overwrite " + out + ", written in this run from another input";
+    }
+    return r;
+  }
+
+  // Converts one input; its failure is said at once, so that nothing piles up.
+  void ConvertOne(std::uint64_t index, const std::string& in, ConvertProgress* slot) {
+    const std::string out =
+        options_.keep_tree ? TreeOutputFor(options_.out_dir, in) : OutputFor(options_.out_dir, in);
+    ConvertResult r = Claim(in, out);
+    if (r.code == 0) {
+      std::error_code unused;
+      if (options_.keep_tree) std::filesystem::create_directories(FsPath(out).parent_path(), unused);
+      slot->Reset();
+      r = ConvertFile({in, out, options_.raw, 1}, slot);
+      const std::uint64_t id = r.written ? FileIdentityOf(out) : 0;
+      std::lock_guard<std::mutex> lock(tally_.mutex);
+      tally_.in_flight.erase(out);
+      if (id != 0) tally_.written.insert(id);
+    }
+    std::lock_guard<std::mutex> lock(tally_.mutex);
+    counters_.files_done.fetch_add(1);
+    counters_.audio_done = counters_.audio_done + r.seconds;  // every update holds the tally's lock
+    tally_.clipped += r.clipped;
+    tally_.silenced += r.silenced;
+    if (!r.warning.empty()) SayAboveProgress("kivgsm: warning: " + r.warning);
+    if (r.code != 0 && r.code != -1) {
+      ++tally_.failed;
+      SayAboveProgress("kivgsm: failed: " + r.error);
+      if (index < tally_.first_failure) {
+        tally_.first_failure = index;
+        tally_.status = r.code;
+      }
+    }
+  }
+
+  const ConvertOptions& options_;
+  InputNames names_;
+  std::mutex names_mutex_;
+  std::uint64_t next_index_ = 0;
+  std::deque<ConvertProgress> progress_;  // one slot per worker
+  BatchCounters counters_;
+  BatchTally tally_;
+};
+
+int Batch(const ConvertOptions& options) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(FsPath(options.out_dir), ec)) {
+    std::fprintf(stderr, "kivgsm: %s: not a folder; create it first\n", options.out_dir.c_str());
+    return KIV_ERR_OUTPUT_CREATE;
+  }
+  // Names given on the command line are checked for clashes before
+  // anything starts; names from a list are checked as they come.
+  if (int rc = CheckCommandLineOutputs(options); rc != 0) return rc;
+  unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+  if (options.files_from.empty()) jobs = std::min<unsigned>(jobs, static_cast<unsigned>(options.files.size()));
+  jobs = CapJobs(jobs);
+  BatchRun run(options, jobs);
+  if (!run.names_ok()) {
+    std::fprintf(stderr, "kivgsm: %s: cannot read the list of inputs\n", options.files_from.c_str());
+    return KIV_ERR_INPUT_READ;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  run.Run(jobs);
   double elapsed = Since(start);
   if (StopRequest() != 0) EndAsRequested(StopRequest());
-  if (names.failed()) {
+  BatchTally& tally = run.tally();
+  if (run.names_failed()) {
     SayAboveProgress("kivgsm: failed: " + options.files_from + ": cannot read the list of inputs");
     if (tally.status == 0) tally.status = KIV_ERR_INPUT_READ;
   }
-  const std::uint64_t total = counters.files_done;
-  const double audio = counters.audio_done;
+  const std::uint64_t total = run.counters().files_done;
+  const double audio = run.counters().audio_done;
   std::printf("%llu of %llu files converted into %s: %.2f s of audio in %.2f s, %.0fx real time, %u jobs%s\n",
               static_cast<unsigned long long>(total - tally.failed), static_cast<unsigned long long>(total),
               options.out_dir.c_str(), audio, elapsed, elapsed > 0 ? audio / elapsed : 0, jobs,

@@ -129,6 +129,65 @@ std::string W64Shortfall(const InputStream& in) {
          " bytes its header gives (cut short); the audio there was converted";
 }
 
+// The input, opened and recognised.
+struct Opened {
+  std::unique_ptr<InputStream> input;
+  WaveInfo wave;
+  Recognised what;
+};
+
+// Opens `in` and decides what it is; a failure's result, or code 0.
+ConvertResult OpenAndRecognise(const std::string& in, bool raw, Opened* o) {
+  std::string why;
+  o->input = InputStream::Open(in, &why);
+  if (!o->input) return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ) + ": " + why);
+  InputStream& input = *o->input;
+  o->wave = input.seekable() ? InspectWave(StreamBytes(input)) : InspectWave(input.head(), input.head_size());
+  if (!input.Seek(0)) return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ));
+  if (o->wave.kind == WaveKind::kGsm)
+    return Failed(KIV_ERR_ARGUMENT, in,
+                  o->wave.format_ok ? "already a GSM WAVE file; not encoded again ('kivgsm decode' turns it back into PCM)"
+                                    : "already GSM 06.10 audio; not encoded again");
+  // Standard input by another name (/dev/stdin) is standard input still.
+  const std::string as_named = in != "-" && IsStandardStream(in) ? "-" : in;
+  o->what = RecogniseInput(input.head(), input.head_size(), as_named, raw);
+  if (o->what.kind == InputKind::kRefused)
+    return Failed(KIV_ERR_INPUT_READ, in, "cannot be converted: " + o->what.why + kRawHint);
+  return {};
+}
+
+// What is worth a warning beside the decoder's own note.
+std::string Notes(const Opened& o, const DecodeResult& decoded) {
+  std::string note = decoded.note;
+  if (o.what.container == "W64" && note.empty()) note = W64Shortfall(*o.input);
+  if (o.what.kind == InputKind::kSndfile && o.what.container == kWaveContainer) {
+    const std::string tail = UndecodedTail(o.wave);
+    if (!tail.empty()) note += (note.empty() ? "" : "; ") + tail;
+  }
+  return note;
+}
+
+// Puts the finished file in place. Success, and the two failures whose
+// partial files are documented (7 and 10), replace the output; everything
+// else has left it as it was.
+ConvertResult PutInPlace(TempFile& part, int rc, const std::string& out, ConvertResult result) {
+  result.bytes = SizeOrZero(part.path());
+  // A disk that filled before even the header fitted leaves a file that
+  // describes nothing: the output is left as it was.
+  if (rc == KIV_ERR_WRITE && result.bytes < kGsmHeaderBytes)
+    return Failed(rc, out, std::string(ExitMessage(rc)) + "; not even the header fitted, so the output was left as it was");
+  std::string why;
+  if (int renamed = part.RenameTo(out, &why); renamed != 0) return Failed(renamed, out, "cannot rename into place: " + why);
+  result.written = true;
+  result.blocks = GsmBlocksInFile(result.bytes);
+  result.seconds = static_cast<double>(result.blocks) * kGsmSamplesPerBlock / kSampleRate;
+  if (rc != KIV_OK) {
+    result.code = rc;
+    result.error = out + ": " + ConverterFailure(rc);
+  }
+  return result;
+}
+
 }  // namespace
 
 ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progress) {
@@ -143,24 +202,10 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   OutputTarget target = ResolveOutput(request.out, in);
   if (target.path.empty()) return Failed(target.code, request.out, target.why);
   const std::string& out = target.path;
-
-  std::string why;
-  std::unique_ptr<InputStream> input = InputStream::Open(in, &why);
-  if (!input) return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ) + ": " + why);
-  const WaveInfo wave = input->seekable() ? InspectWave(StreamBytes(*input))
-                                          : InspectWave(input->head(), input->head_size());
-  if (!input->Seek(0)) return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ));
-  if (wave.kind == WaveKind::kGsm)
-    return Failed(KIV_ERR_ARGUMENT, in,
-                  wave.format_ok ? "already a GSM WAVE file; not encoded again ('kivgsm decode' turns it back into PCM)"
-                                 : "already GSM 06.10 audio; not encoded again");
-  // Standard input by another name (/dev/stdin) is standard input still.
-  const std::string as_named = in != "-" && IsStandardStream(in) ? "-" : in;
-  const Recognised what = RecogniseInput(input->head(), input->head_size(), as_named, request.raw);
-  if (what.kind == InputKind::kRefused)
-    return Failed(KIV_ERR_INPUT_READ, in, "cannot be converted: " + what.why + kRawHint);
-  if (what.kind == InputKind::kRaw && input->size() > 0)
-    progress->seconds = static_cast<double>(input->size()) / kPcmBytesPerSecond;
+  Opened o;
+  if (ConvertResult refused = OpenAndRecognise(in, request.raw, &o); refused.code != 0) return refused;
+  const std::int64_t size = o.input->size();
+  if (o.what.kind == InputKind::kRaw && size > 0) progress->seconds = static_cast<double>(size) / kPcmBytesPerSecond;
 
   std::unique_ptr<TempFile> part = TempFile::Beside(out, ".part");
   std::basic_string<KivPathChar> part16;
@@ -169,14 +214,13 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   GsmWaveWriter writer;
   if (int rc = GsmWaveWriterOpen(&writer, ActiveFileSystem(), part16.c_str()); rc != KIV_OK)
     return Failed(rc, out, ConverterFailure(rc));
-  const std::int64_t size = input->size();
-  InputStream& source = *input;
+  InputStream& source = *o.input;
   const std::function<bool()> keep_going = [&] {
     if (size > 0) progress->done = static_cast<double>(source.Tell()) / static_cast<double>(size);
     return StopRequest() == 0;
   };
   ConversionSink sink(&writer, request.resampler_threads, keep_going);
-  DecodeResult decoded = Decode(what, *input, sink, &writer, keep_going);
+  DecodeResult decoded = Decode(o.what, source, sink, &writer, keep_going);
   if (decoded.code == 0) sink.Finish();
   const int rc = GsmWaveWriterFinish(&writer);
 
@@ -186,37 +230,15 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   // Nothing decodable, or a read error: the output is left as it was.
   if (decoded.code != 0 && decoded.code != KIV_ERR_WRITE)
     return Failed(decoded.code, in,
-                  decoded.code == KIV_ERR_INPUT_READ && what.kind != InputKind::kRaw
-                      ? "cannot be read as " + what.container + ": " + decoded.error + kRawHint
+                  decoded.code == KIV_ERR_INPUT_READ && o.what.kind != InputKind::kRaw
+                      ? "cannot be read as " + o.what.container + ": " + decoded.error + kRawHint
                       : decoded.error);
   ConvertResult result;
   result.source = decoded.format;
   result.clipped = sink.clipped();
   result.silenced = sink.silenced();
-  std::string note = decoded.note;
-  if (what.container == "W64" && note.empty()) note = W64Shortfall(*input);
-  if (what.kind == InputKind::kSndfile && what.container == kWaveContainer) {
-    const std::string tail = UndecodedTail(wave);
-    if (!tail.empty()) note += (note.empty() ? "" : "; ") + tail;
-  }
-  if (!note.empty()) result.warning = in + ": " + note;
-
-  // Success, and the two failures whose partial files are documented,
-  // replace the output; everything else has left it as it was.
-  result.bytes = SizeOrZero(part->path());
-  // A disk that filled before even the header fitted leaves a file that
-  // describes nothing: the output is left as it was.
-  if (rc == KIV_ERR_WRITE && result.bytes < kGsmHeaderBytes)
-    return Failed(rc, out, std::string(ExitMessage(rc)) + "; not even the header fitted, so the output was left as it was");
-  if (int renamed = part->RenameTo(out, &why); renamed != 0) return Failed(renamed, out, "cannot rename into place: " + why);
-  result.written = true;
-  result.blocks = GsmBlocksInFile(result.bytes);
-  result.seconds = static_cast<double>(result.blocks) * kGsmSamplesPerBlock / kSampleRate;
-  if (rc != KIV_OK) {
-    result.code = rc;
-    result.error = out + ": " + ConverterFailure(rc);
-  }
-  return result;
+  if (const std::string note = Notes(o, decoded); !note.empty()) result.warning = in + ": " + note;
+  return PutInPlace(*part, rc, out, std::move(result));
 }
 
 }  // namespace kiv::tool
