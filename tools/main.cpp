@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// kivgsm: command-line front end of the library, calling its public entry
-// points exactly as a host application would.
+// kivgsm: the command-line tool. It records through the library's entry
+// points as a host application would, and converts by pushing decoded
+// samples into the library's GSM writer.
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
@@ -11,16 +12,69 @@
 #include <vector>
 
 #include "commands/convert_command.h"
+#include "commands/decode_command.h"
 #include "commands/info_command.h"
 #include "commands/record_command.h"
 #include "commands/repair_command.h"
 #include "exit_codes.h"
 #include "platform/console.h"
-#if defined(KIV_HAVE_SNDFILE)
-#include "commands/decode_command.h"
-#endif
 
 using namespace kiv::tool;
+
+// The convert command's options, into `o`.
+CLI::App* AddConvert(CLI::App* app, ConvertOptions* o) {
+  CLI::App* convert = app->add_subcommand(
+      "convert",
+      "Convert to a GSM 06.10 WAVE file: IN OUT, or -o DIR IN... for many files at once. Raw input is 8000 Hz "
+      "mono s16le; an audio file (WAVE, FLAC, Ogg, MP3, AIFF...) is mixed down to mono and "
+      "resampled to 8000 Hz. IN may be - for standard input.");
+  convert->add_option("FILES", o->files, "IN OUT, or the inputs with -o");
+  convert->add_option("-o,--out-dir", o->out_dir, "write DIR/NAME.wav for each input");
+  convert->add_option("--files-from", o->files_from,
+                      "with -o: more inputs, one name per line, from FILE (- for standard input)");
+  convert->add_flag("-0,--null", o->null_separated,
+                    "the names in --files-from end with NUL (find -print0, tar --null)");
+  convert->add_flag("--keep-tree", o->keep_tree,
+                    "with -o: write DIR/PATH/NAME.wav, keeping each input's folders, so that equal names in "
+                    "different folders do not clash");
+  convert->add_option("-j,--jobs", o->jobs, "conversions at once (default: one per core)")
+      ->check(
+          [](const std::string& text) {
+            char* end = nullptr;
+            unsigned long v = std::strtoul(text.c_str(), &end, 10);
+            bool ok = !text.empty() && text[0] != '-' && *end == '\0' && v >= 1;
+            return ok ? std::string() : "--jobs needs a whole number of conversions, 1 or more, not '" + text + "'";
+          },
+          "N");
+  convert->add_flag("--raw", o->raw, "treat every input as raw 8000 Hz mono s16le");
+
+  return convert;
+}
+
+struct RecordOptions {
+  std::string path;
+  bool pcm = false;
+  double seconds = -1;
+};
+
+// The record command's options, into `o`.
+CLI::App* AddRecord(CLI::App* app, RecordOptions* o) {
+  CLI::App* record = app->add_subcommand(
+      "record", "Record from the default audio input until N seconds of audio, Enter, Ctrl-C or SIGTERM");
+  record->add_option("OUT", o->path, "WAVE file to write")->required();
+  record->add_flag("--pcm", o->pcm, "16-bit PCM instead of GSM");
+  record->add_option("--seconds", o->seconds, "stop after N seconds of audio in the file")
+      ->check(
+          [](const std::string& text) {
+            char* end = nullptr;
+            double v = std::strtod(text.c_str(), &end);
+            bool ok = end != text.c_str() && *end == '\0' && v >= 0 && v < 1e9;
+            return ok ? std::string() : "--seconds needs a number of seconds, not '" + text + "'";
+          },
+          "SECONDS");
+
+  return record;
+}
 
 int Dispatch(int argc, char** argv) {
   ReserveStandardStreams();
@@ -32,30 +86,7 @@ int Dispatch(int argc, char** argv) {
   app.allow_windows_style_options(false);
 
   ConvertOptions convert_options;
-  CLI::App* convert = app.add_subcommand(
-      "convert",
-      "Convert to a GSM 06.10 WAVE file: IN OUT, or -o DIR IN... for many files at once. Raw input is 8000 Hz "
-      "mono s16le; an audio file that libsndfile reads (WAVE, FLAC, Ogg, AIFF...) is mixed down to mono and "
-      "resampled to 8000 Hz. IN may be - for standard input.");
-  convert->add_option("FILES", convert_options.files, "IN OUT, or the inputs with -o");
-  convert->add_option("-o,--out-dir", convert_options.out_dir, "write DIR/NAME.wav for each input");
-  convert->add_option("--files-from", convert_options.files_from,
-                      "with -o: more inputs, one name per line, from FILE (- for standard input)");
-  convert->add_flag("-0,--null", convert_options.null_separated,
-                    "the names in --files-from end with NUL (find -print0, tar --null)");
-  convert->add_flag("--keep-tree", convert_options.keep_tree,
-                    "with -o: write DIR/PATH/NAME.wav, keeping each input's folders, so that equal names in "
-                    "different folders do not clash");
-  convert->add_option("-j,--jobs", convert_options.jobs, "conversions at once (default: one per core)")
-      ->check(
-          [](const std::string& text) {
-            char* end = nullptr;
-            unsigned long v = std::strtoul(text.c_str(), &end, 10);
-            bool ok = !text.empty() && text[0] != '-' && *end == '\0' && v >= 1;
-            return ok ? std::string() : "--jobs needs a whole number of conversions, 1 or more, not '" + text + "'";
-          },
-          "N");
-  convert->add_flag("--raw", convert_options.raw, "treat every input as raw 8000 Hz mono s16le");
+  CLI::App* convert = AddConvert(&app, &convert_options);
 
   std::string decode_in, decode_out;
   CLI::App* decode = app.add_subcommand("decode", "Decode a GSM WAVE file to a 16-bit PCM WAVE file");
@@ -75,22 +106,8 @@ int Dispatch(int argc, char** argv) {
   repair->add_option("FILE", repair_path, "WAVE file")->required();
   repair->add_flag("--dry-run", dry_run, "say what would be done, write nothing");
 
-  std::string record_path;
-  bool record_pcm = false;
-  double record_seconds = -1;
-  CLI::App* record = app.add_subcommand(
-      "record", "Record from the default audio input until N seconds of audio, Enter, Ctrl-C or SIGTERM");
-  record->add_option("OUT", record_path, "WAVE file to write")->required();
-  record->add_flag("--pcm", record_pcm, "16-bit PCM instead of GSM");
-  record->add_option("--seconds", record_seconds, "stop after N seconds of audio in the file")
-      ->check(
-          [](const std::string& text) {
-            char* end = nullptr;
-            double v = std::strtod(text.c_str(), &end);
-            bool ok = end != text.c_str() && *end == '\0' && v >= 0 && v < 1e9;
-            return ok ? std::string() : "--seconds needs a number of seconds, not '" + text + "'";
-          },
-          "SECONDS");
+  RecordOptions record_options;
+  CLI::App* record = AddRecord(&app, &record_options);
 
   // The code table once, under `kivgsm --help` (subcommands, made above,
   // took no footer).
@@ -111,17 +128,10 @@ int Dispatch(int argc, char** argv) {
     return rc == 0 ? kExitOk : kExitUsage;
   }
   if (*convert) return ConvertCommand(convert_options);
-  if (*decode) {
-#if defined(KIV_HAVE_SNDFILE)
-    return DecodeCommand(decode_in, decode_out);
-#else
-    std::fputs("kivgsm: decode needs libsndfile, which this build lacks\n", stderr);
-    return kExitUsage;
-#endif
-  }
+  if (*decode) return DecodeCommand(decode_in, decode_out);
   if (*info) return InfoCommand(info_path, info_json);
   if (*repair) return RepairCommand(repair_path, dry_run);
-  if (*record) return RecordCommand(record_path, record_pcm, record_seconds);
+  if (*record) return RecordCommand(record_options.path, record_options.pcm, record_options.seconds);
   return kExitUsage;
 }
 

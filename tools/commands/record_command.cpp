@@ -62,6 +62,92 @@ void CutToSeconds(const std::string& path, bool pcm, double seconds) {
   if (plan.action == RepairPlan::Action::kRepair) ApplyRepairToFile(path, plan, &error);
 }
 
+// How the recording went while the tool waited for its end.
+struct Waited {
+  double elapsed = 0;     // seconds from Start to the end of the wait
+  double first_data = 0;  // seconds from Start until the file first grew
+  bool went_silent = false;
+};
+
+// Waits for Enter, a stop request, or --seconds of audio in the file,
+// showing the live line on a terminal.
+Waited WaitForTheEnd(const char* out, bool pcm, double seconds, bool live) {
+  Waited w;
+  bool watching_stdin = true;
+  const auto begin = std::chrono::steady_clock::now();
+  auto last_growth = begin;
+  bool any_data = false;
+  std::uint64_t last_size = SizeOrZero(out);
+  for (;;) {
+    const auto now = std::chrono::steady_clock::now();
+    w.elapsed = std::chrono::duration<double>(now - begin).count();
+    if (StopRequest() || EnterPressed(&watching_stdin)) break;
+    const std::uint64_t size = SizeOrZero(out);
+    if (size != last_size) {
+      last_growth = now;
+      if (!any_data) w.first_data = w.elapsed;
+      any_data = true;
+    }
+    last_size = size;
+    const double silent = std::chrono::duration<double>(now - last_growth).count();
+    if (silent >= kSilentSeconds) w.went_silent = true;
+    // --seconds counts the audio in the file, as a device delivers it; a
+    // device that has stopped delivering ends the wait once the time is up.
+    if (seconds >= 0 &&
+        (GrowingAudioSeconds(size, pcm) >= seconds || (silent >= kSilentSeconds && w.elapsed >= seconds)))
+      break;
+    if (live) {
+      if (silent >= kSilentSeconds)
+        std::fprintf(stderr, "\r%8.1f s  %10llu bytes  no audio arriving for %.0f s ", w.elapsed,
+                     static_cast<unsigned long long>(size), silent);
+      else
+        std::fprintf(stderr, "\r%8.1f s  %10llu bytes%32s", w.elapsed, static_cast<unsigned long long>(size), "");
+    }
+    SleepMilliseconds(seconds >= 0 && seconds < 0.1 ? 1 : 100);
+  }
+  return w;
+}
+
+// Says what the finished file holds, and warns when it holds less than was
+// recorded: 0, 7 (a full disk) or 14 (the device stopped delivering).
+int Report(const char* out, bool pcm, const Waited& waited) {
+  const double elapsed = waited.elapsed;
+  const bool went_silent = waited.went_silent;
+  // The finished file, read once: the audio it holds and its size.
+  double held = 0;
+  std::uint64_t bytes = 0;
+  {
+    FileBytes file(out);
+    if (file.ok()) {
+      held = InspectWave(file).seconds;
+      bytes = file.size();
+    }
+  }
+  std::printf("recorded %.1f s of %s audio into %s (%llu bytes)\n", held, pcm ? "PCM" : "GSM", out,
+              static_cast<unsigned long long>(bytes));
+  // The file must hold what was recorded since the first data arrived (a
+  // sound server may take a second or two), give or take a delivery's
+  // polling delay and the partial buffer that Stop discards.
+  int status = 0;
+  // The file first grows once the first half second has been captured.
+  double late = waited.first_data - 0.6;
+  double expected = elapsed - (late > 0 ? late : 0);
+  if (held + kShortfallSeconds < expected) {
+    if (DiskFull(out)) {
+      std::fprintf(stderr, "kivgsm: warning: the disk is full: %s holds %.1f s of the %.1f s recorded\n", out,
+                   held, elapsed);
+      status = KIV_ERR_WRITE;
+    } else {
+      std::fprintf(stderr,
+                   "kivgsm: warning: the audio device stopped delivering%s: %s holds %.1f s of the %.1f s "
+                   "recorded\n",
+                   went_silent ? " (unplugged, or the sound server went away)" : "", out, held, elapsed);
+      status = kExitDeviceSilent;
+    }
+  }
+  return status;
+}
+
 }  // namespace
 
 int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
@@ -94,78 +180,13 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
     if (StopRequest()) EndAsRequested(StopRequest());
     return rc;
   }
-  bool live = StderrIsTerminal();
-  bool watching_stdin = true;
+  const bool live = StderrIsTerminal();
   if (live) std::fprintf(stderr, "recording %s to %s; press Enter or Ctrl-C to stop\n", pcm ? "PCM" : "GSM", out);
-  auto begin = std::chrono::steady_clock::now();
-  auto last_growth = begin;
-  auto first_data = begin;  // when the file first grew past its header
-  bool any_data = false;
-  std::uint64_t last_size = SizeOrZero(out);
-  bool went_silent = false;
-  double elapsed = 0;
-  for (;;) {
-    auto now = std::chrono::steady_clock::now();
-    elapsed = std::chrono::duration<double>(now - begin).count();
-    if (StopRequest() || EnterPressed(&watching_stdin)) break;
-    std::uint64_t size = SizeOrZero(out);
-    if (size != last_size) {
-      last_growth = now;
-      if (!any_data) first_data = now;
-      any_data = true;
-    }
-    last_size = size;
-    double silent = std::chrono::duration<double>(now - last_growth).count();
-    if (silent >= kSilentSeconds) went_silent = true;
-    // --seconds counts the audio in the file, as a device delivers it; a
-    // device that has stopped delivering ends the wait once the time is up.
-    if (seconds >= 0 &&
-        (GrowingAudioSeconds(size, pcm) >= seconds || (silent >= kSilentSeconds && elapsed >= seconds)))
-      break;
-    if (live) {
-      if (silent >= kSilentSeconds)
-        std::fprintf(stderr, "\r%8.1f s  %10llu bytes  no audio arriving for %.0f s ", elapsed,
-                     static_cast<unsigned long long>(size), silent);
-      else
-        std::fprintf(stderr, "\r%8.1f s  %10llu bytes%32s", elapsed, static_cast<unsigned long long>(size), "");
-    }
-    SleepMilliseconds(seconds >= 0 && seconds < 0.1 ? 1 : 100);
-  }
+  const Waited waited = WaitForTheEnd(out, pcm, seconds, live);
   stop_fn();
   if (live) std::fputc('\n', stderr);
   if (seconds >= 0) CutToSeconds(out, pcm, seconds);
-  // The finished file, read once: the audio it holds and its size.
-  double held = 0;
-  std::uint64_t bytes = 0;
-  {
-    FileBytes file(out);
-    if (file.ok()) {
-      held = InspectWave(file).seconds;
-      bytes = file.size();
-    }
-  }
-  std::printf("recorded %.1f s of %s audio into %s (%llu bytes)\n", held, pcm ? "PCM" : "GSM", out,
-              static_cast<unsigned long long>(bytes));
-  // The file must hold what was recorded since the first data arrived (a
-  // sound server may take a second or two), give or take a delivery's
-  // polling delay and the partial buffer that Stop discards.
-  int status = 0;
-  // The file first grows once the first half second has been captured.
-  double late = std::chrono::duration<double>(first_data - begin).count() - 0.6;
-  double expected = elapsed - (late > 0 ? late : 0);
-  if (held + kShortfallSeconds < expected) {
-    if (DiskFull(out)) {
-      std::fprintf(stderr, "kivgsm: warning: the disk is full: %s holds %.1f s of the %.1f s recorded\n", out,
-                   held, elapsed);
-      status = KIV_ERR_WRITE;
-    } else {
-      std::fprintf(stderr,
-                   "kivgsm: warning: the audio device stopped delivering%s: %s holds %.1f s of the %.1f s "
-                   "recorded\n",
-                   went_silent ? " (unplugged, or the sound server went away)" : "", out, held, elapsed);
-      status = kExitDeviceSilent;
-    }
-  }
+  const int status = Report(out, pcm, waited);
   if (StopRequest()) EndAsRequested(StopRequest());
   return status;
 }
