@@ -7,7 +7,8 @@
 #     sox and ffmpeg once per file, as a script would call them (median of 3);
 #  3. one one-second WAVE, the cost of one call (median of 31);
 #  4. a chained Ogg Vorbis file of 10,000 links: kivgsm's peak memory and the
-#     most files it holds open at once.
+#     most files it holds open at once
+#     (10,000 one-second links, each with a serial number of its own).
 # usage: bench/pipeline_vs_peers.sh [BUILD_DIR]   (needs sox, ffmpeg, /usr/bin/time)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -58,13 +59,17 @@ for _ in $(seq 31); do
 done
 say "one one-second file" "$(median "${ours[@]}")" "$(median "${soxs[@]}")" "$(median "${ffs[@]}")"
 
-sox -n -r 8000 -c 1 "$work/link.ogg" synth 0.05 sine 300
-for _ in $(seq 10000); do cat "$work/link.ogg"; done >"$work/chain.ogg"
+# Ten links of a second each, with serial numbers of their own, repeated.
+for i in $(seq 0 9); do sox "$work/seconds/s$i.wav" -r 8000 "$work/link$i.ogg"; done
+for k in $(seq 0 999); do cat "$work"/link?.ogg; done >"$work/chain.ogg"
 /usr/bin/time -f '%M' -o "$work/rss" "$tool" convert "$work/chain.ogg" "$work/chain.wav" >"$work/chain.out" 2>&1 &
 most=0
 while kill -0 $! 2>/dev/null; do
   pid=$(pgrep -n -f "convert $work/chain.ogg" || true)
-  if [ -n "$pid" ]; then n=$(ls "/proc/$pid/fd" 2>/dev/null | wc -l); [ "$n" -gt "$most" ] && most=$n; fi
+  if [ -n "$pid" ]; then
+    n=$(ls "/proc/$pid/fd" 2>/dev/null | wc -l)
+    if [ "$n" -gt "$most" ]; then most=$n; fi
+  fi
   sleep 0.005
 done
 wait $! || true
