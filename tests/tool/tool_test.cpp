@@ -97,6 +97,22 @@ TEST_P(ToolRecordSignal, FinishesTheFileAndEndsWithTheSignalsStatus) {
   EXPECT_NE(info.find("GSM 06.10 WAVE"), std::string::npos) << info;
 }
 
+// The same signal twice in a row (timeout(1) signals the command, then its
+// process group) is one request: the file is still finished.
+TEST(ToolRecord, ARepeatedSignalIsOneRequest) {
+  test::ScratchDir dir;
+  test::WriteFile(dir.path("known.raw"), test::SpeechSample());
+  std::ofstream(dir.path("asound.conf")) << test::AlsaFilePluginConfig(dir.path("known.raw"));
+  std::string out;
+  int rc = test::RunCommand("bash -c \"ALSA_CONFIG_PATH='" + dir.path("asound.conf") + "' '" KIV_TOOL "' record '" +
+                                dir.path("r.wav") + "' </dev/null & p=\\$!; sleep 0.5; kill -TERM \\$p; " +
+                                "kill -TERM \\$p; wait \\$p\"",
+                            &out);
+  EXPECT_EQ(rc, 128 + SIGTERM);
+  EXPECT_NE(out.find("recorded "), std::string::npos) << out;
+  EXPECT_EQ(test::RunCommand("'" KIV_TOOL "' info '" + dir.path("r.wav") + "' >/dev/null"), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, ToolRecordSignal,
                          ::testing::Values(SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGALRM),
                          [](const auto& info) { return std::string(sigabbrev_np(info.param)); });

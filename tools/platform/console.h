@@ -61,8 +61,9 @@ bool RenameWithoutReplacing(const std::string& utf8_from, const std::string& utf
 // not leave behind, however many there are. RemoveTrackedFilesOnInterrupt
 // records stop requests (StopRequest): the work stops at its next step, its
 // destructors remove its files, and the caller ends with EndAsRequested. A
-// second request, when the first could not be acted on, removes every
-// tracked file from the signal handler and ends at once. A write to a pipe
+// second request, a second or more after the first could not be acted on,
+// removes every tracked file from the signal handler and ends at once.
+// (CatchStopRequests alone, for a recording, never ends the tool early.) A write to a pipe
 // without a reader, or past the file-size limit, fails instead of ending
 // the tool.
 void RemoveTrackedFilesOnInterrupt();

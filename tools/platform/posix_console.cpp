@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <atomic>
 #include <string>
 
@@ -43,15 +44,30 @@ void RemoveTrackedNow() {
     if (char* name = slot.load()) ::unlink(name);
 }
 
+// Whether a second request may end the tool at once (conversions, whose
+// files the table names; never a recording, which finishes its file), and
+// when the first request came.
+volatile std::sig_atomic_t g_escalate = 0;
+volatile std::sig_atomic_t g_first_second = 0;
+
+std::sig_atomic_t MonotonicSecond() {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);  // async-signal-safe
+  return static_cast<std::sig_atomic_t>(now.tv_sec);
+}
+
 // The first request is recorded: the work stops at its next step, removes
-// its files and ends as requested. A second one, when the first could not
-// be acted on (a read that waits on a silent pipe), removes the files at
-// once and ends.
+// its files and ends as requested. A second one, a second or more later
+// (the first could not be acted on: a read waiting on a silent pipe),
+// removes the files at once and ends. A repeat within the second is the
+// same request twice (timeout(1) signals the command, then its group).
 void OnSignal(int sig) {
   if (g_request == 0) {
     g_request = sig;
+    g_first_second = MonotonicSecond();
     return;
   }
+  if (!g_escalate || MonotonicSecond() - g_first_second < 2) return;
   RemoveTrackedNow();
   ::signal(sig, SIG_DFL);
   ::raise(sig);
@@ -251,6 +267,7 @@ bool LinkUnnamedFile(int fd, const std::string& to, bool* taken) {
 void CloseUnnamedFile(int fd) { ::close(fd); }
 
 void RemoveTrackedFilesOnInterrupt() {
+  g_escalate = 1;
   // A write to a pipe without a reader, or past the file-size limit, fails
   // and is reported instead of ending the tool.
   CatchStopRequests();
