@@ -51,34 +51,34 @@ std::FILE* OpenNamed(const std::string& name, bool* regular, std::int64_t* size,
   return f;
 }
 #else
-// The file is first opened without waiting and without becoming the
-// controlling terminal, and looked at, so that a device is never read (a
-// tape is not rewound, a serial line not hung up). A FIFO is then opened
-// again the ordinary way, which waits for its writer.
+// What the name is is looked at before any open: a device is never opened
+// (a tape is not rewound, a serial line not hung up), and a FIFO is opened
+// once, the ordinary way, which waits for its writer. (A second, passing
+// open of a FIFO would let a writer waiting in its own open through, and
+// whatever it wrote before that open closed again would be lost.)
 std::FILE* OpenNamed(const std::string& name, bool* regular, std::int64_t* size, std::string* why) {
-  int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat st {};
+  if (::stat(name.c_str(), &st) != 0) {
+    *why = std::strerror(errno);
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) {
+    *why = S_ISDIR(st.st_mode) ? "a folder, not a file" : kNotReadable;
+    return nullptr;
+  }
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     *why = std::strerror(errno);
     return nullptr;
   }
-  struct stat st {};
+  // The name may have been given to something else in between.
   if (::fstat(fd, &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))) {
-    *why = S_ISDIR(st.st_mode) ? "a folder, not a file" : kNotReadable;
+    *why = kNotReadable;
     ::close(fd);
     return nullptr;
   }
   *regular = S_ISREG(st.st_mode);
   *size = st.st_size;
-  if (*regular) {
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  } else {
-    ::close(fd);
-    fd = ::open(name.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-      *why = std::strerror(errno);
-      return nullptr;
-    }
-  }
   std::FILE* f = ::fdopen(fd, "rb");
   if (f == nullptr) {
     *why = std::strerror(errno);
