@@ -623,7 +623,10 @@ TEST_P(ToolBesideARecording, RefusesASecondWriterAndTheRecordingFinishes) {
   std::string err;
   int rc = Shell("export ALSA_CONFIG_PATH=%d/asound.conf; %t record %d/m.wav </dev/null >%d/record.log 2>&1 & "
                  "for i in \\$(seq 200); do [ -s %d/m.wav ] && break; sleep 0.05; done; " + GetParam().command +
-                     "; rc=\\$?; kill -TERM \\$!; wait \\$!; echo \\$? >%d/record.status; exit \\$rc",
+                     "; rc=\\$?; "
+                     // Under emulation the capture is slower: let it outgrow g.wav before it is stopped.
+                     "for i in \\$(seq 400); do [ \\$(stat -c %s %d/m.wav) -gt \\$(stat -c %s %d/g.wav) ] && break; "
+                     "sleep 0.05; done; kill -TERM \\$!; wait \\$!; echo \\$? >%d/record.status; exit \\$rc",
                  dir, nullptr, &err);
   EXPECT_EQ(rc, KIV_ERR_ARGUMENT) << err;
   EXPECT_NE(err.find(GetParam().message), std::string::npos) << err;
