@@ -17,7 +17,9 @@
 #include "commands/record_command.h"
 #include "commands/repair_command.h"
 #include "exit_codes.h"
+#include "messages.h"
 #include "platform/console.h"
+#include "versions.h"
 
 using namespace kiv::tool;
 
@@ -27,9 +29,10 @@ CLI::App* AddConvert(CLI::App* app, ConvertOptions* o) {
       "convert",
       "Convert to a GSM 06.10 WAVE file: IN OUT, or -o DIR IN... for many files at once. Raw input is 8000 Hz "
       "mono s16le; an audio file (WAVE, FLAC, Ogg, MP3, AIFF...) is mixed down to mono and "
-      "resampled to 8000 Hz. IN may be - for standard input.");
+      "resampled to 8000 Hz. IN may be - for standard input, and OUT - for standard output.");
   convert->add_option("FILES", o->files, "IN OUT, or the inputs with -o");
-  convert->add_option("-o,--out-dir", o->out_dir, "write DIR/NAME.wav for each input");
+  convert->add_option("-o,--out-dir", o->out_dir,
+                      "write DIR/NAME.wav for each input; DIR is made, with its parents, if it does not exist");
   convert->add_option("--files-from", o->files_from,
                       "with -o: more inputs, one name per line, from FILE (- for standard input)");
   convert->add_flag("-0,--null", o->null_separated,
@@ -47,6 +50,9 @@ CLI::App* AddConvert(CLI::App* app, ConvertOptions* o) {
           },
           "N");
   convert->add_flag("--raw", o->raw, "treat every input as raw 8000 Hz mono s16le");
+  convert->add_flag("-n,--no-clobber", o->no_clobber,
+                    "leave an existing output as it is and count it as skipped, so that a batch run again "
+                    "converts only what it has not done");
 
   return convert;
 }
@@ -76,14 +82,26 @@ CLI::App* AddRecord(CLI::App* app, RecordOptions* o) {
   return record;
 }
 
+// A usage error in the tool's own voice, as other tools say theirs.
+int UsageError(const CLI::ParseError& e) {
+  std::fprintf(stderr, "kivgsm: %s\nRun with --help for more information.\n", Shown(e.what()).c_str());
+  return kExitUsage;
+}
+
 int Dispatch(int argc, char** argv) {
   ReserveStandardStreams();
   // Named here, so that usage lines say "kivgsm", not the path it was run by.
   CLI::App app{"kivgsm: GSM 06.10 WAVE files from raw speech, any audio file or the audio input", "kivgsm"};
-  app.set_version_flag("--version", std::string("kivgsm ") + KIVGSM_VERSION);
+  app.set_version_flag("--version", [] { return VersionText(KIVGSM_VERSION); });
   app.require_subcommand(1);
   // Paths start with '/' on every platform the tool runs on (Wine too).
   app.allow_windows_style_options(false);
+  // -q and -v may come before the command or after it (the commands,
+  // made below, pass options they do not know to the tool).
+  app.fallthrough();
+  bool quiet = false, verbose = false;
+  app.add_flag("-q,--quiet", quiet, "errors only: no summaries, warnings or progress");
+  app.add_flag("-v,--verbose", verbose, "also say what each input was found to be and how it was decoded");
 
   ConvertOptions convert_options;
   CLI::App* convert = AddConvert(&app, &convert_options);
@@ -91,7 +109,7 @@ int Dispatch(int argc, char** argv) {
   std::string decode_in, decode_out;
   CLI::App* decode = app.add_subcommand("decode", "Decode a GSM WAVE file to a 16-bit PCM WAVE file");
   decode->add_option("IN", decode_in, "GSM WAVE file")->required();
-  decode->add_option("OUT", decode_out, "PCM WAVE file to write")->required();
+  decode->add_option("OUT", decode_out, "PCM WAVE file to write (- for standard output)")->required();
 
   std::string info_path;
   bool info_json = false;
@@ -119,14 +137,24 @@ int Dispatch(int argc, char** argv) {
     // CLI11 says "A subcommand is required" for a misspelt one too.
     if (app.get_subcommands().empty() && argc > 1 && argv[1][0] != '-') {
       std::fprintf(stderr, "kivgsm: unknown command '%s'; the commands are convert, decode, info, repair and record\n"
-                           "Run with --help for more information.\n", argv[1]);
+                           "Run with --help for more information.\n", Shown(argv[1]).c_str());
       return kExitUsage;
     }
+    return UsageError(e);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e) == 0 ? kExitOk : kExitUsage;
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e) == 0 ? kExitOk : kExitUsage;
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e) == 0 ? kExitOk : kExitUsage;
   } catch (const CLI::ParseError& e) {
-    int rc = app.exit(e);
-    return rc == 0 ? kExitOk : kExitUsage;
+    return UsageError(e);
   }
+  if (quiet && verbose) {
+    std::fputs("kivgsm: --quiet and --verbose cannot go together\nRun with --help for more information.\n", stderr);
+    return kExitUsage;
+  }
+  SetVerbosity(quiet ? Verbosity::kQuiet : verbose ? Verbosity::kVerbose : Verbosity::kNormal);
   if (*convert) return ConvertCommand(convert_options);
   if (*decode) return DecodeCommand(decode_in, decode_out);
   if (*info) return InfoCommand(info_path, info_json);

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "messages.h"
+
 namespace kiv::tool {
 namespace {
 
@@ -54,22 +56,6 @@ std::string FormatWaveInfo(const WaveInfo& w) {
 }
 
 namespace {
-
-// The length of the valid UTF-8 sequence at s[i], or 0.
-std::size_t Utf8Length(const std::string& s, std::size_t i) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  const std::size_t n = c < 0x80 ? 1 : (c & 0xe0) == 0xc0 ? 2 : (c & 0xf0) == 0xe0 ? 3 : (c & 0xf8) == 0xf0 ? 4 : 0;
-  if (n == 0 || i + n > s.size()) return 0;
-  std::uint32_t cp = n == 1 ? c : c & (0x7f >> n);
-  for (std::size_t k = 1; k < n; ++k) {
-    const auto b = static_cast<unsigned char>(s[i + k]);
-    if ((b & 0xc0) != 0x80) return 0;
-    cp = cp << 6 | (b & 0x3f);
-  }
-  static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (cp < kLeast[n] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return 0;
-  return n;
-}
 
 // A JSON string. A file name's bytes that are not UTF-8 (a Latin-1 name)
 // appear as the text \xNN, so that the output stays valid JSON and still

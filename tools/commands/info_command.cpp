@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "exit_codes.h"
+#include "messages.h"
 #include "file_bytes.h"
 #include "wave_report.h"
 
@@ -23,7 +24,7 @@ int InfoCommand(const std::string& path, bool json) {
   FileBytes file(path);
   if (!file.ok()) {
     if (json) std::fputs(FormatErrorJson(path, file.error()).c_str(), stdout);
-    std::fprintf(stderr, "kivgsm: %s: %s\n", path.c_str(), file.error().c_str());
+    std::fprintf(stderr, "kivgsm: %s: %s\n", Shown(path).c_str(), file.error().c_str());
     return kExitInfoUnreadable;
   }
   WaveInfo info = InspectWave(file);

@@ -11,6 +11,8 @@
 
 #include "commands/repair_command.h"
 #include "exit_codes.h"
+#include "messages.h"
+#include "platform/audio_system_messages.h"
 #include "file_bytes.h"
 #include "kivgsm.h"
 #include "pipeline/output_target.h"
@@ -123,8 +125,9 @@ int Report(const char* out, bool pcm, const Waited& waited) {
       bytes = file.size();
     }
   }
-  std::printf("recorded %.1f s of %s audio into %s (%llu bytes)\n", held, pcm ? "PCM" : "GSM", out,
-              static_cast<unsigned long long>(bytes));
+  if (!Quiet())
+    std::printf("recorded %.1f s of %s audio into %s (%llu bytes)\n", held, pcm ? "PCM" : "GSM", out,
+                static_cast<unsigned long long>(bytes));
   // The file must hold what was recorded since the first data arrived (a
   // sound server may take a second or two), give or take a delivery's
   // polling delay and the partial buffer that Stop discards.
@@ -154,7 +157,9 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
   const char* out = out_name.c_str();
   std::basic_string<KivPathChar> path;
   if (!Utf8ToPath(out, &path) || path.empty()) {
-    std::fprintf(stderr, "kivgsm: %s: %s: the path is empty or not valid UTF-8\n", out, ExitMessage(KIV_ERR_ARGUMENT));
+    // The library takes UTF-16 names, and a recording is written where it is named.
+    std::fprintf(stderr, "kivgsm: %s: %s: a recording needs a name in UTF-8; rename the file afterwards\n",
+                 Shown(out_name).c_str(), ExitMessage(KIV_ERR_ARGUMENT));
     return KIV_ERR_ARGUMENT;
   }
   // The library writes any seekable file, /dev/null too; the tool, as for
@@ -167,6 +172,7 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
   auto stop_fn = pcm ? KivGSMWAVSoundRecorderStop : KivGSMSoundRecorderStop;
 
   CatchStopRequests();
+  KeepAudioSystemMessagesForVerbose();
 
   int rc = start_fn(path.c_str());
   if (rc != KIV_OK) {
@@ -180,7 +186,7 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
     if (StopRequest()) EndAsRequested(StopRequest());
     return rc;
   }
-  const bool live = StderrIsTerminal();
+  const bool live = StderrIsTerminal() && !Quiet();
   if (live) std::fprintf(stderr, "recording %s to %s; press Enter or Ctrl-C to stop\n", pcm ? "PCM" : "GSM", out);
   const Waited waited = WaitForTheEnd(out, pcm, seconds, live);
   stop_fn();

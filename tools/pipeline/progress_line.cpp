@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "messages.h"
 #include "platform/console.h"
 #include "platform/utf8_path.h"
 #include "wave_format.h"
@@ -36,12 +37,12 @@ bool g_line_shown = false;
 void SayAboveProgress(const std::string& line) {
   std::lock_guard<std::mutex> lock(g_stderr_mutex);
   if (g_line_shown) std::fprintf(stderr, "\r%79s\r", "");
-  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fprintf(stderr, "%s\n", Shown(line).c_str());
 }
 
 ProgressLine::ProgressLine(std::deque<ConvertProgress>* jobs)
     : jobs_(jobs), start_(std::chrono::steady_clock::now()) {
-  if (StderrIsTerminal()) thread_ = std::thread([this] {
+  if (StderrIsTerminal() && !Quiet()) thread_ = std::thread([this] {
     LeaveStopRequestsToTheMainThread();
     Run();
   });
@@ -49,7 +50,7 @@ ProgressLine::ProgressLine(std::deque<ConvertProgress>* jobs)
 
 ProgressLine::ProgressLine(std::deque<ConvertProgress>* jobs, const BatchCounters* done, std::uint64_t total)
     : jobs_(jobs), done_(done), total_(total), start_(std::chrono::steady_clock::now()) {
-  if (StderrIsTerminal()) thread_ = std::thread([this] {
+  if (StderrIsTerminal() && !Quiet()) thread_ = std::thread([this] {
     LeaveStopRequestsToTheMainThread();
     Run();
   });

@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: MIT
+#include "versions.h"
+
+#include <gsm.h>
+#include <sndfile.h>
+#include <soxr.h>
+#if defined(KIV_HAVE_MPG123)
+#include <mpg123.h>
+#endif
+
+namespace kiv::tool {
+
+std::string VersionText(const std::string& tool_version) {
+  std::string text = "kivgsm " + tool_version + "\n";
+  text += "library:    kivgsm " + tool_version + " (linked into the tool)\n";
+  text += std::string("libsndfile: ") + sf_version_string() + "\n";
+  text += std::string("libsoxr:    ") + soxr_version() + "\n";
+  // libgsm has no call that names its version: this is the one built against.
+  text += "libgsm:     " + std::to_string(GSM_MAJOR) + "." + std::to_string(GSM_MINOR) + "." +
+          std::to_string(GSM_PATCHLEVEL) + " (as built against)";
+#if defined(KIV_HAVE_MPG123)
+  text += "\nlibmpg123:  API " + std::to_string(MPG123_API_VERSION) + " (as built against)";
+#endif
+  return text;
+}
+
+}  // namespace kiv::tool
