@@ -2,6 +2,7 @@
 #include "commands/convert_command.h"
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <unordered_set>
 
 #include "exit_codes.h"
+#include "messages.h"
 #include "pipeline/convert_file.h"
 #include "platform/console.h"
 #include "pipeline/progress_line.h"
@@ -46,7 +48,7 @@ std::string OutputFor(const std::string& dir, const std::string& in) {
 
 int Single(const ConvertOptions& options) {
   std::deque<ConvertProgress> progress(1);
-  ConvertRequest request{options.files[0], options.files[1], options.raw, 0};
+  ConvertRequest request{options.files[0], options.files[1], options.raw, 0, options.no_clobber};
   auto start = std::chrono::steady_clock::now();
   ConvertResult r;
   {
@@ -55,13 +57,19 @@ int Single(const ConvertOptions& options) {
   }
   double elapsed = Since(start);
   if (r.code == -1) EndAsRequested(StopRequest());
-  if (!r.warning.empty()) std::fprintf(stderr, "kivgsm: warning: %s\n", r.warning.c_str());
-  if (r.code != 0) std::fprintf(stderr, "kivgsm: %s\n", r.error.c_str());
-  if (!r.written) return r.code;
+  if (Verbose() && !r.detail.empty()) SayAboveProgress("kivgsm: " + r.detail);
+  if (!r.warning.empty() && !Quiet()) SayAboveProgress("kivgsm: warning: " + r.warning);
+  if (r.code != 0) SayAboveProgress("kivgsm: " + r.error);
+  // The summary goes where the audio does not.
+  std::FILE* summary = request.out == "-" ? stderr : stdout;
+  if (r.skipped && !Quiet())
+    std::fprintf(summary, "%s exists; left as it is (--no-clobber)\n", Shown(request.out).c_str());
+  if (!r.written || Quiet()) return r.code;
   std::string from = r.source.empty() ? "" : ", from " + r.source;
-  std::printf("%llu blocks, %.2f s of audio, %llu bytes written to %s, %.0fx real time%s%s\n",
-              static_cast<unsigned long long>(r.blocks), r.seconds, static_cast<unsigned long long>(r.bytes),
-              request.out.c_str(), elapsed > 0 ? r.seconds / elapsed : 0, from.c_str(), Repaired(r.clipped, r.silenced).c_str());
+  std::fprintf(summary, "%llu blocks, %.2f s of audio, %llu bytes written to %s, %.0fx real time%s%s\n",
+               static_cast<unsigned long long>(r.blocks), r.seconds, static_cast<unsigned long long>(r.bytes),
+               request.out == "-" ? "standard output" : Shown(request.out).c_str(),
+               elapsed > 0 ? r.seconds / elapsed : 0, from.c_str(), Repaired(r.clipped, r.silenced).c_str());
   return r.code;
 }
 
@@ -136,6 +144,7 @@ std::string TreeOutputFor(const std::string& dir, const std::string& in) {
 struct BatchTally {
   std::mutex mutex;
   std::uint64_t failed = 0;
+  std::uint64_t skipped = 0;  // outputs that existed, left as they were (--no-clobber)
   unsigned long long clipped = 0, silenced = 0;
   std::uint64_t first_failure = UINT64_MAX;
   int status = 0;
@@ -161,7 +170,7 @@ int CheckCommandLineOutputs(const ConvertOptions& options) {
     auto [it, fresh] = claimed.emplace(out, in);
     if (!fresh && !out.empty()) {
       std::fprintf(stderr, "kivgsm: %s and %s would both be written to %s; nothing converted\n",
-                   it->second.c_str(), in.c_str(), out.c_str());
+                   Shown(it->second).c_str(), Shown(in).c_str(), Shown(out).c_str());
       return KIV_ERR_ARGUMENT;
     }
   }
@@ -227,7 +236,7 @@ class BatchRun {
       std::error_code unused;
       if (options_.keep_tree) std::filesystem::create_directories(FsPath(out).parent_path(), unused);
       slot->Reset();
-      r = ConvertFile({in, out, options_.raw, 1}, slot);
+      r = ConvertFile({in, out, options_.raw, 1, options_.no_clobber}, slot);
       const std::uint64_t id = r.written ? FileIdentityOf(out) : 0;
       std::lock_guard<std::mutex> lock(tally_.mutex);
       tally_.in_flight.erase(out);
@@ -238,7 +247,9 @@ class BatchRun {
     counters_.audio_done = counters_.audio_done + r.seconds;  // every update holds the tally's lock
     tally_.clipped += r.clipped;
     tally_.silenced += r.silenced;
-    if (!r.warning.empty()) SayAboveProgress("kivgsm: warning: " + r.warning);
+    if (r.skipped) ++tally_.skipped;
+    if (Verbose() && !r.detail.empty()) SayAboveProgress("kivgsm: " + r.detail);
+    if (!r.warning.empty() && !Quiet()) SayAboveProgress("kivgsm: warning: " + r.warning);
     if (r.code != 0 && r.code != -1) {
       ++tally_.failed;
       SayAboveProgress("kivgsm: failed: " + r.error);
@@ -258,12 +269,36 @@ class BatchRun {
   BatchTally tally_;
 };
 
-int Batch(const ConvertOptions& options) {
+// The folder of -o, made with its parents when it does not exist: 0, or
+// the exit code after saying why not.
+int MakeOutputFolder(const ConvertOptions& options) {
+  namespace fs = std::filesystem;
   std::error_code ec;
-  if (!std::filesystem::is_directory(FsPath(options.out_dir), ec)) {
-    std::fprintf(stderr, "kivgsm: %s: not a folder; create it first\n", options.out_dir.c_str());
+  const fs::path dir = FsPath(options.out_dir);
+  const fs::file_status status = fs::status(dir, ec);
+  if (fs::is_directory(status)) return 0;
+  // "-o out.wav" for one input: the user meant IN OUT.
+  std::string ext = dir.extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (options.files.size() == 1 && options.files_from.empty() && (fs::exists(status) || ext == ".wav")) {
+    std::fprintf(stderr, "kivgsm: -o takes a folder; to name the output file, write: kivgsm convert %s %s\n",
+                 Shown(options.files[0]).c_str(), Shown(options.out_dir).c_str());
+    return kExitUsage;
+  }
+  if (fs::exists(status)) {
+    std::fprintf(stderr, "kivgsm: %s: not a folder\n", Shown(options.out_dir).c_str());
     return KIV_ERR_OUTPUT_CREATE;
   }
+  if (!fs::create_directories(dir, ec) && !fs::is_directory(dir)) {
+    std::fprintf(stderr, "kivgsm: %s: cannot create the folder: %s\n", Shown(options.out_dir).c_str(),
+                 ec.message().c_str());
+    return KIV_ERR_OUTPUT_CREATE;
+  }
+  return 0;
+}
+
+int Batch(const ConvertOptions& options) {
+  if (int rc = MakeOutputFolder(options); rc != 0) return rc;
   // Names given on the command line are checked for clashes before
   // anything starts; names from a list are checked as they come.
   if (int rc = CheckCommandLineOutputs(options); rc != 0) return rc;
@@ -272,7 +307,7 @@ int Batch(const ConvertOptions& options) {
   jobs = CapJobs(jobs);
   BatchRun run(options, jobs);
   if (!run.names_ok()) {
-    std::fprintf(stderr, "kivgsm: %s: cannot read the list of inputs\n", options.files_from.c_str());
+    std::fprintf(stderr, "kivgsm: %s: cannot read the list of inputs\n", Shown(options.files_from).c_str());
     return KIV_ERR_INPUT_READ;
   }
   const auto start = std::chrono::steady_clock::now();
@@ -286,10 +321,13 @@ int Batch(const ConvertOptions& options) {
   }
   const std::uint64_t total = run.counters().files_done;
   const double audio = run.counters().audio_done;
-  std::printf("%llu of %llu files converted into %s: %.2f s of audio in %.2f s, %.0fx real time, %u jobs%s\n",
-              static_cast<unsigned long long>(total - tally.failed), static_cast<unsigned long long>(total),
-              options.out_dir.c_str(), audio, elapsed, elapsed > 0 ? audio / elapsed : 0, jobs,
-              Repaired(tally.clipped, tally.silenced).c_str());
+  const std::string skipped =
+      tally.skipped == 0 ? "" : ", " + std::to_string(tally.skipped) + " skipped (they exist)";
+  if (!Quiet())
+    std::printf("%llu of %llu files converted into %s%s: %.2f s of audio in %.2f s, %.0fx real time, %u jobs%s\n",
+                static_cast<unsigned long long>(total - tally.failed - tally.skipped),
+                static_cast<unsigned long long>(total), Shown(options.out_dir).c_str(), skipped.c_str(), audio,
+                elapsed, elapsed > 0 ? audio / elapsed : 0, jobs, Repaired(tally.clipped, tally.silenced).c_str());
   return tally.status;
 }
 

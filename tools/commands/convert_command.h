@@ -15,6 +15,7 @@ struct ConvertOptions {
   bool null_separated = false;  // the list's names end with NUL, not newline
   bool keep_tree = false;       // DIR/REL/NAME.wav: inputs keep their folders
   bool raw = false;
+  bool no_clobber = false;  // existing outputs are left as they are, and counted as skipped
   unsigned jobs = 0;  // 0: one per core
 };
 

@@ -5,6 +5,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <memory>
 #include <type_traits>
@@ -12,10 +13,13 @@
 
 #include "exit_codes.h"
 #include "file_bytes.h"
+#include "messages.h"
 #include "pipeline/output_target.h"
+#include "pipeline/standard_output.h"
 #include "pipeline/temp_file.h"
 #include "platform/console.h"
 #include "platform/utf8_sndfile.h"
+#include "pcm_wave_file.h"
 #include "wave_format.h"
 #include "wave_reader.h"
 
@@ -23,7 +27,7 @@ namespace kiv::tool {
 namespace {
 
 int Fail(int code, const std::string& named, const std::string& why) {
-  std::fprintf(stderr, "kivgsm: %s: %s\n", named.c_str(), why.c_str());
+  std::fprintf(stderr, "kivgsm: %s: %s\n", Shown(named).c_str(), Shown(why).c_str());
   return code;
 }
 
@@ -43,6 +47,43 @@ std::string Doubt(const WaveInfo& info) {
   return "";
 }
 
+// Where the decoded samples go: a file written by libsndfile, or standard
+// output. libsndfile finishes a header by seeking back, which a regular file
+// allows; it writes no WAVE into a pipe, so there the canonical header goes
+// first with its sizes at 0xFFFFFFFF, which readers take as "read on to
+// the end of the stream", and the samples follow it.
+class PcmOutput {
+ public:
+  bool Open(const std::string& path, bool rf64) {
+    SF_INFO format{};
+    format.samplerate = static_cast<int>(kSampleRate);
+    format.channels = kChannels;
+    format.format = (rf64 ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
+    if (path != "-") return (file_ = OpenSndFile(path, SFM_WRITE, &format)) != nullptr;
+    if (StandardOutputIsSeekable()) return (file_ = sf_open_fd(1, SFM_WRITE, &format, 0)) != nullptr;
+    PcmWaveHeader header;
+    FillPcmWaveHeader(&header, 0);
+    for (std::size_t at : {std::size_t{4}, std::size_t{kPcmHeaderBytes - 4}}) std::memset(header.bytes + at, 0xff, 4);
+    return std::fwrite(header.bytes, 1, sizeof header.bytes, stdout) == sizeof header.bytes;
+  }
+  bool Write(const short* samples, std::size_t n) {
+    if (file_ != nullptr) return sf_write_short(file_, samples, static_cast<sf_count_t>(n)) == static_cast<sf_count_t>(n);
+    unsigned char bytes[2 * kGsmSamplesPerBlock];
+    for (std::size_t i = 0; i < n; ++i) {
+      bytes[2 * i] = static_cast<unsigned char>(samples[i] & 0xff);
+      bytes[2 * i + 1] = static_cast<unsigned char>((samples[i] >> 8) & 0xff);
+    }
+    return std::fwrite(bytes, 2, n, stdout) == n;
+  }
+  bool Close() {
+    if (file_ != nullptr) return sf_close(file_) == 0;
+    return std::fflush(stdout) == 0;
+  }
+
+ private:
+  SNDFILE* file_ = nullptr;
+};
+
 }  // namespace
 
 int DecodeCommand(const std::string& in, const std::string& out_name) {
@@ -56,7 +97,10 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
     return Fail(kExitInputRead, in,
                 "the file claims " + DescribeFormat(info) +
                     "; kivgsm decodes only 8000 Hz mono GSM 06.10 in 65-byte blocks of 320 samples");
-  OutputTarget target = ResolveOutput(out_name, in);
+  const bool to_stdout = out_name == "-";
+  if (to_stdout && StandardOutputIsTerminal())
+    return Fail(kExitOutputCreate, "-", "standard output is a terminal; redirect it to a file or a pipe");
+  OutputTarget target = to_stdout ? OutputTarget{"-", 0, ""} : ResolveOutput(out_name, in);
   if (target.path.empty()) return Fail(target.code, out_name, target.why);
   const std::string& out = target.path;
 
@@ -65,24 +109,20 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
   const std::uint64_t samples = GsmSamplesToDecode(info);
   const std::uint64_t blocks = (samples + kGsmSamplesPerBlock - 1) / kGsmSamplesPerBlock;
   std::string doubt = Doubt(info);
-  if (!doubt.empty()) std::fprintf(stderr, "kivgsm: %s: warning: %s\n", in.c_str(), doubt.c_str());
+  if (!doubt.empty() && !Quiet()) std::fprintf(stderr, "kivgsm: %s: warning: %s\n", Shown(in).c_str(), doubt.c_str());
 
   std::unique_ptr<std::remove_pointer_t<gsm>, GsmDeleter> codec(gsm_create());
   int on = 1;
   if (!codec || gsm_option(codec.get(), GSM_OPT_WAV49, &on) == -1)
     return Fail(kExitCodec, in, ExitMessage(kExitCodec));
 
-  std::unique_ptr<TempFile> temp = TempFile::Beside(out, ".part");
-  if (!temp) return Fail(kExitOutputCreate, out, ExitMessage(kExitOutputCreate));
-  SF_INFO format{};
-  format.samplerate = static_cast<int>(kSampleRate);
-  format.channels = kChannels;
+  std::unique_ptr<TempFile> temp = to_stdout ? nullptr : TempFile::Beside(out, ".part");
+  if (!temp && !to_stdout) return Fail(kExitOutputCreate, out, ExitMessage(kExitOutputCreate));
   // A decode that a RIFF size cannot describe (from 74.6 hours on) is
   // written as RF64, never with a wrapped size; shorter ones as WAVE.
   const bool rf64 = kPcmHeaderBytes + samples * kBytesPerSample > kMaxRiffFileBytes;
-  format.format = (rf64 ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
-  SNDFILE* pcm = OpenSndFile(temp->path(), SFM_WRITE, &format);
-  if (pcm == nullptr) return Fail(kExitOutputCreate, out, ExitMessage(kExitOutputCreate));
+  PcmOutput pcm;
+  if (!pcm.Open(temp ? temp->path() : "-", rf64)) return Fail(kExitOutputCreate, out, ExitMessage(kExitOutputCreate));
 
   std::vector<gsm_byte> block(kGsmBlockBytes);
   short decoded[kGsmSamplesPerBlock];
@@ -98,14 +138,14 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
       read_ok = false;
       break;
     }
-    auto n = static_cast<sf_count_t>(std::min<std::uint64_t>(kGsmSamplesPerBlock, samples - written));
-    if (sf_write_short(pcm, decoded, n) != n) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kGsmSamplesPerBlock, samples - written));
+    if (!pcm.Write(decoded, n)) {
       write_ok = false;
       break;
     }
-    written += static_cast<std::uint64_t>(n);
+    written += n;
   }
-  if (sf_close(pcm) != 0) write_ok = false;
+  if (!pcm.Close()) write_ok = false;
   if (StopRequest() != 0) {
     temp.reset();  // the partial file goes before the tool ends
     EndAsRequested(StopRequest());
@@ -114,10 +154,12 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
     return Fail(kExitInputRead, in, "cannot read or decode block " + std::to_string(written / kGsmSamplesPerBlock));
   if (!write_ok) return Fail(kExitWrite, out, ExitMessage(kExitWrite));
   std::string why;
-  if (int rc = temp->RenameTo(out, &why); rc != 0) return Fail(rc, out, "cannot rename into place: " + why);
-  std::printf("%llu samples, %.2f s of audio, decoded from %llu blocks into %s%s\n",
-              static_cast<unsigned long long>(written), static_cast<double>(written) / kSampleRate,
-              static_cast<unsigned long long>(blocks), out.c_str(), rf64 ? " (RF64)" : "");
+  if (int rc = temp ? temp->RenameTo(out, &why) : 0; rc != 0) return Fail(rc, out, "cannot rename into place: " + why);
+  if (!Quiet())
+    std::fprintf(to_stdout ? stderr : stdout, "%llu samples, %.2f s of audio, decoded from %llu blocks into %s%s\n",
+                 static_cast<unsigned long long>(written), static_cast<double>(written) / kSampleRate,
+                 static_cast<unsigned long long>(blocks), to_stdout ? "standard output" : Shown(out).c_str(),
+                 rf64 ? " (RF64)" : "");
   return kExitOk;
 }
 

@@ -2,6 +2,7 @@
 #include "pipeline/convert_file.h"
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "pipeline/conversion_sink.h"
 #include "pipeline/input_stream.h"
 #include "pipeline/output_target.h"
+#include "pipeline/standard_output.h"
 #include "pipeline/temp_file.h"
 #include "platform/console.h"
 #include "platform/utf8_path.h"
@@ -42,6 +44,15 @@ ConvertResult Failed(int code, const std::string& named, const std::string& why)
   r.error = named + ": " + why;
   return r;
 }
+
+// An existing output that --no-clobber leaves as it is.
+ConvertResult Skipped(ConvertResult r = {}) {
+  r = ConvertResult{};
+  r.skipped = true;
+  return r;
+}
+
+ConvertResult Written(int rc, const std::string& out, ConvertResult result);
 
 constexpr char kRawHint[] = "; --raw encodes its bytes as raw 8000 Hz mono s16le";
 
@@ -156,6 +167,16 @@ ConvertResult OpenAndRecognise(const std::string& in, bool raw, Opened* o) {
   return {};
 }
 
+// What -v says of an input: what it was found to be, and how it was decoded.
+std::string Detail(const Recognised& what, const DecodeResult& decoded) {
+  if (what.kind == InputKind::kRaw) return "raw 8000 Hz mono s16le, encoded sample for sample";
+  static const char* const kDecoders[] = {"", "libsndfile", "libmpg123", "libvorbisfile/libopusfile", ""};
+  std::string detail = what.container + ", decoded by " + kDecoders[static_cast<int>(what.kind)];
+  if (!decoded.format.empty()) detail += ": " + decoded.format;
+  if (decoded.streams > 1) detail += ", " + std::to_string(decoded.streams) + " streams one after another";
+  return detail + "; mixed down to mono and resampled to 8000 Hz by libsoxr where it was not";
+}
+
 // What is worth a warning beside the decoder's own note.
 std::string Notes(const Opened& o, const DecodeResult& decoded) {
   std::string note = decoded.note;
@@ -170,14 +191,22 @@ std::string Notes(const Opened& o, const DecodeResult& decoded) {
 // Puts the finished file in place. Success, and the two failures whose
 // partial files are documented (7 and 10), replace the output; everything
 // else has left it as it was.
-ConvertResult PutInPlace(TempFile& part, int rc, const std::string& out, ConvertResult result) {
+ConvertResult PutInPlace(TempFile& part, int rc, const ConvertRequest& request, const std::string& out,
+                         ConvertResult result) {
   result.bytes = SizeOrZero(part.path());
   // A disk that filled before even the header fitted leaves a file that
   // describes nothing: the output is left as it was.
   if (rc == KIV_ERR_WRITE && result.bytes < kGsmHeaderBytes)
     return Failed(rc, out, std::string(ExitMessage(rc)) + "; not even the header fitted, so the output was left as it was");
   std::string why;
-  if (int renamed = part.RenameTo(out, &why); renamed != 0) return Failed(renamed, out, "cannot rename into place: " + why);
+  const int renamed = part.RenameTo(out, &why, request.no_clobber);
+  if (renamed == TempFile::kKeptExisting) return Skipped(std::move(result));
+  if (renamed != 0) return Failed(renamed, out, "cannot rename into place: " + why);
+  return Written(rc, out, std::move(result));
+}
+
+// The output is in place (a file, or standard output): what it holds.
+ConvertResult Written(int rc, const std::string& out, ConvertResult result) {
   result.written = true;
   result.blocks = GsmBlocksInFile(result.bytes);
   result.seconds = static_cast<double>(result.blocks) * kGsmSamplesPerBlock / kSampleRate;
@@ -196,23 +225,32 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
     ~Finished() { p->finished = true; }
   } finished{progress};
   const std::string& in = request.in;
-  std::basic_string<KivPathChar> probe16;
-  if (in.empty() || request.out.empty() || !Utf8ToPath(in, &probe16) || !Utf8ToPath(request.out, &probe16))
-    return Failed(KIV_ERR_ARGUMENT, in + " -> " + request.out, "paths must be non-empty UTF-8");
-  OutputTarget target = ResolveOutput(request.out, in);
+  if (in.empty() || request.out.empty()) return Failed(KIV_ERR_ARGUMENT, in + " -> " + request.out, "empty name");
+  const bool to_stdout = request.out == "-";
+  if (to_stdout && StandardOutputIsTerminal())
+    return Failed(KIV_ERR_OUTPUT_CREATE, "-", "standard output is a terminal; redirect it to a file or a pipe");
+  OutputTarget target = to_stdout ? OutputTarget{"-", 0, ""} : ResolveOutput(request.out, in);
   if (target.path.empty()) return Failed(target.code, request.out, target.why);
   const std::string& out = target.path;
+  std::error_code ec;
+  if (request.no_clobber && !to_stdout && std::filesystem::exists(std::filesystem::symlink_status(FsPath(out), ec)))
+    return Skipped();
   Opened o;
   if (ConvertResult refused = OpenAndRecognise(in, request.raw, &o); refused.code != 0) return refused;
   const std::int64_t size = o.input->size();
   if (o.what.kind == InputKind::kRaw && size > 0) progress->seconds = static_cast<double>(size) / kPcmBytesPerSecond;
 
-  std::unique_ptr<TempFile> part = TempFile::Beside(out, ".part");
+  // The library names files in UTF-16; the file it writes is the one the
+  // tool made (an unnamed file, or a name the tool chose), so that the
+  // user's name may be any bytes the file system holds.
+  std::unique_ptr<TempFile> part = to_stdout ? nullptr : TempFile::Beside(out, ".part");
   std::basic_string<KivPathChar> part16;
-  if (!part || !Utf8ToPath(part->path(), &part16))
+  if (!to_stdout && (!part || !Utf8ToPath(part->path(), &part16)))
     return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
+  const FileSystem* files = to_stdout ? StandardOutputFileSystem() : ActiveFileSystem();
+  if (to_stdout) part16.push_back('-');
   GsmWaveWriter writer;
-  if (int rc = GsmWaveWriterOpen(&writer, ActiveFileSystem(), part16.c_str()); rc != KIV_OK)
+  if (int rc = GsmWaveWriterOpen(&writer, files, part16.c_str()); rc != KIV_OK)
     return Failed(rc, out, ConverterFailure(rc));
   InputStream& source = *o.input;
   const std::function<bool()> keep_going = [&] {
@@ -235,10 +273,13 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
                       : decoded.error);
   ConvertResult result;
   result.source = decoded.format;
+  result.detail = in + ": " + Detail(o.what, decoded);
   result.clipped = sink.clipped();
   result.silenced = sink.silenced();
   if (const std::string note = Notes(o, decoded); !note.empty()) result.warning = in + ": " + note;
-  return PutInPlace(*part, rc, out, std::move(result));
+  if (!to_stdout) return PutInPlace(*part, rc, request, out, std::move(result));
+  result.bytes = StandardOutputBytes();
+  return Written(rc, out, std::move(result));
 }
 
 }  // namespace kiv::tool

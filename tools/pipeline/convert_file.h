@@ -14,9 +14,10 @@
 namespace kiv::tool {
 
 struct ConvertRequest {
-  std::string in, out;  // UTF-8; "-" as input is standard input
-  bool raw = false;     // every input is raw, whatever its first bytes
+  std::string in, out;     // names as given; "-" is standard input, or standard output
+  bool raw = false;        // every input is raw, whatever its first bytes
   int resampler_threads = 0;
+  bool no_clobber = false;  // an existing output is left as it is (skipped)
 };
 
 // What a conversion in progress has done, for a progress display.
@@ -38,11 +39,13 @@ struct ConvertResult {
   std::string error;    // "IN: why" when code != 0
   std::string warning;  // worth saying even on success
   std::string source;   // "44100 Hz stereo FLAC"; empty for raw input
+  std::string detail;   // what the input was found to be and how it was decoded, for -v
   std::uint64_t blocks = 0, bytes = 0;
   std::uint64_t clipped = 0;
   std::uint64_t silenced = 0;  // non-finite input samples made silent
   double seconds = 0;  // audio in the output
   bool written = false;  // OUT now holds the result (on 0, 7 and 10)
+  bool skipped = false;  // OUT existed, and no_clobber left it as it was (code 0)
 };
 
 ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progress);

@@ -15,7 +15,8 @@ OutputTarget ResolveOutput(const std::string& name, const std::string& input) {
       "it must be a regular file or a new name in a folder, not standard output, a pipe, a device or a folder";
   auto refuse = [](int code, std::string why) { return OutputTarget{"", code, std::move(why)}; };
   if (name == "-" || IsStandardStream(name))
-    return refuse(KIV_ERR_OUTPUT_CREATE, std::string("cannot create the output file: it is a standard stream; ") + kNotAFile);
+    return refuse(KIV_ERR_OUTPUT_CREATE, std::string("cannot create the output file: it is a standard stream; ") +
+                                             kNotAFile + " (convert and decode write standard output when it is named -)");
   std::error_code ec;
   fs::path path = FsPath(name);
   fs::file_status status = fs::status(path, ec);

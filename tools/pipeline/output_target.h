@@ -2,7 +2,8 @@
 // Where an output named on the command line is written. The tool writes
 // beside that file and renames over it at the end, and a WAVE header is
 // completed by seeking back, so only a regular file or a new name in a
-// folder will do: never standard output, a pipe, a FIFO, a device or a
+// folder will do: never standard output by a name (it is written as "-",
+// through standard_output.h), a pipe, a FIFO, a device or a
 // folder; nor may it be the input by any name. A symbolic link is
 // followed, and the file it names is replaced.
 #pragma once

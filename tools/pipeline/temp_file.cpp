@@ -74,15 +74,19 @@ TempFile::~TempFile() {
   UntrackFile(handle_);
 }
 
-int TempFile::RenameTo(const std::string& target, std::string* error) {
+int TempFile::RenameTo(const std::string& target, std::string* error, bool keep_existing) {
   constexpr char kBusy[] = "the output is being written by another program";
-  if (!std::filesystem::exists(FsPath(target))) {
+  std::error_code ec;
+  const bool exists = std::filesystem::exists(std::filesystem::symlink_status(FsPath(target), ec));
+  if (exists && keep_existing) return kKeptExisting;
+  if (!exists) {
     // A new name: taken only while nothing has it.
     bool taken = false;
     if (unnamed_ >= 0 ? LinkUnnamedFile(unnamed_, target, &taken) : RenameWithoutReplacing(path_, target, &taken)) {
       renamed_ = true;
       return 0;
     }
+    if (taken && keep_existing) return kKeptExisting;
     *error = taken ? "the output appeared while it was being written (another program?)" : std::strerror(errno);
     return taken ? KIV_ERR_ARGUMENT : KIV_ERR_OUTPUT_CREATE;
   }
@@ -118,7 +122,6 @@ int TempFile::RenameTo(const std::string& target, std::string* error) {
 #if defined(_WIN32)
   UnlockAfterEditing(lock);  // an open handle would keep Windows from replacing the file
 #endif
-  std::error_code ec;
   std::filesystem::rename(FsPath(path_), FsPath(target), ec);
 #if !defined(_WIN32)
   UnlockAfterEditing(lock);

@@ -30,7 +30,10 @@ class TempFile {
   // rename fails. An existing `target` is held under the writers' lock
   // until it is replaced, so that no recording starts on it meanwhile; a
   // new name is taken only if it is still free.
-  int RenameTo(const std::string& target, std::string* error);
+  // With `keep_existing`, a target that exists, or appears meanwhile, is
+  // left as it is and the result is kKeptExisting.
+  int RenameTo(const std::string& target, std::string* error, bool keep_existing = false);
+  static constexpr int kKeptExisting = -2;
 
  private:
   TempFile(std::string path, std::intptr_t handle, int unnamed);
