@@ -67,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Invocation{"OutputIsInput", "convert %d/in.raw %d/in.raw", "", 9, "the output is the input"},
                       Invocation{"NoDirectory", "convert %d/in.raw %d/no/o.wav", "", 4, "cannot create"},
                       Invocation{"DeviceOutput", "convert %d/in.raw /dev/full", "", 4, "not standard output, a pipe, a device"},
-                      Invocation{"NoFolder", "convert -o %d/none %d/in.raw", "", 4, "not a folder"},
+                      Invocation{"NoFolder", "convert -o %d/in.raw %d/in.raw %d/x.raw", "", 4, "in.raw: not a folder"},
                       Invocation{"Usage", "convert", "", 64, "convert takes IN OUT"},
                       Invocation{"UsageNamesTheProgram", "convert --help", "", 0, "Usage: kivgsm convert"},
                       Invocation{"UnknownCommand", "frob %d/in.raw", "", 64, "unknown command 'frob'"},
