@@ -141,11 +141,7 @@ int Dispatch(int argc, char** argv) {
       return kExitUsage;
     }
     return UsageError(e);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e) == 0 ? kExitOk : kExitUsage;
-  } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e) == 0 ? kExitOk : kExitUsage;
-  } catch (const CLI::CallForVersion& e) {
+  } catch (const CLI::Success& e) {  // --help, --version
     return app.exit(e) == 0 ? kExitOk : kExitUsage;
   } catch (const CLI::ParseError& e) {
     return UsageError(e);

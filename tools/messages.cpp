@@ -49,4 +49,10 @@ std::string Shown(const std::string& text) {
   return out;
 }
 
+std::string ShellQuoted(const std::string& path) {
+  std::string out = "'";
+  for (char c : path) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
 }  // namespace kiv::tool

@@ -21,5 +21,7 @@ bool Verbose();
 std::size_t Utf8Length(const std::string& s, std::size_t i);
 // `text` with each byte that is not part of valid UTF-8 written as \xNN.
 std::string Shown(const std::string& text);
+// `path` as one shell word, so that a hint can be pasted as it stands.
+std::string ShellQuoted(const std::string& path);
 
 }  // namespace kiv::tool

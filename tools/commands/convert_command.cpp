@@ -85,7 +85,7 @@ unsigned CapJobs(unsigned jobs) {
   unsigned allowed = OpenFilesAllowed();
   unsigned most = allowed > kFilesKept + kFilesPerJob ? (allowed - kFilesKept) / kFilesPerJob : 1;
   most = std::min(most, kMostJobs);
-  if (jobs <= most) return jobs;
+  if (jobs <= most || Quiet()) return std::min(jobs, most);
   std::fprintf(stderr, "kivgsm: running %u conversions at once, not %u: %s\n", most, jobs,
                most == kMostJobs ? "more gain nothing" : ("the open-file limit (ulimit -n) is " +
                                                          std::to_string(allowed)).c_str());
@@ -280,9 +280,9 @@ int MakeOutputFolder(const ConvertOptions& options) {
   // "-o out.wav" for one input: the user meant IN OUT.
   std::string ext = dir.extension().string();
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (options.files.size() == 1 && options.files_from.empty() && (fs::exists(status) || ext == ".wav")) {
+  if (options.files.size() == 1 && options.files_from.empty() && !fs::exists(status) && ext == ".wav") {
     std::fprintf(stderr, "kivgsm: -o takes a folder; to name the output file, write: kivgsm convert %s %s\n",
-                 Shown(options.files[0]).c_str(), Shown(options.out_dir).c_str());
+                 Shown(ShellQuoted(options.files[0])).c_str(), Shown(ShellQuoted(options.out_dir)).c_str());
     return kExitUsage;
   }
   if (fs::exists(status)) {
@@ -298,7 +298,6 @@ int MakeOutputFolder(const ConvertOptions& options) {
 }
 
 int Batch(const ConvertOptions& options) {
-  if (int rc = MakeOutputFolder(options); rc != 0) return rc;
   // Names given on the command line are checked for clashes before
   // anything starts; names from a list are checked as they come.
   if (int rc = CheckCommandLineOutputs(options); rc != 0) return rc;
@@ -310,6 +309,8 @@ int Batch(const ConvertOptions& options) {
     std::fprintf(stderr, "kivgsm: %s: cannot read the list of inputs\n", Shown(options.files_from).c_str());
     return KIV_ERR_INPUT_READ;
   }
+  // The folder is made only once nothing refuses the run.
+  if (int rc = MakeOutputFolder(options); rc != 0) return rc;
   const auto start = std::chrono::steady_clock::now();
   run.Run(jobs);
   double elapsed = Since(start);

@@ -60,11 +60,12 @@ class PcmOutput {
     format.channels = kChannels;
     format.format = (rf64 ? SF_FORMAT_RF64 : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
     if (path != "-") return (file_ = OpenSndFile(path, SFM_WRITE, &format)) != nullptr;
-    if (StandardOutputIsSeekable()) return (file_ = sf_open_fd(1, SFM_WRITE, &format, 0)) != nullptr;
+    if (StandardOutputIsSeekable())
+      return CutStandardOutputHere() && (file_ = sf_open_fd(1, SFM_WRITE, &format, 0)) != nullptr;
     PcmWaveHeader header;
     FillPcmWaveHeader(&header, 0);
     for (std::size_t at : {std::size_t{4}, std::size_t{kPcmHeaderBytes - 4}}) std::memset(header.bytes + at, 0xff, 4);
-    return std::fwrite(header.bytes, 1, sizeof header.bytes, stdout) == sizeof header.bytes;
+    return WriteStandardOutput(header.bytes, sizeof header.bytes);
   }
   bool Write(const short* samples, std::size_t n) {
     if (file_ != nullptr) return sf_write_short(file_, samples, static_cast<sf_count_t>(n)) == static_cast<sf_count_t>(n);
@@ -73,12 +74,9 @@ class PcmOutput {
       bytes[2 * i] = static_cast<unsigned char>(samples[i] & 0xff);
       bytes[2 * i + 1] = static_cast<unsigned char>((samples[i] >> 8) & 0xff);
     }
-    return std::fwrite(bytes, 2, n, stdout) == n;
+    return WriteStandardOutput(bytes, 2 * n);
   }
-  bool Close() {
-    if (file_ != nullptr) return sf_close(file_) == 0;
-    return std::fflush(stdout) == 0;
-  }
+  bool Close() { return file_ == nullptr || sf_close(file_) == 0; }
 
  private:
   SNDFILE* file_ = nullptr;
@@ -98,8 +96,8 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
                 "the file claims " + DescribeFormat(info) +
                     "; kivgsm decodes only 8000 Hz mono GSM 06.10 in 65-byte blocks of 320 samples");
   const bool to_stdout = out_name == "-";
-  if (to_stdout && StandardOutputIsTerminal())
-    return Fail(kExitOutputCreate, "-", "standard output is a terminal; redirect it to a file or a pipe");
+  if (std::string why = to_stdout ? StandardOutputRefusal() : ""; !why.empty()) return Fail(kExitOutputCreate, "-", why);
+  if (to_stdout && StandardOutputIsFile(in)) return Fail(kExitArgument, "-", "bad argument: the output is the input file");
   OutputTarget target = to_stdout ? OutputTarget{"-", 0, ""} : ResolveOutput(out_name, in);
   if (target.path.empty()) return Fail(target.code, out_name, target.why);
   const std::string& out = target.path;

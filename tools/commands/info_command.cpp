@@ -9,16 +9,6 @@
 #include "wave_report.h"
 
 namespace kiv::tool {
-namespace {
-
-// `path` as one shell word, so that the hint can be pasted as it stands.
-std::string ShellQuoted(const std::string& path) {
-  std::string out = "'";
-  for (char c : path) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-}  // namespace
 
 int InfoCommand(const std::string& path, bool json) {
   FileBytes file(path);

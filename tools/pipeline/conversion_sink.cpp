@@ -41,6 +41,8 @@ bool ConversionSink::PushShort(const std::int16_t* frames, std::size_t count, in
 
 bool ConversionSink::PushFloat(const float* frames, std::size_t count, int channels, int rate) {
   if (keep_going_ && !keep_going_()) return false;
+  mixed_down_ = mixed_down_ || channels > 1;
+  rate_changed_ = rate_changed_ || rate != kTargetRate;
   if (rate != rate_ && !Flush()) return false;
   if (rate != rate_) {
     if (resampler_ != nullptr) soxr_delete(resampler_);

@@ -32,6 +32,8 @@ class ConversionSink : public SampleSink {
 
   std::uint64_t clipped() const { return clipped_; }    // beyond full scale, held at the limit
   std::uint64_t silenced() const { return silenced_; }  // NaN or infinite, made silent
+  bool mixed_down() const { return mixed_down_; }        // some audio had more than one channel
+  bool resampled() const { return rate_changed_; }       // some audio was not at 8000 Hz
 
  private:
   bool Mono(const float* frames, std::size_t count, int channels);
@@ -45,6 +47,7 @@ class ConversionSink : public SampleSink {
   soxr* resampler_ = nullptr;
   int rate_ = 0;  // the rate the resampler was made for
   std::uint64_t clipped_ = 0, silenced_ = 0;
+  bool mixed_down_ = false, rate_changed_ = false;
   std::vector<float> mono_, resampled_, floats_;
   std::vector<std::int16_t> pcm_;
 };

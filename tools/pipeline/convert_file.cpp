@@ -46,8 +46,8 @@ ConvertResult Failed(int code, const std::string& named, const std::string& why)
 }
 
 // An existing output that --no-clobber leaves as it is.
-ConvertResult Skipped(ConvertResult r = {}) {
-  r = ConvertResult{};
+ConvertResult Skipped() {
+  ConvertResult r;
   r.skipped = true;
   return r;
 }
@@ -168,13 +168,17 @@ ConvertResult OpenAndRecognise(const std::string& in, bool raw, Opened* o) {
 }
 
 // What -v says of an input: what it was found to be, and how it was decoded.
-std::string Detail(const Recognised& what, const DecodeResult& decoded) {
+std::string Detail(const Recognised& what, const DecodeResult& decoded, const ConversionSink& sink) {
   if (what.kind == InputKind::kRaw) return "raw 8000 Hz mono s16le, encoded sample for sample";
-  static const char* const kDecoders[] = {"", "libsndfile", "libmpg123", "libvorbisfile/libopusfile", ""};
-  std::string detail = what.container + ", decoded by " + kDecoders[static_cast<int>(what.kind)];
+  const char* decoder = what.kind == InputKind::kMpeg  ? "libmpg123"
+                        : what.kind == InputKind::kOgg ? "libvorbisfile/libopusfile"
+                                                       : "libsndfile";
+  std::string detail = what.container + ", decoded by " + decoder;
   if (!decoded.format.empty()) detail += ": " + decoded.format;
   if (decoded.streams > 1) detail += ", " + std::to_string(decoded.streams) + " streams one after another";
-  return detail + "; mixed down to mono and resampled to 8000 Hz by libsoxr where it was not";
+  if (sink.mixed_down()) detail += "; mixed down to mono";
+  if (sink.resampled()) detail += "; resampled to 8000 Hz by libsoxr";
+  return detail;
 }
 
 // What is worth a warning beside the decoder's own note.
@@ -198,9 +202,13 @@ ConvertResult PutInPlace(TempFile& part, int rc, const ConvertRequest& request, 
   // describes nothing: the output is left as it was.
   if (rc == KIV_ERR_WRITE && result.bytes < kGsmHeaderBytes)
     return Failed(rc, out, std::string(ExitMessage(rc)) + "; not even the header fitted, so the output was left as it was");
+  // A batch run again with --no-clobber skips every output in place, so
+  // only a finished one may be put there.
+  if (request.no_clobber && rc != KIV_OK)
+    return Failed(rc, out, std::string(ExitMessage(rc)) + "; with --no-clobber only a finished file is put in place");
   std::string why;
   const int renamed = part.RenameTo(out, &why, request.no_clobber);
-  if (renamed == TempFile::kKeptExisting) return Skipped(std::move(result));
+  if (renamed == TempFile::kKeptExisting) return Skipped();
   if (renamed != 0) return Failed(renamed, out, "cannot rename into place: " + why);
   return Written(rc, out, std::move(result));
 }
@@ -217,6 +225,39 @@ ConvertResult Written(int rc, const std::string& out, ConvertResult result) {
   return result;
 }
 
+// Where the output goes: standard output, or the file named. A failure's
+// result, one with `skipped` set when --no-clobber leaves an existing
+// output, or code 0 with `target` set.
+ConvertResult ChooseOutput(const ConvertRequest& request, OutputTarget* target) {
+  if (request.out == "-") {
+    if (std::string why = StandardOutputRefusal(); !why.empty()) return Failed(KIV_ERR_OUTPUT_CREATE, "-", why);
+    if (StandardOutputIsFile(request.in))
+      return Failed(KIV_ERR_ARGUMENT, "-", "bad argument: the output is the input file");
+    *target = OutputTarget{"-", 0, ""};
+    return {};
+  }
+  // An output that exists, whatever it is, is left as it is.
+  std::error_code ec;
+  if (request.no_clobber && std::filesystem::exists(std::filesystem::status(FsPath(request.out), ec))) return Skipped();
+  *target = ResolveOutput(request.out, request.in);
+  if (target->path.empty()) return Failed(target->code, request.out, target->why);
+  return {};
+}
+
+// The failure that leaves the output as it was, or code 0: an interrupt,
+// nothing decodable, a read error, audio the resampler refused.
+ConvertResult Undone(const Opened& o, const DecodeResult& decoded, int rc, const std::string& in) {
+  if (StopRequest() != 0) return Failed(-1, in, "interrupted");
+  if (decoded.code == KIV_ERR_WRITE && rc == KIV_OK)
+    return Failed(KIV_ERR_INPUT_READ, in, "cannot resample the input's audio to 8000 Hz");
+  if (decoded.code != 0 && decoded.code != KIV_ERR_WRITE)
+    return Failed(decoded.code, in,
+                  decoded.code == KIV_ERR_INPUT_READ && o.what.kind != InputKind::kRaw
+                      ? "cannot be read as " + o.what.container + ": " + decoded.error + kRawHint
+                      : decoded.error);
+  return {};
+}
+
 }  // namespace
 
 ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progress) {
@@ -226,30 +267,25 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   } finished{progress};
   const std::string& in = request.in;
   if (in.empty() || request.out.empty()) return Failed(KIV_ERR_ARGUMENT, in + " -> " + request.out, "empty name");
-  const bool to_stdout = request.out == "-";
-  if (to_stdout && StandardOutputIsTerminal())
-    return Failed(KIV_ERR_OUTPUT_CREATE, "-", "standard output is a terminal; redirect it to a file or a pipe");
-  OutputTarget target = to_stdout ? OutputTarget{"-", 0, ""} : ResolveOutput(request.out, in);
-  if (target.path.empty()) return Failed(target.code, request.out, target.why);
+  OutputTarget target;
+  if (ConvertResult refused = ChooseOutput(request, &target); refused.code != 0 || refused.skipped) return refused;
   const std::string& out = target.path;
-  std::error_code ec;
-  if (request.no_clobber && !to_stdout && std::filesystem::exists(std::filesystem::symlink_status(FsPath(out), ec)))
-    return Skipped();
+  const bool to_stdout = out == "-";
   Opened o;
   if (ConvertResult refused = OpenAndRecognise(in, request.raw, &o); refused.code != 0) return refused;
   const std::int64_t size = o.input->size();
   if (o.what.kind == InputKind::kRaw && size > 0) progress->seconds = static_cast<double>(size) / kPcmBytesPerSecond;
 
-  // The library names files in UTF-16; the file it writes is the one the
-  // tool made (an unnamed file, or a name the tool chose), so that the
-  // user's name may be any bytes the file system holds.
+  // The library names files in UTF-16; the file it writes is one the tool
+  // made, opened by a name the tool gives it (an unnamed file's, or a
+  // descriptor's where the temporary name holds bytes that are not UTF-8),
+  // so that the user's name may be any bytes the file system holds.
   std::unique_ptr<TempFile> part = to_stdout ? nullptr : TempFile::Beside(out, ".part");
-  std::basic_string<KivPathChar> part16;
-  if (!to_stdout && (!part || !Utf8ToPath(part->path(), &part16)))
+  std::basic_string<KivPathChar> part16(1, '-');
+  if (!to_stdout && (!part || !Utf8ToPath(part->NameForLibrary(), &part16)))
     return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
-  const FileSystem* files = to_stdout ? StandardOutputFileSystem() : ActiveFileSystem();
-  if (to_stdout) part16.push_back('-');
   GsmWaveWriter writer;
+  const FileSystem* files = to_stdout ? StandardOutputFileSystem() : ActiveFileSystem();
   if (int rc = GsmWaveWriterOpen(&writer, files, part16.c_str()); rc != KIV_OK)
     return Failed(rc, out, ConverterFailure(rc));
   InputStream& source = *o.input;
@@ -262,22 +298,21 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   if (decoded.code == 0) sink.Finish();
   const int rc = GsmWaveWriterFinish(&writer);
 
-  if (StopRequest() != 0) return Failed(-1, in, "interrupted");
-  if (decoded.code == KIV_ERR_WRITE && rc == KIV_OK)
-    return Failed(KIV_ERR_INPUT_READ, in, "cannot resample the input's audio to 8000 Hz");
-  // Nothing decodable, or a read error: the output is left as it was.
-  if (decoded.code != 0 && decoded.code != KIV_ERR_WRITE)
-    return Failed(decoded.code, in,
-                  decoded.code == KIV_ERR_INPUT_READ && o.what.kind != InputKind::kRaw
-                      ? "cannot be read as " + o.what.container + ": " + decoded.error + kRawHint
-                      : decoded.error);
-  ConvertResult result;
+  // Nothing decodable, a read error or an interrupt: the output is left as
+  // it was (standard output, where it can be, too).
+  ConvertResult result = Undone(o, decoded, rc, in);
+  if (result.code != 0) {
+    if (to_stdout) DiscardStandardOutput();
+    return result;
+  }
   result.source = decoded.format;
-  result.detail = in + ": " + Detail(o.what, decoded);
+  result.detail = in + ": " + Detail(o.what, decoded, sink);
   result.clipped = sink.clipped();
   result.silenced = sink.silenced();
   if (const std::string note = Notes(o, decoded); !note.empty()) result.warning = in + ": " + note;
   if (!to_stdout) return PutInPlace(*part, rc, request, out, std::move(result));
+  if (rc == KIV_ERR_WRITE)
+    return Failed(rc, "-", "writing to standard output failed (its reader ended, or the disk is full); what went out is cut short");
   result.bytes = StandardOutputBytes();
   return Written(rc, out, std::move(result));
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "io/buffered_stream.h"
+#include "platform/console.h"
 #include "wave_format.h"
 #if defined(_WIN32)
 #include <io.h>
@@ -27,6 +28,9 @@ std::int64_t Write(int fd, const void* p, std::size_t n) { return _write(fd, p, 
 std::int64_t Seek(int fd, std::int64_t at, int whence) { return _lseeki64(fd, at, whence); }
 bool Truncate(int fd, std::int64_t length) { return _chsize_s(fd, length) == 0; }
 bool Appending(int) { return false; }
+bool IsTerminal(int fd) { return _isatty(fd) != 0; }
+// Windows gives no file numbers through _stat: the output is not compared.
+bool SameFile(const StatBuf&, const std::string&) { return false; }
 #else
 using StatBuf = struct stat;
 int Fstat(int fd, StatBuf* st) { return fstat(fd, st); }
@@ -39,6 +43,11 @@ std::int64_t Write(int fd, const void* p, std::size_t n) {
 std::int64_t Seek(int fd, std::int64_t at, int whence) { return lseek(fd, static_cast<off_t>(at), whence); }
 bool Truncate(int fd, std::int64_t length) { return ftruncate(fd, static_cast<off_t>(length)) == 0; }
 bool Appending(int fd) { return (fcntl(fd, F_GETFL) & O_APPEND) != 0; }
+bool IsTerminal(int fd) { return isatty(fd) != 0; }
+bool SameFile(const StatBuf& out, const std::string& path) {
+  struct stat named {};
+  return stat(path.c_str(), &named) == 0 && named.st_dev == out.st_dev && named.st_ino == out.st_ino;
+}
 #endif
 
 constexpr int kFd = 1;
@@ -52,6 +61,14 @@ struct Output {
   std::int64_t pos = 0;
   std::int64_t end = 0;
 } g_out;
+
+// The GSM header's fields that only a finished file can know, in a pipe:
+// the RIFF and data sizes "to the end", the sample count unknown.
+struct UnknownField {
+  std::int64_t at;
+  unsigned char value;
+};
+constexpr UnknownField kUnknownFields[] = {{4, 0xff}, {48, 0x00}, {kGsmHeaderBytes - 4, 0xff}};
 
 std::int64_t RawRead(std::intptr_t, void*, std::size_t) { return -1; }
 
@@ -67,17 +84,13 @@ std::int64_t RawWrite(std::intptr_t, const void* src, std::size_t n) {
     g_out.pos += gone;
     return gone;
   }
-  // The sizes in the header cannot be finished later: they go out as
-  // 0xFFFFFFFF, which readers take as "to the end of the stream" (the
-  // provisional values would stop them after 2,000,000 bytes), and which
-  // `repair` finishes.
   unsigned char head[kGsmHeaderBytes];
   if (g_out.pos < kGsmHeaderBytes) {
     n = std::min<std::size_t>(n, kGsmHeaderBytes - static_cast<std::size_t>(g_out.pos));
     std::memcpy(head, p, n);
-    for (std::int64_t field : {std::int64_t{4}, std::int64_t{kGsmHeaderBytes - 4}})
-      for (std::int64_t at = field; at < field + 4; ++at)
-        if (at >= g_out.pos && at < g_out.pos + static_cast<std::int64_t>(n)) head[at - g_out.pos] = 0xff;
+    for (const UnknownField& f : kUnknownFields)
+      for (std::int64_t at = f.at; at < f.at + 4; ++at)
+        if (at >= g_out.pos && at < g_out.pos + static_cast<std::int64_t>(n)) head[at - g_out.pos] = f.value;
     p = head;
   }
   const std::int64_t w = Write(kFd, p, n);
@@ -88,7 +101,8 @@ std::int64_t RawWrite(std::intptr_t, const void* src, std::size_t n) {
 std::int64_t RawSeek(std::intptr_t, std::int64_t offset, RawWhence whence) {
   if (g_out.seekable) {
     const std::int64_t at = whence == RawWhence::kStart ? g_out.base + offset : offset;
-    const std::int64_t r = Seek(kFd, at, whence == RawWhence::kStart ? SEEK_SET : whence == RawWhence::kEnd ? SEEK_END : SEEK_CUR);
+    const int how = whence == RawWhence::kStart ? SEEK_SET : whence == RawWhence::kEnd ? SEEK_END : SEEK_CUR;
+    const std::int64_t r = Seek(kFd, at, how);
     return r < 0 ? -1 : r - g_out.base;
   }
   const std::int64_t from = whence == RawWhence::kStart ? 0 : whence == RawWhence::kEnd ? g_out.end : g_out.pos;
@@ -110,24 +124,19 @@ bool RawIdentify(std::intptr_t, FileIdentity* id) {
   return true;
 }
 
-bool RawClose(std::intptr_t) { return true; }  // standard output stays open for the tool
+// Standard output stays open for the tool; in a regular file the offset
+// is left at the end of the output, for whatever is written after it.
+bool RawClose(std::intptr_t) { return !g_out.seekable || Seek(kFd, g_out.base + g_out.end, SEEK_SET) >= 0; }
 
 constexpr RawFileOps kOps = {RawRead, RawWrite, RawSeek, RawTruncate, RawIdentify, RawClose};
 
 FileStream* Open(const FileSystem*, const KivPathChar*, OpenMode mode, OutputOpen* why) {
   if (why != nullptr) *why = OutputOpen::kCannotCreate;
   if (mode != OpenMode::kWrite) return nullptr;
-#if defined(_WIN32)
-  _setmode(kFd, _O_BINARY);
-#endif
-  StatBuf st{};
-  if (Fstat(kFd, &st) != 0) return nullptr;
   g_out = Output{};
   g_out.seekable = StandardOutputIsSeekable();
-  if (g_out.seekable) {
-    g_out.base = Seek(kFd, 0, SEEK_CUR);
-    if (g_out.base < 0 || !Truncate(kFd, g_out.base)) return nullptr;
-  }
+  if (g_out.seekable && !CutStandardOutputHere()) return nullptr;
+  if (g_out.seekable) g_out.base = Seek(kFd, 0, SEEK_CUR);
   if (why != nullptr) *why = OutputOpen::kOpened;
   return NewBufferedStream(&kOps, 0);
 }
@@ -138,21 +147,52 @@ constexpr FileSystem kStandardOutput = {Open, Identify, nullptr};
 
 }  // namespace
 
-const FileSystem* StandardOutputFileSystem() { return &kStandardOutput; }
+std::string StandardOutputRefusal() {
+  if (StandardStreamWasClosed(kFd)) return "standard output is closed";
+  if (IsTerminal(kFd)) return "standard output is a terminal; redirect it to a file or a pipe";
+  return "";
+}
 
-bool StandardOutputIsTerminal() {
-#if defined(_WIN32)
-  return _isatty(kFd) != 0;
-#else
-  return isatty(kFd) != 0;
-#endif
+bool StandardOutputIsFile(const std::string& path) {
+  StatBuf st{};
+  return path != "-" && Fstat(kFd, &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG && SameFile(st, path);
 }
 
 bool StandardOutputIsSeekable() {
+#if defined(_WIN32)
+  _setmode(kFd, _O_BINARY);
+#endif
   StatBuf st{};
   return Fstat(kFd, &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG && !Appending(kFd);
 }
 
+const FileSystem* StandardOutputFileSystem() { return &kStandardOutput; }
+
 std::uint64_t StandardOutputBytes() { return static_cast<std::uint64_t>(g_out.end); }
+
+void DiscardStandardOutput() {
+  if (!g_out.seekable || !Truncate(kFd, g_out.base)) return;
+  Seek(kFd, g_out.base, SEEK_SET);
+  g_out.end = 0;
+}
+
+bool CutStandardOutputHere() {
+  const std::int64_t here = Seek(kFd, 0, SEEK_CUR);
+  return here >= 0 && Truncate(kFd, here);
+}
+
+bool WriteStandardOutput(const void* bytes, std::size_t n) {
+#if defined(_WIN32)
+  _setmode(kFd, _O_BINARY);
+#endif
+  const auto* p = static_cast<const unsigned char*>(bytes);
+  while (n > 0) {
+    const std::int64_t w = Write(kFd, p, n);
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
 
 }  // namespace kiv::tool

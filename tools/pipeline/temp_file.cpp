@@ -65,7 +65,15 @@ std::unique_ptr<TempFile> TempFile::Beside(const std::string& target, const std:
 TempFile::TempFile(std::string path, std::intptr_t handle, int unnamed)
     : path_(std::move(path)), handle_(handle), unnamed_(unnamed), named_(unnamed < 0) {}
 
+std::string TempFile::NameForLibrary() {
+  std::basic_string<KivPathChar> unused;
+  if (Utf8ToPath(path_, &unused)) return path_;
+  if (reopened_ >= 0) CloseUnnamedFile(reopened_);
+  return DescriptorName(path_, &reopened_);
+}
+
 TempFile::~TempFile() {
+  if (reopened_ >= 0) CloseUnnamedFile(reopened_);
   if (unnamed_ >= 0) CloseUnnamedFile(unnamed_);  // an unnamed file goes with its last descriptor
   if (!renamed_ && named_) {
     std::error_code ec;
@@ -76,6 +84,8 @@ TempFile::~TempFile() {
 
 int TempFile::RenameTo(const std::string& target, std::string* error, bool keep_existing) {
   constexpr char kBusy[] = "the output is being written by another program";
+  // The name itself, not what a link there leads to: the caller resolved
+  // links already, and a link in its place now is not to be replaced blindly.
   std::error_code ec;
   const bool exists = std::filesystem::exists(std::filesystem::symlink_status(FsPath(target), ec));
   if (exists && keep_existing) return kKeptExisting;

@@ -24,6 +24,10 @@ class TempFile {
 
   // A name to open the file by: its own, or (unnamed) "/proc/self/fd/N".
   const std::string& path() const { return path_; }
+  // A name that is valid UTF-8, for the library: path(), or where that
+  // holds other bytes (a Latin-1 folder or output name), the name of a
+  // descriptor kept open on the file; "" when there is none.
+  std::string NameForLibrary();
   // Renames the file over `target`: 0, or (with the reason in `error`, and
   // the file still removed later) 9 when `target` is being written by
   // another program, or appeared since the conversion began, 4 when the
@@ -41,6 +45,7 @@ class TempFile {
   std::string path_;
   std::intptr_t handle_;  // its place among the files an interrupt removes
   int unnamed_;           // the unnamed file's descriptor, or -1
+  int reopened_ = -1;     // a descriptor held for NameForLibrary, or -1
   std::string suffix_;
   bool named_;  // path_ is a name in the folder, to remove if not renamed
   bool renamed_ = false;

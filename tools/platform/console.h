@@ -32,6 +32,8 @@ void SleepMilliseconds(int ms);
 // Opens /dev/null on any of descriptors 0-2 that is closed, so that no file
 // the tool opens later takes the place of standard input, output or error.
 void ReserveStandardStreams();
+// True when descriptor `fd` (0-2) was closed at start, and so is /dev/null now.
+bool StandardStreamWasClosed(int fd);
 
 // True when `utf8_path` names the file that standard input, output or
 // error is (/dev/stdout, /proc/self/fd/1, or the file stdout is redirected to).
@@ -84,6 +86,10 @@ std::string CreateUnnamedFile(const std::string& utf8_folder, int* fd);
 // false, with `*taken` set, when something has; false with errno otherwise.
 bool LinkUnnamedFile(int fd, const std::string& utf8_to, bool* taken);
 void CloseUnnamedFile(int fd);
+// The file `utf8_path` names, opened, and a name to open it by while `*fd`
+// stays open ("/proc/self/fd/N"); "" where the platform has none. Closed
+// with CloseUnnamedFile.
+std::string DescriptorName(const std::string& utf8_path, int* fd);
 
 // The identity of the file `utf8_path` names (its device and file number,
 // mixed into one number), or 0 when there is none. Two names of one file,

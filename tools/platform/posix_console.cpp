@@ -132,9 +132,16 @@ bool DiskFull(const std::string& path) {
 
 void SleepMilliseconds(int ms) { ::usleep(static_cast<useconds_t>(ms) * 1000); }
 
+namespace {
+bool g_closed_at_start[3] = {false, false, false};
+}  // namespace
+
+bool StandardStreamWasClosed(int fd) { return fd >= 0 && fd <= 2 && g_closed_at_start[fd]; }
+
 void ReserveStandardStreams() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    g_closed_at_start[fd] = true;
     int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     // The lowest free descriptor is `fd` itself; anything else is not ours.
     if (null != fd && null >= 0) ::close(null);
@@ -265,6 +272,17 @@ bool LinkUnnamedFile(int fd, const std::string& to, bool* taken) {
 }
 
 void CloseUnnamedFile(int fd) { ::close(fd); }
+
+std::string DescriptorName(const std::string& path, int* fd) {
+  *fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  if (*fd < 0) return "";
+  std::string name = "/proc/self/fd/" + std::to_string(*fd);
+  struct stat st {};
+  if (::stat(name.c_str(), &st) == 0) return name;
+  ::close(*fd);
+  *fd = -1;
+  return "";
+}
 
 void RemoveTrackedFilesOnInterrupt() {
   g_escalate = 1;

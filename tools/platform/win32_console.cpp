@@ -72,6 +72,7 @@ void SleepMilliseconds(int ms) { Sleep(static_cast<DWORD>(ms)); }
 
 // Windows gives a console program valid (possibly null) standard handles.
 void ReserveStandardStreams() {}
+bool StandardStreamWasClosed(int) { return false; }
 
 // Console streams have no name in the file system to write to by mistake.
 bool IsStandardStream(const std::string&) { return false; }
@@ -142,6 +143,12 @@ bool LinkUnnamedFile(int, const std::string&, bool* taken) {
   return false;
 }
 void CloseUnnamedFile(int) {}
+
+// Names on Windows come from UTF-16 and are always UTF-8: none is needed.
+std::string DescriptorName(const std::string&, int* fd) {
+  *fd = -1;
+  return "";
+}
 std::intptr_t CreateTrackedFile(const std::string& path) {
   return CreateNewFile(path) ? 0 : -1;
 }
