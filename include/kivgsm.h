@@ -31,8 +31,12 @@
  * KIV_ERR_OUTPUT_CREATE before anything is written, since a WAVE file is
  * finished by rewriting its header.
  *
- * Unloading the library or exiting the process while a recording runs
- * finishes that recording's file as Stop would.
+ * Once a recorder has opened the audio input, the library stays loaded
+ * until the process exits (unloading it is then a no-op), so that no
+ * capture thread can run code that is gone; a recording still running when
+ * the process exits is finished as Stop would. A child made by fork()
+ * never touches its parent's recordings: its Stop returns 0, its exit
+ * leaves them to the parent, and its own Start records afresh.
  *
  * Linux: a sound server that stops answering (a stopped or hung daemon, a
  * remote server behind a dead network) cannot hold a recorder's call: each

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
-// POSIX: unloading (dlclose) stops running recordings first, from a static
-// destructor (record/finish_at_unload.cpp), so nothing has to stay loaded
-// unless a capture thread had to be abandoned.
+// POSIX: the library pins itself in memory before it opens an audio device
+// (RTLD_NODELETE), as the Windows DLL does: a capture thread held inside a
+// hung sound server returns into our code whenever the server answers, and
+// an unload in between would leave it running code that is gone.
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <mutex>
 
@@ -10,7 +12,9 @@
 
 namespace kiv {
 
-void KeepLibraryLoaded() {}
+void KeepLibraryLoaded() { PinLibrary(); }
+
+std::uint64_t CurrentProcess() { return static_cast<std::uint64_t>(::getpid()); }
 
 void PinLibrary() {
   static std::once_flag once;

@@ -58,6 +58,14 @@ std::int32_t CaptureChannelStart(CaptureChannel* c) {
   return KIV_OK;
 }
 
+void CaptureChannelForget(CaptureChannel* c) {
+  c->stop_flag.store(1);
+  c->deliveries_in_progress.store(0);
+  c->device = nullptr;
+  c->device_open = false;
+  c->prepared = false;
+}
+
 void CaptureChannelStop(CaptureChannel* c) {
   c->stop_flag.store(1);
   if (!c->device_open) return;

@@ -71,6 +71,11 @@ std::int32_t CaptureChannelStart(CaptureChannel* channel);
 // never started, already stopped, or whose Start failed.
 void CaptureChannelStop(CaptureChannel* channel);
 
+// In a child made by fork(): lets go of the parent's device without a call
+// to it (its thread is not in this process), so that the channel can start
+// afresh.
+void CaptureChannelForget(CaptureChannel* channel);
+
 // The callback's work, for the instance it is bound to.
 void CaptureChannelOnMessage(CaptureChannel* channel, WaveInHandle device, std::uint32_t message);
 

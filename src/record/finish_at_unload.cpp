@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
-// A host that unloads the library, or exits, while a recording runs still
-// gets finished files. Loading builds nothing: this is a static object
-// whose destructor runs when the library is unloaded or the process exits
-// normally.
+// A host that exits while a recording runs still gets finished files.
+// Loading builds nothing: this is a static object whose destructor runs
+// when the process exits normally (or when the library is unloaded before
+// any device was opened; after that it stays loaded, see
+// KeepLibraryLoaded).
 //
-// POSIX: the destructor runs at dlclose or exit(), with the capture thread
-// still alive, so it stops each running recording exactly as Stop would;
-// no code of ours runs after it.
+// POSIX: the destructor runs at exit(), with the capture thread still
+// alive, so it stops each running recording exactly as Stop would; no code
+// of ours runs after it. In a child made by fork() the recordings are the
+// parent's, and Stop leaves them alone (record/inherited_recording.h).
 //
 // Windows: destructors run from DLL_PROCESS_DETACH under the loader lock,
 // where the capture thread cannot be joined. The library keeps itself
