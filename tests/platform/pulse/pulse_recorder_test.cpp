@@ -236,6 +236,47 @@ TEST(PulseRecorderOwnServer, HungServerCannotHoldStartOrStop) {
   }
 }
 
+// A host that unloads the library while the server hangs mid-recording:
+// the capture threads, held inside the stopped server, find the library's
+// code still in place when it answers again, and the files are finished
+// when the host exits.
+TEST(PulseRecorderOwnServer, UnloadingWhileTheServerHangsIsSafe) {
+#ifdef KIV_SANITIZED
+  GTEST_SKIP() << "a plain host cannot load a library built with sanitizers";
+#endif
+  test::PulseServer server;
+  ASSERT_TRUE(server.ok());
+  test::ScratchDir dir;
+  const std::string folder = dir.path("");
+  const char* argv[] = {KIV_HOST_EXIT, KIV_SHARED_LIB, folder.c_str(), "dlclose-hung", nullptr};
+  pid_t host = -1;
+  ASSERT_EQ(::posix_spawn(&host, KIV_HOST_EXIT, nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+  auto await = [&](const char* name) {
+    for (auto end = Clock::now() + 20s; Clock::now() < end; std::this_thread::sleep_for(10ms))
+      if (test::Exists(dir.path(name))) return true;
+    return false;
+  };
+  {
+    ResumeGuard guard(&server, 20s);
+    EXPECT_TRUE(await("recording"));
+    std::this_thread::sleep_for(700ms);
+    server.Hang();
+    test::WriteFile(dir.path("hung"), {});
+    EXPECT_TRUE(await("closed"));
+    server.Resume();
+    test::WriteFile(dir.path("resumed"), {});
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(host, &status, 0), host);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << (WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status)) : "exit " + std::to_string(WEXITSTATUS(status)));
+  for (const char* name : {"g.wav", "p.wav"}) {
+    Bytes file = test::ReadFile(dir.path(name));
+    ASSERT_GE(file.size(), 44u) << name;
+    EXPECT_EQ(Le32(file, 4), file.size() - 8) << name << " is not finished";
+  }
+}
+
 // The tool records in a child process that is killed with SIGKILL after t
 // seconds: every delivery consumed before the one in flight is on disk.
 TEST_F(PulseRecorder, HostKilledAtAnyMomentKeepsWhatWasRecorded) {
