@@ -20,6 +20,7 @@ UTF-16 it takes. Every result other than success raises ``kivgsm.Error``
 from __future__ import annotations
 
 import threading
+import warnings
 from typing import Dict, Optional, Type
 
 from . import _native
@@ -152,9 +153,23 @@ class Recording:
         kind = _KINDS[self.pcm]
         with kind.lock:
             if self._running:
-                self.seconds = int(getattr(_native.library(), kind.stop)())
-                self._running = False
+                # Marked stopped whatever interrupts the wait (a second
+                # Ctrl-C): a later stop() must never end a newer recording.
+                try:
+                    self.seconds = int(getattr(_native.library(), kind.stop)())
+                finally:
+                    self._running = False
         return self.seconds if self.seconds is not None else 0
+
+    def __del__(self) -> None:
+        # Dropped while running, as an unclosed file is: stop it, so that the
+        # file is finished and the recorder free, and say so.
+        if getattr(self, "_running", False):
+            warnings.warn(f"{self!r} was never stopped; stopping it now", ResourceWarning, source=self)
+            try:
+                self.stop()
+            except Exception:  # noqa: BLE001 - nothing may escape a finaliser
+                pass
 
     def __enter__(self) -> "Recording":
         return self

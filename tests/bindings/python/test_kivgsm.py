@@ -4,6 +4,7 @@
 from __future__ import annotations
 
 import ctypes
+import gc
 import os
 import re
 import signal
@@ -233,6 +234,65 @@ def test_leaving_the_block_stops_and_finishes_the_file(tmp_path, alsa_speech, mo
     # The recorder is idle again.
     with kivgsm.record(tmp_path / "again.wav", pcm=pcm):
         pass
+
+
+@pytest.mark.parametrize("pcm", [False, True], ids=["gsm", "pcm"])
+def test_an_interrupted_stop_never_ends_a_newer_recording(tmp_path, alsa_speech, monkeypatch, pcm):
+    library = kivgsm._native.library()
+    name = "KivGSMWAVSoundRecorderStop" if pcm else "KivGSMSoundRecorderStop"
+    real = getattr(library, name)
+
+    def stop_then_interrupt():
+        real()
+        raise KeyboardInterrupt  # what a second Ctrl-C does once the wait returns
+
+    first = kivgsm.record(tmp_path / "first.wav", pcm=pcm)
+    monkeypatch.setattr(library, name, stop_then_interrupt)
+    with pytest.raises(KeyboardInterrupt):
+        first.stop()
+    monkeypatch.setattr(library, name, real)
+    assert not first.running
+    with kivgsm.record(tmp_path / "second.wav", pcm=pcm) as second:
+        _grown(tmp_path / "second.wav", 44 if pcm else 60)
+        first.stop()
+        assert second.running
+    assert finished_wave((tmp_path / "second.wav").read_bytes(), pcm) > 0
+
+
+@pytest.mark.parametrize("pcm", [False, True], ids=["gsm", "pcm"])
+def test_a_dropped_recording_is_stopped_with_a_resource_warning(tmp_path, alsa_speech, pcm):
+    recording = kivgsm.record(tmp_path / "dropped.wav", pcm=pcm)
+    _grown(tmp_path / "dropped.wav", 44 if pcm else 60)
+    with pytest.warns(ResourceWarning, match="never stopped"):
+        del recording
+        gc.collect()
+    assert finished_wave((tmp_path / "dropped.wav").read_bytes(), pcm) > 0
+    with kivgsm.record(tmp_path / "next.wav", pcm=pcm):  # the recorder is free
+        pass
+
+
+def test_a_forked_child_that_exits_leaves_the_parents_recordings_alone(tmp_path, alsa_speech):
+    """os.fork() while both recorders run, then exit() in the child (the C
+    library's exit, which runs kivgsm's unload handling): the child ends at
+    once and the parent's files go on and finish whole."""
+    with kivgsm.record(tmp_path / "g.wav") as g, kivgsm.record(tmp_path / "p.wav", pcm=True) as p:
+        _grown(tmp_path / "g.wav", 60)
+        child = os.fork()
+        if child == 0:
+            ctypes.CDLL(None).exit(0)
+        deadline = time.monotonic() + 10
+        while (done := os.waitpid(child, os.WNOHANG))[0] == 0 and time.monotonic() < deadline:
+            time.sleep(0.01)
+        if done[0] == 0:
+            os.kill(child, signal.SIGKILL)
+            os.waitpid(child, 0)
+        assert done[0] == child, "the child did not exit within 10 s"
+        assert os.waitstatus_to_exitcode(done[1]) == 0
+        assert time.monotonic() < deadline - 8, "the child took more than 2 s to exit"
+        size = (tmp_path / "g.wav").stat().st_size
+        _grown(tmp_path / "g.wav", size)  # the parent's recording goes on
+    assert finished_wave((tmp_path / "g.wav").read_bytes(), False) // 320 * 2 // 25 // 2 == g.seconds
+    assert finished_wave((tmp_path / "p.wav").read_bytes(), True) // 8000 == p.seconds
 
 
 # --- The package --------------------------------------------------------------
