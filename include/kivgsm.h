@@ -43,6 +43,16 @@
  * wait for the audio device gives up after about two seconds and the device
  * is abandoned. An abandoned device delivers nothing more; it closes
  * itself, on a thread of its own, whenever the server answers again.
+ *
+ * Linux: a sound server that goes away mid-recording (killed, restarted, a
+ * PipeWire restarted on resume) does not end the recording. The recorder
+ * opens the default input again, with a gap between attempts that grows
+ * from 0.25 s to 2 s, for up to a minute. Once the input is back, the time
+ * it was gone is recorded as silence, so that the file keeps the wall
+ * clock's time (within a capture period), and Stop returns the seconds in
+ * the file. After a minute without it the recording delivers nothing more,
+ * and Stop finishes the file with what it holds. Stop stays bounded while
+ * the recorder waits.
  */
 #ifndef KIVGSM_H_
 #define KIVGSM_H_

@@ -37,6 +37,19 @@
 // copied, the buffers were given back, and the library is pinned in memory
 // so that its code outlives any unload.
 //
+// A sound server that goes away mid-recording (killed, restarted, a
+// PipeWire restarted on resume) ends the stream with an error that
+// snd_pcm_recover cannot mend, or, now and then, with no error at all and
+// no more data. Either way (no data for kStallBound counts too) the thread
+// closes the PCM and opens and starts the default input again, with a gap
+// between attempts that grows from 0.25 s to 2 s, for up to kReconnectFor;
+// after that it delivers nothing more, as before. Once the input is back,
+// the time it was gone, measured on the monotonic clock from the last
+// samples read, is delivered as silence before the new samples, so that the
+// recording keeps the wall clock's time (within one capture period). The
+// waits between attempts are woken by any request: stop and close stay
+// bounded as in any other state.
+//
 // A later open is independent of a device still closing this way: it opens
 // a PCM of its own, which works as soon as the server answers again and is
 // written off in turn while it does not. At most kMaxAbandoned written-off
@@ -78,6 +91,11 @@ constexpr auto kServiceBound = std::chrono::seconds(2);
 // What a close after a slow stop still waits, for a thread that is only late.
 constexpr auto kCloseFloor = std::chrono::milliseconds(500);
 constexpr int kMaxAbandoned = 4;
+// Getting a lost input back (see the file comment).
+constexpr auto kStallBound = std::chrono::seconds(4);
+constexpr auto kFirstRetryGap = std::chrono::milliseconds(250);
+constexpr auto kMostRetryGap = std::chrono::seconds(2);
+constexpr auto kReconnectFor = std::chrono::seconds(60);
 
 std::atomic<int> g_abandoned{0};  // written-off devices whose thread still runs
 
@@ -105,7 +123,18 @@ struct AlsaDevice {
   std::deque<WaveInBuffer*> queue;       // added, not yet handed back
   std::uint32_t filled = 0;              // bytes in queue.front()
   std::atomic<std::uint64_t> overruns{0};
-  std::atomic<bool> failed{false};       // the stream could not be recovered
+  std::atomic<bool> failed{false};       // the stream could not be recovered: the input is lost
+  // Getting a lost input back; the thread's own, but for `waiting_since`,
+  // which Add sets too (all under the lock).
+  Clock::time_point waiting_since{};     // the later of the last samples read and the last Add
+  Clock::time_point last_data{};         // when samples were last read (or the stream started)
+  Clock::time_point lost_at{}, retry_at{};
+  Clock::time_point reopened_at{};       // when it was last opened again
+  Clock::duration retry_gap{};
+  bool gave_up = false;                  // lost for longer than kReconnectFor
+  bool came_back = false;                // reopened; the first samples are still to come
+  std::uint64_t silence_owed = 0;        // bytes of silence for the time the input was gone
+  std::vector<unsigned char> held;       // the first samples after it, behind that silence
 };
 
 AlsaDevice* Cast(WaveInHandle h) { return static_cast<AlsaDevice*>(h); }
@@ -207,15 +236,18 @@ std::uint32_t ReadSome(AlsaDevice* d, std::uint32_t room) {
   unsigned n = static_cast<unsigned>(fds.size() - 1);
   if (n > 0) snd_pcm_poll_descriptors(d->pcm, fds.data() + 1, n);
   fds[0] = {d->wake_fd, POLLIN, 0};
-  if (::poll(fds.data(), fds.size(), kPollTimeoutMs) <= 0) return 0;
-  if (fds[0].revents & POLLIN) {
+  const int ready = ::poll(fds.data(), fds.size(), kPollTimeoutMs);
+  if (ready > 0 && (fds[0].revents & POLLIN)) {
     DrainWake(d);
     return 0;  // a state change: let the loop look at it first
   }
   unsigned short revents = 0;
-  if (n > 0) snd_pcm_poll_descriptors_revents(d->pcm, fds.data() + 1, n, &revents);
-  if ((revents & (POLLIN | POLLERR)) == 0) {
-    Idle(d, kIdleMs);
+  if (ready > 0 && n > 0) snd_pcm_poll_descriptors_revents(d->pcm, fds.data() + 1, n, &revents);
+  // A stream that its server left (killed, restarted) shows no event: the
+  // pulse plugin says so only when asked what is available. The read below
+  // then meets the error.
+  if ((revents & (POLLIN | POLLERR)) == 0 && snd_pcm_avail(d->pcm) >= 0) {
+    if (ready > 0) Idle(d, kIdleMs);
     return 0;
   }
   room = std::min<std::uint32_t>(room, static_cast<std::uint32_t>(d->staging.size()));
@@ -227,11 +259,11 @@ std::uint32_t ReadSome(AlsaDevice* d, std::uint32_t room) {
   if (got < 0) {
     // Overrun (-EPIPE) or suspend (-ESTRPIPE): recover and carry on; the
     // samples lost in the gap are not replaced by anything.
-    if (snd_pcm_recover(d->pcm, static_cast<int>(got), 1) == 0) {
+    if (snd_pcm_recover(d->pcm, static_cast<int>(got), 1) == 0 &&
+        (snd_pcm_state(d->pcm) != SND_PCM_STATE_PREPARED || snd_pcm_start(d->pcm) >= 0)) {
       ++d->overruns;
-      if (snd_pcm_state(d->pcm) == SND_PCM_STATE_PREPARED) snd_pcm_start(d->pcm);
     } else {
-      d->failed = true;
+      d->failed = true;  // the input is lost: see Reconnect
     }
     return 0;
   }
@@ -284,6 +316,69 @@ bool StartPcm(AlsaDevice* d) {
   return snd_pcm_start(d->pcm) >= 0;
 }
 
+// The input is lost (lock held): attempts to get it back start shortly.
+void LoseInput(AlsaDevice* d, Clock::time_point now) {
+  d->failed = true;
+  d->lost_at = now;
+  d->retry_gap = kFirstRetryGap;
+  d->retry_at = now + kFirstRetryGap;
+}
+
+// One step of getting a lost input back, without the lock: until the next
+// attempt is due it only waits, woken by any request; then it reopens and
+// restarts the default input, and owes the time it was gone as silence.
+void Reconnect(AlsaDevice* d) {
+  const auto now = Clock::now();
+  if (now - d->lost_at > kReconnectFor) {
+    d->gave_up = true;
+    return;
+  }
+  if (now < d->retry_at) {
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(d->retry_at - now).count();
+    Idle(d, static_cast<int>(std::min<long long>(wait, kPollTimeoutMs)) + 1);
+    return;
+  }
+  if (d->pcm != nullptr) snd_pcm_close(d->pcm);
+  d->pcm = nullptr;
+  if (OpenPcm(d) && StartPcm(d)) {
+    d->reopened_at = Clock::now();
+    d->came_back = true;
+    d->failed = false;
+    return;
+  }
+  d->retry_gap = std::min<Clock::duration>(d->retry_gap * 2, kMostRetryGap);
+  d->retry_at = Clock::now() + d->retry_gap;
+}
+
+// The first `got` bytes read after the input came back: the time it was
+// gone, up to the end of these samples, is owed as silence before them.
+void OweTheOutage(AlsaDevice* d, std::uint32_t got, Clock::time_point now) {
+  d->came_back = false;
+  const auto gone = std::chrono::duration_cast<std::chrono::microseconds>(now - d->last_data).count();
+  const std::uint64_t frames = static_cast<std::uint64_t>(gone) * d->format.samples_per_second / 1000000;
+  const std::uint64_t read = got / d->frame_bytes;
+  if (frames <= read) return;
+  d->silence_owed = (frames - read) * d->frame_bytes;
+  d->held.assign(d->staging.begin(), d->staging.begin() + got);
+}
+
+// What goes out before anything more is read: up to `room` bytes of the
+// silence owed for an outage, then of the samples held behind it, into the
+// staging area as a read would bring them. 0 when nothing is owed.
+std::uint32_t Owed(AlsaDevice* d, std::uint32_t room) {
+  room = std::min<std::uint32_t>(room, static_cast<std::uint32_t>(d->staging.size()));
+  if (d->silence_owed > 0) {
+    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(room, d->silence_owed));
+    std::memset(d->staging.data(), 0, n);
+    d->silence_owed -= n;
+    return n;
+  }
+  const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(room, d->held.size()));
+  std::memcpy(d->staging.data(), d->held.data(), n);
+  d->held.erase(d->held.begin(), d->held.begin() + n);
+  return n;
+}
+
 // The loop of an open device, until it closes or is written off. ALSA is
 // called without the lock, so that a caller whose wait runs out can take
 // the lock and write the device off while ALSA still holds the thread.
@@ -297,13 +392,18 @@ void Run(AlsaDevice* d) {
       lock.lock();
       if (d->written_off) return;
       d->failed = false;
+      d->gave_up = false;
+      d->silence_owed = 0;
+      d->held.clear();
+      d->came_back = false;
+      d->last_data = d->waiting_since = Clock::now();
       d->state = ok ? State::kRunning : State::kIdle;
       d->changed.notify_all();
       continue;
     }
     if (d->state == State::kStopRequested) {
       lock.unlock();
-      snd_pcm_drop(d->pcm);
+      if (d->pcm != nullptr) snd_pcm_drop(d->pcm);
       lock.lock();
       if (d->written_off) return;
       if (!d->queue.empty()) Deliver(d, lock);
@@ -311,11 +411,24 @@ void Run(AlsaDevice* d) {
       d->changed.notify_all();
       continue;
     }
-    if (d->state == State::kRunning && !d->queue.empty() && !d->failed) {
+    if (d->state == State::kRunning && !d->queue.empty() && !d->gave_up) {
+      const auto now = Clock::now();
+      const auto since = std::max({d->last_data, d->waiting_since, d->reopened_at});
+      if (!d->failed && now - since > kStallBound) LoseInput(d, now);
+      const bool lost = d->failed;
+      if (lost && d->lost_at == Clock::time_point{}) LoseInput(d, now);  // an error the read met
       std::uint32_t room = d->queue.front()->buffer_length - d->filled;
       lock.unlock();
-      std::uint32_t got = ReadSome(d, room);
+      if (lost) Reconnect(d);
+      const bool owed = d->silence_owed > 0 || !d->held.empty();
+      std::uint32_t got = lost ? 0 : owed ? Owed(d, room) : ReadSome(d, room);
+      if (got > 0 && d->came_back) {
+        OweTheOutage(d, got, Clock::now());
+        if (d->silence_owed > 0) got = Owed(d, room);
+      }
       lock.lock();
+      if (got > 0) d->last_data = d->waiting_since = Clock::now();
+      if (!d->failed) d->lost_at = Clock::time_point{};
       // Only this thread takes buffers off the queue, and a write-off
       // empties it: a buffer still at the front is the one read for.
       if (got == 0 || d->written_off || d->queue.empty()) continue;
@@ -407,6 +520,7 @@ std::uint32_t Add(WaveInHandle h, WaveInBuffer* b, std::uint32_t size) {
   if (d->state == State::kClosing || d->written_off) return kError;
   b->flags &= ~kWaveInBufferDoneFlag;
   b->bytes_recorded = 0;
+  if (d->queue.empty()) d->waiting_since = Clock::now();
   d->queue.push_back(b);
   d->changed.notify_all();
   return kOk;

@@ -200,7 +200,9 @@ TEST(ToolWave, InfoJsonOfANonUtf8NameIsValidJson) {
                                dir.path("out.json") + "'"),
               0)
         << out;
-    if (f != name) EXPECT_NE(out.find("caf\\\\xe9.wav"), std::string::npos) << out;
+    if (f != name) {
+      EXPECT_NE(out.find("caf\\\\xe9.wav"), std::string::npos) << out;
+    }
   }
 }
 

@@ -79,20 +79,34 @@ Waited WaitForTheEnd(const char* out, bool pcm, double seconds, bool live) {
   const auto begin = std::chrono::steady_clock::now();
   auto last_growth = begin;
   bool any_data = false;
+  bool gone = false;  // the input went away, and it was said
   std::uint64_t last_size = SizeOrZero(out);
   for (;;) {
     const auto now = std::chrono::steady_clock::now();
     w.elapsed = std::chrono::duration<double>(now - begin).count();
     if (StopRequest() || EnterPressed(&watching_stdin)) break;
     const std::uint64_t size = SizeOrZero(out);
+    double silent = std::chrono::duration<double>(now - last_growth).count();
     if (size != last_size) {
+      // The library fills the time the input was gone with silence once it
+      // is back, so that the file keeps the wall clock's time.
+      if (gone && !Quiet())
+        std::fprintf(stderr, "%skivgsm: the audio input came back after %.1f s; silence stands in for that time\n",
+                     live ? "\n" : "", silent);
+      gone = false;
       last_growth = now;
+      silent = 0;
       if (!any_data) w.first_data = w.elapsed;
       any_data = true;
     }
     last_size = size;
-    const double silent = std::chrono::duration<double>(now - last_growth).count();
     if (silent >= kSilentSeconds) w.went_silent = true;
+    if (silent >= kSilentSeconds && any_data && !gone) {
+      gone = true;
+      if (!Quiet())
+        std::fprintf(stderr, "%skivgsm: the audio input went away at %.1f s (the sound server restarted?); "
+                     "waiting up to a minute for it to come back\n", live ? "\n" : "", w.elapsed - silent);
+    }
     // --seconds counts the audio in the file, as a device delivers it; a
     // device that has stopped delivering ends the wait once the time is up.
     if (seconds >= 0 &&

@@ -58,6 +58,16 @@ void PulseServer::Kill() { Signal(SIGKILL); }
 void PulseServer::Hang() { Signal(SIGSTOP); }
 void PulseServer::Resume() { Signal(SIGCONT); }
 
+bool PulseServer::Restart() {
+  std::ifstream in(dir_ + "/daemon.pid");
+  pid_t pid = 0;
+  in >> pid;
+  Kill();
+  for (int i = 0; pid > 0 && i < 200 && ::kill(pid, 0) == 0; ++i) ::usleep(10000);
+  std::string err;
+  return RunCommand("bash " + Quote(kScript) + " start " + Quote(dir_), nullptr, &err) == 0;
+}
+
 Player::Player(const std::vector<std::int16_t>& samples) {
   std::string raw = scratch_.path("play.raw");
   WriteFile(raw, ToBytes(samples));

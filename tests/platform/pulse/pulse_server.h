@@ -30,6 +30,9 @@ class PulseServer {
   void Kill();    // SIGKILL, as a crash of the sound server
   void Hang();    // SIGSTOP: a server that stops answering but keeps its socket
   void Resume();  // SIGCONT
+  // SIGKILL, then a new daemon on the same socket, as a desktop restarts
+  // its sound server; false if the new one did not come up.
+  bool Restart();
 
  private:
   void Signal(int sig);
