@@ -2,6 +2,7 @@
 #include "io/output_registry.h"
 
 #include <mutex>
+#include <new>
 
 namespace kiv {
 namespace {
@@ -36,6 +37,11 @@ OutputOpen OpenOutput(const FileSystem* fs, const KivPathChar* path, FileStream*
   if (StreamIdentify(s, id) && g_count < kMaxOutputs) g_open[g_count++] = *id;
   *stream = s;
   return OutputOpen::kOpened;
+}
+
+void ForgetOutputsAfterFork() {
+  new (&g_mutex) std::mutex;  // not destroyed: it may be locked by a thread this process does not have
+  g_count = 0;
 }
 
 void ReleaseOutput(const FileIdentity& id) {

@@ -20,4 +20,10 @@ OutputOpen OpenOutput(const FileSystem* fs, const KivPathChar* path, FileStream*
 // The writer of `id` has closed it.
 void ReleaseOutput(const FileIdentity& id);
 
+// In a child made by fork(), before anything else runs: the outputs are the
+// parent's writers', and the register's lock may have been held by one of
+// its threads. The child starts with an empty register (the parent's files
+// stay kept from it by the file layer's lock).
+void ForgetOutputsAfterFork();
+
 }  // namespace kiv

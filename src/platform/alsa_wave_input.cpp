@@ -42,13 +42,15 @@
 // snd_pcm_recover cannot mend, or, now and then, with no error at all and
 // no more data. Either way (no data for kStallBound counts too) the thread
 // closes the PCM and opens and starts the default input again, with a gap
-// between attempts that grows from 0.25 s to 2 s, for up to kReconnectFor;
-// after that it delivers nothing more, as before. Once the input is back,
-// the time it was gone, measured on the monotonic clock from the last
-// samples read, is delivered as silence before the new samples, so that the
-// recording keeps the wall clock's time (within one capture period). The
-// waits between attempts are woken by any request: stop and close stay
-// bounded as in any other state.
+// between attempts that grows from 0.25 s to 2 s. A reopened input that
+// brings no samples is lost again; the outage ends only when samples
+// arrive, and after kReconnectFor of it the device delivers nothing more,
+// as before. Once the input is back, the time it was gone, measured on the
+// monotonic clock from the last samples that went out to the first new
+// ones (those still in ALSA's ring included), is delivered as silence
+// before them, so that the recording keeps the wall clock's time (within
+// one capture period). The waits between attempts are woken by any
+// request: stop and close stay bounded as in any other state.
 //
 // A later open is independent of a device still closing this way: it opens
 // a PCM of its own, which works as soon as the server answers again and is
@@ -124,11 +126,13 @@ struct AlsaDevice {
   std::uint32_t filled = 0;              // bytes in queue.front()
   std::atomic<std::uint64_t> overruns{0};
   std::atomic<bool> failed{false};       // the stream could not be recovered: the input is lost
-  // Getting a lost input back; the thread's own, but for `waiting_since`,
-  // which Add sets too (all under the lock).
-  Clock::time_point waiting_since{};     // the later of the last samples read and the last Add
-  Clock::time_point last_data{};         // when samples were last read (or the stream started)
-  Clock::time_point lost_at{}, retry_at{};
+  // Getting a lost input back. The capture thread's own, read and written
+  // by it alone (with or without the lock), but for `waiting_since`, which
+  // Add and Deliver set too, always under the lock.
+  Clock::time_point waiting_since{};     // since a buffer waits for samples (not for the consumer)
+  Clock::time_point last_data{};         // when samples last went out (or the stream started)
+  Clock::time_point outage_began{};      // when the input was lost; cleared by samples read
+  Clock::time_point retry_at{};
   Clock::time_point reopened_at{};       // when it was last opened again
   Clock::duration retry_gap{};
   bool gave_up = false;                  // lost for longer than kReconnectFor
@@ -138,6 +142,8 @@ struct AlsaDevice {
 };
 
 AlsaDevice* Cast(WaveInHandle h) { return static_cast<AlsaDevice*>(h); }
+
+void LoseInput(AlsaDevice* d, Clock::time_point now);
 
 void Wake(AlsaDevice* d) {
   std::uint64_t one = 1;
@@ -169,6 +175,8 @@ void Deliver(AlsaDevice* d, std::unique_lock<std::mutex>& lock) {
   d->callback(d, kWaveInDone, d->user, reinterpret_cast<std::uintptr_t>(b), 0);
   lock.lock();
   d->delivering = false;
+  // The time the consumer took is not time the input owed samples.
+  d->waiting_since = Clock::now();
   d->changed.notify_all();
 }
 
@@ -246,7 +254,7 @@ std::uint32_t ReadSome(AlsaDevice* d, std::uint32_t room) {
   // A stream that its server left (killed, restarted) shows no event: the
   // pulse plugin says so only when asked what is available. The read below
   // then meets the error.
-  if ((revents & (POLLIN | POLLERR)) == 0 && snd_pcm_avail(d->pcm) >= 0) {
+  if ((revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL)) == 0 && snd_pcm_avail(d->pcm) >= 0) {
     if (ready > 0) Idle(d, kIdleMs);
     return 0;
   }
@@ -263,7 +271,7 @@ std::uint32_t ReadSome(AlsaDevice* d, std::uint32_t room) {
         (snd_pcm_state(d->pcm) != SND_PCM_STATE_PREPARED || snd_pcm_start(d->pcm) >= 0)) {
       ++d->overruns;
     } else {
-      d->failed = true;  // the input is lost: see Reconnect
+      LoseInput(d, Clock::now());
     }
     return 0;
   }
@@ -316,12 +324,18 @@ bool StartPcm(AlsaDevice* d) {
   return snd_pcm_start(d->pcm) >= 0;
 }
 
-// The input is lost (lock held): attempts to get it back start shortly.
+// The input is lost: attempts to get it back start shortly, and come
+// further apart each time within one outage (a server that drops every new
+// stream at once, or accepts it and sends nothing).
 void LoseInput(AlsaDevice* d, Clock::time_point now) {
   d->failed = true;
-  d->lost_at = now;
-  d->retry_gap = kFirstRetryGap;
-  d->retry_at = now + kFirstRetryGap;
+  if (d->outage_began == Clock::time_point{}) {
+    d->outage_began = now;
+    d->retry_gap = kFirstRetryGap;
+  } else {
+    d->retry_gap = std::min<Clock::duration>(d->retry_gap * 2, kMostRetryGap);
+  }
+  d->retry_at = now + d->retry_gap;
 }
 
 // One step of getting a lost input back, without the lock: until the next
@@ -329,7 +343,7 @@ void LoseInput(AlsaDevice* d, Clock::time_point now) {
 // restarts the default input, and owes the time it was gone as silence.
 void Reconnect(AlsaDevice* d) {
   const auto now = Clock::now();
-  if (now - d->lost_at > kReconnectFor) {
+  if (now - d->outage_began > kReconnectFor) {
     d->gave_up = true;
     return;
   }
@@ -350,16 +364,28 @@ void Reconnect(AlsaDevice* d) {
   d->retry_at = Clock::now() + d->retry_gap;
 }
 
-// The first `got` bytes read after the input came back: the time it was
-// gone, up to the end of these samples, is owed as silence before them.
-void OweTheOutage(AlsaDevice* d, std::uint32_t got, Clock::time_point now) {
+std::uint32_t Owed(AlsaDevice* d, std::uint32_t room);
+
+// The first `got` bytes read after the input came back (in the staging
+// area): the time it was gone, up to these samples and those still in the
+// ring behind them, is owed as silence before them. What goes out first.
+std::uint32_t OweTheOutage(AlsaDevice* d, std::uint32_t got, std::uint32_t room) {
   d->came_back = false;
-  const auto gone = std::chrono::duration_cast<std::chrono::microseconds>(now - d->last_data).count();
-  const std::uint64_t frames = static_cast<std::uint64_t>(gone) * d->format.samples_per_second / 1000000;
-  const std::uint64_t read = got / d->frame_bytes;
-  if (frames <= read) return;
-  d->silence_owed = (frames - read) * d->frame_bytes;
-  d->held.assign(d->staging.begin(), d->staging.begin() + got);
+  const auto gone =
+      std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - d->last_data).count();
+  const auto most = std::chrono::duration_cast<std::chrono::microseconds>(kReconnectFor + 2 * kStallBound).count();
+  const snd_pcm_sframes_t waiting = snd_pcm_avail(d->pcm);
+  const std::uint64_t frames =
+      static_cast<std::uint64_t>(std::min(gone, most)) * d->format.samples_per_second / 1000000;
+  const std::uint64_t arrived = got / d->frame_bytes + static_cast<std::uint64_t>(std::max<snd_pcm_sframes_t>(waiting, 0));
+  if (frames <= arrived) return got;
+  try {
+    d->held.assign(d->staging.begin(), d->staging.begin() + got);
+  } catch (...) {  // no room to hold them: they give way to the silence
+    d->held.clear();
+  }
+  d->silence_owed = (frames - arrived) * d->frame_bytes;
+  return Owed(d, room);
 }
 
 // What goes out before anything more is read: up to `room` bytes of the
@@ -388,7 +414,8 @@ void Run(AlsaDevice* d) {
     if (d->state == State::kClosing || d->written_off) return;
     if (d->state == State::kStartRequested) {
       lock.unlock();
-      bool ok = StartPcm(d);
+      // A stop during an outage may have left no PCM to start.
+      bool ok = (d->pcm != nullptr || OpenPcm(d)) && StartPcm(d);
       lock.lock();
       if (d->written_off) return;
       d->failed = false;
@@ -396,6 +423,7 @@ void Run(AlsaDevice* d) {
       d->silence_owed = 0;
       d->held.clear();
       d->came_back = false;
+      d->outage_began = d->reopened_at = Clock::time_point{};
       d->last_data = d->waiting_since = Clock::now();
       d->state = ok ? State::kRunning : State::kIdle;
       d->changed.notify_all();
@@ -416,19 +444,20 @@ void Run(AlsaDevice* d) {
       const auto since = std::max({d->last_data, d->waiting_since, d->reopened_at});
       if (!d->failed && now - since > kStallBound) LoseInput(d, now);
       const bool lost = d->failed;
-      if (lost && d->lost_at == Clock::time_point{}) LoseInput(d, now);  // an error the read met
+      const bool owed = d->silence_owed > 0 || !d->held.empty();
       std::uint32_t room = d->queue.front()->buffer_length - d->filled;
       lock.unlock();
-      if (lost) Reconnect(d);
-      const bool owed = d->silence_owed > 0 || !d->held.empty();
-      std::uint32_t got = lost ? 0 : owed ? Owed(d, room) : ReadSome(d, room);
-      if (got > 0 && d->came_back) {
-        OweTheOutage(d, got, Clock::now());
-        if (d->silence_owed > 0) got = Owed(d, room);
+      std::uint32_t got = 0;
+      if (lost) {
+        Reconnect(d);
+      } else if (owed) {
+        got = Owed(d, room);
+      } else if ((got = ReadSome(d, room)) > 0) {
+        d->outage_began = Clock::time_point{};  // samples arrive: no outage goes on
+        if (d->came_back) got = OweTheOutage(d, got, room);
       }
       lock.lock();
       if (got > 0) d->last_data = d->waiting_since = Clock::now();
-      if (!d->failed) d->lost_at = Clock::time_point{};
       // Only this thread takes buffers off the queue, and a write-off
       // empties it: a buffer still at the front is the one read for.
       if (got == 0 || d->written_off || d->queue.empty()) continue;

@@ -4,7 +4,7 @@
 // hung sound server returns into our code whenever the server answers, and
 // an unload in between would leave it running code that is gone.
 #include <dlfcn.h>
-#include <unistd.h>
+#include <pthread.h>
 
 #include <mutex>
 
@@ -14,7 +14,13 @@ namespace kiv {
 
 void KeepLibraryLoaded() { PinLibrary(); }
 
-std::uint64_t CurrentProcess() { return static_cast<std::uint64_t>(::getpid()); }
+namespace {
+
+// A child made by fork() forgets its parent's recordings before any of its
+// code runs (glibc drops the handler again if the library is unloaded).
+const int g_fork_handler = ::pthread_atfork(nullptr, nullptr, [] { ForgetRecordingsAfterFork(); });
+
+}  // namespace
 
 void PinLibrary() {
   static std::once_flag once;

@@ -20,8 +20,6 @@ void PinLibrary() {
 
 void KeepLibraryLoaded() { PinLibrary(); }
 
-std::uint64_t CurrentProcess() { return GetCurrentProcessId(); }
-
 }  // namespace kiv
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {

@@ -7,8 +7,8 @@
 //
 // POSIX: the destructor runs at exit(), with the capture thread still
 // alive, so it stops each running recording exactly as Stop would; no code
-// of ours runs after it. In a child made by fork() the recordings are the
-// parent's, and Stop leaves them alone (record/inherited_recording.h).
+// of ours runs after it. A child made by fork() has forgotten its parent's
+// recordings at the fork (ForgetRecordingsAfterFork), so it finds none.
 //
 // Windows: destructors run from DLL_PROCESS_DETACH under the loader lock,
 // where the capture thread cannot be joined. The library keeps itself

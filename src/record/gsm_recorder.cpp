@@ -5,7 +5,6 @@
 #include "formats/little_endian.h"
 #include "io/output_registry.h"
 #include "io/utf16_path.h"
-#include "record/inherited_recording.h"
 
 namespace kiv {
 namespace {
@@ -57,9 +56,7 @@ void Finish(GsmRecorder* r, bool device = true) {
 GsmRecorder* TheGsmRecorder() { return &g_recorder; }
 
 std::int32_t GsmRecorderStart(GsmRecorder* r, const KivPathChar* path) {
-  ForgetIfInherited(r);
   std::lock_guard<std::mutex> lock(r->control);
-  r->process.store(CurrentProcess());
   if (r->state == RecorderState::kRecording) return KIV_ERR_BUSY;
   if (r->state == RecorderState::kFailedStart) Finish(r);
   if (!IsValidPath(path)) return KIV_ERR_ARGUMENT;
@@ -96,7 +93,6 @@ std::int32_t GsmRecorderStart(GsmRecorder* r, const KivPathChar* path) {
 }
 
 std::int32_t GsmRecorderStop(GsmRecorder* r) {
-  if (ForgetIfInherited(r)) return 0;
   std::lock_guard<std::mutex> lock(r->control);
   if (r->state == RecorderState::kIdle) return 0;
   Finish(r);

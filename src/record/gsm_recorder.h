@@ -16,7 +16,6 @@
 // is in progress.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -37,9 +36,6 @@ struct GsmRecorder {
   std::mutex control;
   FileIdentity output;  // the file, in the library's register of outputs
   RecorderState state = RecorderState::kIdle;
-  // The process that started the last recording: a child made by fork()
-  // leaves its parent's recording alone (see CurrentProcess).
-  std::atomic<std::uint64_t> process{0};
   FileStream* file = nullptr;
   GsmHandle codec = nullptr;
   std::uint32_t block_count = 0;

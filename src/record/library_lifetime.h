@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
-// How long the library's code stays in memory, and which process a
-// recording belongs to.
+// How long the library's code stays in memory, and what a child made by
+// fork() does with its parent's recordings.
 #pragma once
-
-#include <cstdint>
 
 namespace kiv {
 
@@ -20,10 +18,11 @@ void KeepLibraryLoaded();
 // system after the host has unloaded us.
 void PinLibrary();
 
-// The calling process. A child made by fork() inherits a copy of its
-// parent's recorders, whose devices and threads it does not have: the
-// recorders compare this with the process that started them and leave
-// such a recording alone.
-std::uint64_t CurrentProcess();
+// In a child made by fork(), straight after it, with one thread: the
+// recorders and the register of outputs are the parent's copies, whose
+// devices, threads and files the child does not have. It forgets them
+// (never stops, flushes or closes them) and starts afresh. The POSIX layer
+// registers it with pthread_atfork.
+void ForgetRecordingsAfterFork();
 
 }  // namespace kiv

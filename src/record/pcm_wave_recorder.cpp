@@ -4,7 +4,6 @@
 #include "formats/little_endian.h"
 #include "io/output_registry.h"
 #include "io/utf16_path.h"
-#include "record/inherited_recording.h"
 
 namespace kiv {
 namespace {
@@ -42,9 +41,7 @@ void Finish(PcmWaveRecorder* r, bool device = true) {
 PcmWaveRecorder* ThePcmWaveRecorder() { return &g_recorder; }
 
 std::int32_t PcmWaveRecorderStart(PcmWaveRecorder* r, const KivPathChar* path) {
-  ForgetIfInherited(r);
   std::lock_guard<std::mutex> lock(r->control);
-  r->process.store(CurrentProcess());
   if (r->state == RecorderState::kRecording) return KIV_ERR_BUSY;
   if (r->state == RecorderState::kFailedStart) Finish(r);
   if (!IsValidPath(path)) return KIV_ERR_ARGUMENT;
@@ -72,7 +69,6 @@ std::int32_t PcmWaveRecorderStart(PcmWaveRecorder* r, const KivPathChar* path) {
 }
 
 std::int32_t PcmWaveRecorderStop(PcmWaveRecorder* r) {
-  if (ForgetIfInherited(r)) return 0;
   std::lock_guard<std::mutex> lock(r->control);
   if (r->state == RecorderState::kIdle) return 0;
   Finish(r);

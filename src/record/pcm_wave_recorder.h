@@ -10,7 +10,6 @@
 // the consumer on the delivery thread, handed over by the channel's Stop.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -28,9 +27,6 @@ struct PcmWaveRecorder {
   std::mutex control;   // serialises Start and Stop (see the GSM recorder)
   FileIdentity output;  // the file, in the library's register of outputs
   RecorderState state = RecorderState::kIdle;
-  // The process that started the last recording: a child made by fork()
-  // leaves its parent's recording alone (see CurrentProcess).
-  std::atomic<std::uint64_t> process{0};
   FileStream* file = nullptr;
   PcmWaveHeader header{};       // zero at load; keeps the last final header
   std::uint32_t data_bytes = 0;  // audio bytes appended

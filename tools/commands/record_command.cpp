@@ -91,7 +91,7 @@ Waited WaitForTheEnd(const char* out, bool pcm, double seconds, bool live) {
       // The library fills the time the input was gone with silence once it
       // is back, so that the file keeps the wall clock's time.
       if (gone && !Quiet())
-        std::fprintf(stderr, "%skivgsm: the audio input came back after %.1f s; silence stands in for that time\n",
+        std::fprintf(stderr, "%skivgsm: audio arrives again after %.1f s without; silence stands in for the gap\n",
                      live ? "\n" : "", silent);
       gone = false;
       last_growth = now;
@@ -104,8 +104,8 @@ Waited WaitForTheEnd(const char* out, bool pcm, double seconds, bool live) {
     if (silent >= kSilentSeconds && any_data && !gone) {
       gone = true;
       if (!Quiet())
-        std::fprintf(stderr, "%skivgsm: the audio input went away at %.1f s (the sound server restarted?); "
-                     "waiting up to a minute for it to come back\n", live ? "\n" : "", w.elapsed - silent);
+        std::fprintf(stderr, "%skivgsm: no audio has arrived since %.1f s; an input that went away (a sound server "
+                     "restarting) is reopened for up to a minute\n", live ? "\n" : "", w.elapsed - silent);
     }
     // --seconds counts the audio in the file, as a device delivers it; a
     // device that has stopped delivering ends the wait once the time is up.

@@ -163,13 +163,20 @@ class Recording:
 
     def __del__(self) -> None:
         # Dropped while running, as an unclosed file is: stop it, so that the
-        # file is finished and the recorder free, and say so.
-        if getattr(self, "_running", False):
+        # file is finished and the recorder free, and say so. A collection
+        # that runs inside this thread's own start or stop (the lock is
+        # held) leaves the recording to them.
+        if not getattr(self, "_running", False):
+            return
+        lock = _KINDS[self.pcm].lock
+        if not lock.acquire(blocking=False):
+            return
+        lock.release()
+        try:
             warnings.warn(f"{self!r} was never stopped; stopping it now", ResourceWarning, source=self)
-            try:
-                self.stop()
-            except Exception:  # noqa: BLE001 - nothing may escape a finaliser
-                pass
+            self.stop()
+        except Exception:  # noqa: BLE001 - nothing may escape a finaliser
+            pass
 
     def __enter__(self) -> "Recording":
         return self

@@ -263,10 +263,10 @@ TEST(PulseRecorderOwnServer, ARecordingGoesOnAcrossAServerRestart) {
 
   Bytes pcm = test::ReadFile(p);
   ASSERT_GE(pcm.size(), 44u + 16000);
-  // As without a restart: the first data may come late, and Stop drops a
-  // partial half-second buffer.
+  // As without a restart: the first data may come late (later on a loaded
+  // machine), and Stop drops a partial half-second buffer.
   const double pcm_seconds = static_cast<double>(pcm.size() - 44) / 16000;
-  EXPECT_GE(pcm_seconds, wall - 0.75);
+  EXPECT_GE(pcm_seconds, wall - 1.25);
   EXPECT_LE(pcm_seconds, wall + 0.1);
   EXPECT_EQ(ps, static_cast<std::int32_t>(pcm_seconds));
   EXPECT_EQ(Le32(pcm, 40), pcm.size() - 44);
@@ -282,7 +282,7 @@ TEST(PulseRecorderOwnServer, ARecordingGoesOnAcrossAServerRestart) {
   Bytes gsm = test::ReadFile(g);
   ASSERT_GE(gsm.size(), 60u);
   const double gsm_seconds = static_cast<double>((gsm.size() - 60) / 65) / 25;
-  EXPECT_GE(gsm_seconds, wall - 0.75);
+  EXPECT_GE(gsm_seconds, wall - 1.25);
   EXPECT_LE(gsm_seconds, wall + 0.1);
   EXPECT_GT(gs, 0);
 }
@@ -433,7 +433,7 @@ TEST_P(ToolRecordServerEnd, SaysWhatBecameOfTheInput) {
 
 INSTANTIATE_TEST_SUITE_P(PulseRecorderOwnServer, ToolRecordServerEnd,
                          ::testing::Values(ServerEnd{"Killed", false, "5", 14, "stopped delivering"},
-                                           ServerEnd{"Restarted", true, "10", 0, "the audio input came back after"}),
+                                           ServerEnd{"Restarted", true, "10", 0, "audio arrives again after"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PulseRecorder, ToolReportsAFullDiskWithCodeSeven) {
