@@ -34,8 +34,9 @@
 // its file from what was delivered before; close detaches the thread, which
 // closes the PCM and frees the device by itself whenever ALSA returns. From
 // then on the thread touches only the device and ALSA: the format was
-// copied, the buffers were given back, and the library is pinned in memory
-// so that its code outlives any unload.
+// copied, the buffers were given back, and the library was pinned in memory
+// before the device opened (KeepLibraryLoaded), so its code outlives any
+// unload.
 //
 // A sound server that goes away mid-recording (killed, restarted, a
 // PipeWire restarted on resume) ends the stream with an error that
@@ -73,7 +74,6 @@
 #include <thread>
 #include <vector>
 
-#include "record/library_lifetime.h"
 #include "record/wave_input.h"
 
 namespace kiv {
@@ -126,9 +126,8 @@ struct AlsaDevice {
   std::uint32_t filled = 0;              // bytes in queue.front()
   std::atomic<std::uint64_t> overruns{0};
   std::atomic<bool> failed{false};       // the stream could not be recovered: the input is lost
-  // Getting a lost input back. The capture thread's own, read and written
-  // by it alone (with or without the lock), but for `waiting_since`, which
-  // Add and Deliver set too, always under the lock.
+  // Getting a lost input back: the capture thread's own, read and written
+  // by it alone (with or without the lock).
   Clock::time_point waiting_since{};     // since a buffer waits for samples (not for the consumer)
   Clock::time_point last_data{};         // when samples last went out (or the stream started)
   Clock::time_point outage_began{};      // when the input was lost; cleared by samples read
@@ -203,8 +202,7 @@ void EndThread(AlsaDevice* d, std::unique_lock<std::mutex>& lock, Clock::time_po
       d->abandoned = true;
       g_abandoned.fetch_add(1);
       d->thread.detach();
-      lock.unlock();  // from here on the device is the thread's
-      PinLibrary();
+      lock.unlock();  // from here on the device is the thread's (the library was pinned at open)
       return;
     }
   }
@@ -549,7 +547,6 @@ std::uint32_t Add(WaveInHandle h, WaveInBuffer* b, std::uint32_t size) {
   if (d->state == State::kClosing || d->written_off) return kError;
   b->flags &= ~kWaveInBufferDoneFlag;
   b->bytes_recorded = 0;
-  if (d->queue.empty()) d->waiting_since = Clock::now();
   d->queue.push_back(b);
   d->changed.notify_all();
   return kOk;

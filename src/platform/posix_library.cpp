@@ -12,8 +12,6 @@
 
 namespace kiv {
 
-void KeepLibraryLoaded() { PinLibrary(); }
-
 namespace {
 
 // A child made by fork() forgets its parent's recordings before any of its
@@ -22,11 +20,11 @@ const int g_fork_handler = ::pthread_atfork(nullptr, nullptr, [] { ForgetRecordi
 
 }  // namespace
 
-void PinLibrary() {
+void KeepLibraryLoaded() {
   static std::once_flag once;
   std::call_once(once, [] {
     Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&PinLibrary), &info) != 0 && info.dli_fname != nullptr)
+    if (::dladdr(reinterpret_cast<void*>(&KeepLibraryLoaded), &info) != 0 && info.dli_fname != nullptr)
       ::dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
   });
 }

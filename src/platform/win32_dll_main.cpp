@@ -12,13 +12,11 @@ namespace kiv {
 
 // Pins the DLL: FreeLibrary while a delivery thread runs our callback
 // would leave it running code that is gone.
-void PinLibrary() {
+void KeepLibraryLoaded() {
   HMODULE self;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                     reinterpret_cast<LPCWSTR>(&PinLibrary), &self);
+                     reinterpret_cast<LPCWSTR>(&KeepLibraryLoaded), &self);
 }
-
-void KeepLibraryLoaded() { PinLibrary(); }
 
 }  // namespace kiv
 

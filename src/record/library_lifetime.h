@@ -13,11 +13,6 @@ namespace kiv {
 // when the process exits.
 void KeepLibraryLoaded();
 
-// Keeps the library's code mapped for good, whatever the platform: for a
-// capture thread that was written off and may come back from the sound
-// system after the host has unloaded us.
-void PinLibrary();
-
 // In a child made by fork(), straight after it, with one thread: the
 // recorders and the register of outputs are the parent's copies, whose
 // devices, threads and files the child does not have. It forgets them

@@ -29,8 +29,6 @@ std::int64_t Seek(int fd, std::int64_t at, int whence) { return _lseeki64(fd, at
 bool Truncate(int fd, std::int64_t length) { return _chsize_s(fd, length) == 0; }
 bool Appending(int) { return false; }
 bool IsTerminal(int fd) { return _isatty(fd) != 0; }
-// Windows gives no file numbers through _stat: the output is not compared.
-bool SameFile(const StatBuf&, const std::string&) { return false; }
 #else
 using StatBuf = struct stat;
 int Fstat(int fd, StatBuf* st) { return fstat(fd, st); }
@@ -44,10 +42,6 @@ std::int64_t Seek(int fd, std::int64_t at, int whence) { return lseek(fd, static
 bool Truncate(int fd, std::int64_t length) { return ftruncate(fd, static_cast<off_t>(length)) == 0; }
 bool Appending(int fd) { return (fcntl(fd, F_GETFL) & O_APPEND) != 0; }
 bool IsTerminal(int fd) { return isatty(fd) != 0; }
-bool SameFile(const StatBuf& out, const std::string& path) {
-  struct stat named {};
-  return stat(path.c_str(), &named) == 0 && named.st_dev == out.st_dev && named.st_ino == out.st_ino;
-}
 #endif
 
 constexpr int kFd = 1;
@@ -68,7 +62,8 @@ struct UnknownField {
   std::int64_t at;
   unsigned char value;
 };
-constexpr UnknownField kUnknownFields[] = {{4, 0xff}, {48, 0x00}, {kGsmHeaderBytes - 4, 0xff}};
+constexpr UnknownField kUnknownFields[] = {
+    {kGsmRiffSizeOffset, 0xff}, {kGsmSampleCountOffset, 0x00}, {kGsmDataSizeOffset, 0xff}};
 
 std::int64_t RawRead(std::intptr_t, void*, std::size_t) { return -1; }
 
@@ -153,10 +148,7 @@ std::string StandardOutputRefusal() {
   return "";
 }
 
-bool StandardOutputIsFile(const std::string& path) {
-  StatBuf st{};
-  return path != "-" && Fstat(kFd, &st) == 0 && (st.st_mode & S_IFMT) == S_IFREG && SameFile(st, path);
-}
+bool StandardOutputIsFile(const std::string& path) { return path != "-" && IsStandardStream(path, kFd); }
 
 bool StandardOutputIsSeekable() {
 #if defined(_WIN32)

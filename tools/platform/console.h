@@ -36,8 +36,9 @@ void ReserveStandardStreams();
 bool StandardStreamWasClosed(int fd);
 
 // True when `utf8_path` names the file that standard input, output or
-// error is (/dev/stdout, /proc/self/fd/1, or the file stdout is redirected to).
-bool IsStandardStream(const std::string& utf8_path);
+// error is (/dev/stdout, /proc/self/fd/1, or the file stdout is redirected
+// to); with `fd` (0-2), that one stream only.
+bool IsStandardStream(const std::string& utf8_path, int fd = -1);
 
 // The lock that the library takes on every output while it writes it
 // (kivgsm.h, "Outputs"). BeingWritten is true when another program holds

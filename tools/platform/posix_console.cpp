@@ -148,12 +148,14 @@ void ReserveStandardStreams() {
   }
 }
 
-bool IsStandardStream(const std::string& path) {
+bool IsStandardStream(const std::string& path, int only) {
   struct stat named {};
   if (::stat(path.c_str(), &named) != 0) return false;
   for (int fd = 0; fd <= 2; ++fd) {
     struct stat open {};
-    if (::fstat(fd, &open) == 0 && open.st_dev == named.st_dev && open.st_ino == named.st_ino) return true;
+    if ((only < 0 || fd == only) && ::fstat(fd, &open) == 0 && open.st_dev == named.st_dev &&
+        open.st_ino == named.st_ino)
+      return true;
   }
   return false;
 }

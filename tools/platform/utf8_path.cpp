@@ -4,27 +4,18 @@
 #include <cstdint>
 #include <cstring>
 
+#include "messages.h"
+
 namespace kiv::tool {
 
 bool Utf8ToPath(const std::string& s, std::basic_string<KivPathChar>* out) {
   std::basic_string<KivPathChar> r;
   for (std::size_t i = 0; i < s.size();) {
-    unsigned char b = static_cast<unsigned char>(s[i]);
-    std::uint32_t c;
-    std::size_t len;
-    if (b < 0x80) { c = b; len = 1; }
-    else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; len = 2; }
-    else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; len = 3; }
-    else if ((b & 0xF8) == 0xF0) { c = b & 0x07; len = 4; }
-    else return false;
-    if (i + len > s.size()) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      unsigned char t = static_cast<unsigned char>(s[i + k]);
-      if ((t & 0xC0) != 0x80) return false;
-      c = (c << 6) | (t & 0x3F);
-    }
-    static const std::uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (c < kMin[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    const std::size_t len = Utf8Length(s, i);  // strict: no overlong form, surrogate or value past U+10FFFF
+    if (len == 0) return false;
+    static const unsigned char kLead[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    std::uint32_t c = static_cast<unsigned char>(s[i]) & kLead[len];
+    for (std::size_t k = 1; k < len; ++k) c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
     if (c >= 0x10000) {
       c -= 0x10000;
       r += static_cast<KivPathChar>(0xD800 + (c >> 10));

@@ -75,7 +75,7 @@ void ReserveStandardStreams() {}
 bool StandardStreamWasClosed(int) { return false; }
 
 // Console streams have no name in the file system to write to by mistake.
-bool IsStandardStream(const std::string&) { return false; }
+bool IsStandardStream(const std::string&, int) { return false; }
 
 namespace {
 
