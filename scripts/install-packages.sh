@@ -25,11 +25,13 @@ build_packages=(
   libmpg123-dev libvorbis-dev libopusfile-dev
 )
 # What the native test suite and the benchmarks add: GoogleTest and Google
-# Benchmark, a private PulseAudio with ALSA's pulse and file plugins, the
+# Benchmark, a private PulseAudio and a private PipeWire (with its pulse
+# layer and session manager) behind ALSA's pulse and file plugins, the
 # peer tools the tests judge by, and the bindings' runtimes.
 test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libasound2-plugins alsa-utils pulseaudio pulseaudio-utils
+  pipewire pipewire-bin wireplumber pipewire-pulse dbus-daemon procps
   ffmpeg sox libsox-fmt-all sndfile-programs parallel bc time
   python3 python3-pytest python3-build python3-setuptools python3-wheel
   mono-mcs mono-runtime

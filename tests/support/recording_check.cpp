@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   Bytes file = ReadFile(argv[3]);
   if (what == "pcm") {
     if (file.size() <= 44) return std::puts("PCM: no audio"), 1;
-    long at = FindExact(played, ToSamples(Bytes(file.begin() + 44, file.end())));
+    long at = FindRecorded(played, ToSamples(Bytes(file.begin() + 44, file.end())));
     std::printf("PCM: %zu samples, %s\n", (file.size() - 44) / 2,
                 at >= 0 ? ("one exact stretch of the played audio at " + std::to_string(at)).c_str()
                         : "NOT a stretch of the played audio");

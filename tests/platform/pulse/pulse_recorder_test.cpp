@@ -51,7 +51,7 @@ void ExpectGsmIsAStretchOf(const std::vector<std::int16_t>& played, const Bytes&
 
 class PulseRecorder : public ::testing::Test {
  protected:
-  void SetUp() override { test::UsePulseServer(KIV_PULSE_FIXTURE_DIR); }
+  void SetUp() override { test::UsePulseServer(test::SharedServerDir()); }
   test::ScratchDir dir_;
 };
 
@@ -77,7 +77,7 @@ TEST_F(PulseRecorder, BothRecordersCaptureThePlayedSpeechExactlyAndInRealTime) {
   EXPECT_EQ(Le32(pcm, 40), pcm.size() - 44);
   // The payload is a contiguous stretch of what was played, with no gap.
   std::vector<std::int16_t> got = test::ToSamples(Bytes(pcm.begin() + 44, pcm.end()));
-  long at = test::FindExact(played, got);
+  long at = test::FindRecorded(played, got);
   EXPECT_GE(at, 0) << "the PCM recording is not one exact stretch of the played samples";
 
   Bytes gsm = test::ReadFile(g);
@@ -272,7 +272,7 @@ TEST(PulseRecorderOwnServer, ARecordingGoesOnAcrossAServerRestart) {
   EXPECT_EQ(Le32(pcm, 40), pcm.size() - 44);
   std::vector<std::int16_t> got = test::ToSamples(Bytes(pcm.begin() + 44, pcm.end()));
   const std::vector<std::int16_t> first(got.begin(), got.begin() + 16000), last(got.end() - 16000, got.end());
-  EXPECT_GE(test::FindExact(played, first), 0) << "the first second is not the speech played before the restart";
+  EXPECT_GE(test::FindRecorded(played, first), 0) << "the first second is not the speech played before the restart";
   EXPECT_GE(test::FindExact(played, last), 0) << "the last second is not the speech played after it";
   std::size_t run = 0, longest = 0;
   for (std::int16_t v : got) longest = std::max(longest, run = v == 0 ? run + 1 : 0);
@@ -371,7 +371,7 @@ TEST_F(PulseRecorder, HostKilledAtAnyMomentKeepsWhatWasRecorded) {
       double held = static_cast<double>(f.size() - 44) / 16000;
       std::printf("PCM killed at %.1f s: %.2f s on disk\n", c.t, held);
       EXPECT_GE(held, c.t - 1);
-      EXPECT_GE(test::FindExact(played, test::ToSamples(Bytes(f.begin() + 44, f.end()))), 0);
+      EXPECT_GE(test::FindRecorded(played, test::ToSamples(Bytes(f.begin() + 44, f.end()))), 0);
     } else {
       ASSERT_GE(f.size(), 60u);
       ASSERT_EQ((f.size() - 60) % 65, 0u) << "a block was cut in the middle";

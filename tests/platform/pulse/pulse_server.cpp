@@ -19,11 +19,21 @@ extern char** environ;
 namespace kiv::test {
 namespace {
 
-const std::string kScript = KIV_PULSE_SCRIPT;
+// The sound server under test: PulseAudio, or PipeWire with its pulse
+// layer when KIV_SOUND_SERVER is "pipewire". Both scripts take the same
+// commands.
+bool UnderPipeWire() {
+  const char* chosen = std::getenv("KIV_SOUND_SERVER");
+  return chosen != nullptr && std::string(chosen) == "pipewire";
+}
+
+const std::string kScript = UnderPipeWire() ? KIV_PIPEWIRE_SCRIPT : KIV_PULSE_SCRIPT;
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 }  // namespace
+
+std::string SharedServerDir() { return UnderPipeWire() ? KIV_PIPEWIRE_FIXTURE_DIR : KIV_PULSE_FIXTURE_DIR; }
 
 void UsePulseServer(const std::string& dir) {
   std::string lines;
@@ -48,10 +58,21 @@ PulseServer::~PulseServer() {
   RunCommand("bash " + Quote(kScript) + " stop " + Quote(dir_), nullptr, &ended);
 }
 
-void PulseServer::Signal(int sig) {
-  std::ifstream in(dir_ + "/daemon.pid");
+namespace {
+
+// The daemon's PID, or a process group's as a negative number (PipeWire's
+// three daemons); 0 if there is none. Never -1, which kill(2) would take
+// for every process.
+pid_t DaemonPid(const std::string& dir) {
+  std::ifstream in(dir + "/daemon.pid");
   pid_t pid = 0;
-  if (in >> pid && pid > 0) ::kill(pid, sig);
+  return in >> pid && pid != -1 ? pid : 0;
+}
+
+}  // namespace
+
+void PulseServer::Signal(int sig) {
+  if (pid_t pid = DaemonPid(dir_); pid != 0) ::kill(pid, sig);
 }
 
 void PulseServer::Kill() { Signal(SIGKILL); }
@@ -59,11 +80,9 @@ void PulseServer::Hang() { Signal(SIGSTOP); }
 void PulseServer::Resume() { Signal(SIGCONT); }
 
 bool PulseServer::Restart() {
-  std::ifstream in(dir_ + "/daemon.pid");
-  pid_t pid = 0;
-  in >> pid;
+  pid_t pid = DaemonPid(dir_);
   Kill();
-  for (int i = 0; pid > 0 && i < 200 && ::kill(pid, 0) == 0; ++i) ::usleep(10000);
+  for (int i = 0; pid != 0 && i < 200 && ::kill(pid, 0) == 0; ++i) ::usleep(10000);
   std::string err;
   return RunCommand("bash " + Quote(kScript) + " start " + Quote(dir_), nullptr, &err) == 0;
 }
@@ -112,7 +131,20 @@ long FindExact(const std::vector<std::int16_t>& signal, const std::vector<std::i
   return -1;
 }
 
-long FindGsmStart(const std::vector<std::int16_t>& signal, const Bytes& file, long lo, long hi) {
+std::size_t LeadingSilence(const std::vector<std::int16_t>& recorded) {
+  std::size_t n = 0;
+  while (n < recorded.size() && n <= kMostLeadingSilence && recorded[n] == 0) ++n;
+  return n <= kMostLeadingSilence ? n : 0;
+}
+
+long FindRecorded(const std::vector<std::int16_t>& played, const std::vector<std::int16_t>& recorded) {
+  std::size_t lead = LeadingSilence(recorded);
+  return FindExact(played, {recorded.begin() + static_cast<long>(lead), recorded.end()});
+}
+
+long FindGsmStart(const std::vector<std::int16_t>& signal, const Bytes& file, long lo, long hi,
+                  std::size_t* lead_out) {
+  if (lead_out != nullptr) *lead_out = 0;
   constexpr std::size_t kWindow = 1600;
   if (file.size() < 60 + 65 * (kWindow / 320)) return -1;
   // Decode the first blocks (WAV49: the first frame of a block takes 33
@@ -146,15 +178,22 @@ long FindGsmStart(const std::vector<std::int16_t>& signal, const Bytes& file, lo
   }
   if (best < 0) return -1;
   Bytes first(file.begin() + 60, file.begin() + 60 + 65);
-  for (long o = std::max(0L, best - 64); o <= best + 64 && o + 320 <= static_cast<long>(signal.size()); ++o) {
-    std::vector<std::int16_t> block(signal.begin() + o, signal.begin() + o + 320);
-    if (ReferenceWav49(block) == first) return o;
+  auto encodes_first = [&](long o, std::size_t lead) {
+    std::vector<std::int16_t> block(lead, 0);
+    block.insert(block.end(), signal.begin() + o + static_cast<long>(lead), signal.begin() + o + 320);
+    return ReferenceWav49(block) == first;
+  };
+  for (std::size_t lead = 0; lead <= kMostLeadingSilence; lead += 16) {
+    for (long o = std::max(0L, best - 64); o <= best + 64 && o + 320 <= static_cast<long>(signal.size()); ++o) {
+      if (encodes_first(o, lead)) {
+        if (lead_out != nullptr) *lead_out = lead;
+        return o;
+      }
+    }
   }
   // Quiet stretches decode too roughly to place; try every start.
-  for (long o = std::max(0L, lo); o + 320 <= static_cast<long>(signal.size()); ++o) {
-    std::vector<std::int16_t> block(signal.begin() + o, signal.begin() + o + 320);
-    if (ReferenceWav49(block) == first) return o;
-  }
+  for (long o = std::max(0L, lo); o + 320 <= static_cast<long>(signal.size()); ++o)
+    if (encodes_first(o, 0)) return o;
   return -1;
 }
 
@@ -172,7 +211,8 @@ bool GsmIsAStretchOf(const std::vector<std::int16_t>& played, const Bytes& file,
     *why = "fewer than 6 blocks";
     return false;
   }
-  long o = FindGsmStart(played, file, lo, hi);
+  std::size_t lead = 0;
+  long o = FindGsmStart(played, file, lo, hi, &lead);
   if (o < 0) {
     *why = "the first block encodes no stretch of the played audio";
     return false;
@@ -181,8 +221,12 @@ bool GsmIsAStretchOf(const std::vector<std::int16_t>& played, const Bytes& file,
     *why = "the recording runs past the played audio";
     return false;
   }
-  if (file != GsmWaveOf({played.begin() + o, played.begin() + o + static_cast<long>(samples)})) {
-    *why = "the blocks differ from the converter's encoding of the stretch at " + std::to_string(o);
+  std::vector<std::int16_t> expected(lead, 0);
+  expected.insert(expected.end(), played.begin() + o + static_cast<long>(lead),
+                  played.begin() + o + static_cast<long>(samples));
+  if (file != GsmWaveOf(expected)) {
+    *why = "the blocks differ from the converter's encoding of the stretch at " + std::to_string(o) +
+           (lead > 0 ? " after " + std::to_string(lead) + " samples of silence" : "");
     return false;
   }
   return true;
