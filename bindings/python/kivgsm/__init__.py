@@ -21,9 +21,10 @@ from __future__ import annotations
 
 import threading
 import warnings
-from typing import Dict, Optional, Type
+from typing import Dict, List, Optional, Type
 
 from . import _native
+from ._input_watch import InputWatch, Outage
 from ._errors import (
     MEANINGS,
     OK,
@@ -46,6 +47,7 @@ __all__ = [
     "convert",
     "record",
     "Recording",
+    "Outage",
     "Error",
     "DeviceError",
     "OutputError",
@@ -114,6 +116,11 @@ class Recording:
     Leaving its ``with`` block stops it, finishes the file and sets
     ``seconds``, also when the block raises (KeyboardInterrupt included).
     Without ``with``, call ``stop()``.
+
+    When the audio input goes away mid-recording (a sound server that
+    restarts), the library reopens it for up to a minute and fills the time
+    it was gone with silence, so that the file keeps the wall clock's time.
+    ``outages`` lists those times as they are seen.
     """
 
     path: str
@@ -126,11 +133,20 @@ class Recording:
         self.pcm = pcm
         self.seconds = None
         self._running = False
+        self._watch: Optional[InputWatch] = None
 
     @property
     def running(self) -> bool:
         """True from a successful start until stop."""
         return self._running
+
+    @property
+    def outages(self) -> List[Outage]:
+        """The times the audio input was gone, oldest first: when audio last
+        arrived (seconds into the recording) and for how long none did (None
+        while it is still gone). Seen from the file, which stops growing
+        meanwhile: an outage shows after 2.5 s without audio."""
+        return self._watch.outages if self._watch is not None else []
 
     def _start(self, units: "object") -> None:
         kind = _KINDS[self.pcm]
@@ -139,6 +155,10 @@ class Recording:
             code = getattr(library, kind.start)(units)
             if code == OK:
                 self._running = True
+                try:
+                    self._watch = InputWatch(self.path)
+                except RuntimeError:  # no thread to be had: record unwatched
+                    self._watch = None
                 return
             if code in _DEVICE_CODES:
                 # The file holds a provisional header: finish it as an empty
@@ -159,6 +179,8 @@ class Recording:
                     self.seconds = int(getattr(_native.library(), kind.stop)())
                 finally:
                     self._running = False
+                    if self._watch is not None:
+                        self._watch.close()
         return self.seconds if self.seconds is not None else 0
 
     def __del__(self) -> None:

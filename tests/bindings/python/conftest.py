@@ -7,8 +7,12 @@ from __future__ import annotations
 import ctypes
 import os
 import re
+import shutil
+import signal
 import struct
+import subprocess
 import sys
+import time
 from pathlib import Path
 from typing import Dict
 
@@ -96,3 +100,48 @@ def alsa_speech(tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> Path:
         f' infile "{known}"\n format "raw"\n}}\n',
     )
     return known
+
+
+class SoundServer:
+    """A private PulseAudio daemon (the C tests' script) that this process's
+    ALSA default device reaches, with no audio played into it: its default
+    source delivers silence in real time."""
+
+    SCRIPT = REPO / "tests" / "platform" / "pulse" / "pulse_server.sh"
+
+    def __init__(self, directory: Path, monkeypatch: pytest.MonkeyPatch) -> None:
+        self.directory = directory
+        self._run("start")
+        lines = subprocess.run(
+            ["bash", str(self.SCRIPT), "env", str(directory)], check=True, capture_output=True, text=True
+        ).stdout
+        for line in lines.splitlines():
+            name, _, value = line.partition("=")
+            monkeypatch.setenv(name, value)
+
+    def _run(self, command: str) -> None:
+        subprocess.run(["bash", str(self.SCRIPT), command, str(self.directory)], check=True, capture_output=True)
+
+    def kill(self) -> None:
+        """SIGKILL, as a crash of the sound server, and waits for its end."""
+        pid = int((self.directory / "daemon.pid").read_text())
+        os.kill(pid, signal.SIGKILL)
+        deadline = time.monotonic() + 5
+        while Path(f"/proc/{pid}").exists() and Path(f"/proc/{pid}/stat").read_text().split()[2] != "Z":
+            assert time.monotonic() < deadline, "the sound server did not die"
+            time.sleep(0.01)
+
+    def start(self) -> None:
+        self._run("start")
+
+    def stop(self) -> None:
+        subprocess.run(["bash", str(self.SCRIPT), "stop", str(self.directory)], capture_output=True)
+
+
+@pytest.fixture
+def sound_server(tmp_path: Path, monkeypatch: pytest.MonkeyPatch):
+    if shutil.which("pulseaudio") is None:
+        pytest.skip("pulseaudio is not installed (scripts/install-packages.sh --test installs it)")
+    server = SoundServer(tmp_path / "pulse", monkeypatch)
+    yield server
+    server.stop()

@@ -295,6 +295,35 @@ def test_a_forked_child_that_exits_leaves_the_parents_recordings_alone(tmp_path,
     assert finished_wave((tmp_path / "p.wav").read_bytes(), True) // 8000 == p.seconds
 
 
+def test_outages_say_when_the_input_went_away_and_for_how_long(tmp_path, sound_server):
+    """The sound server dies 1.5 s into both recordings and starts again
+    3.5 s later: each recording goes on and lists one outage, from about
+    when the server died until its input was reopened."""
+    g, p = tmp_path / "g.wav", tmp_path / "p.wav"
+    with kivgsm.record(g) as gsm, kivgsm.record(p, pcm=True) as pcm:
+        begin = time.monotonic()
+        _grown(g, 60)
+        _grown(p, 44)
+        assert gsm.outages == [] and pcm.outages == []
+        time.sleep(1.5)
+        sound_server.kill()
+        died = time.monotonic() - begin
+        time.sleep(3.5)
+        assert [o.seconds for o in pcm.outages] == [None]  # seen, and not over
+        sound_server.start()
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and not all(r.outages and r.outages[-1].seconds for r in (gsm, pcm)):
+            time.sleep(0.1)
+        wall = time.monotonic() - begin
+    for recording in (gsm, pcm):
+        [outage] = recording.outages
+        assert died - 1.0 <= outage.began <= died + 0.1, (died, outage)
+        assert 3.5 <= outage.seconds <= 3.5 + 4.0, outage
+    # Silence stood in for the outage: the files keep the wall clock's time.
+    assert finished_wave(p.read_bytes(), True) / 8000 >= wall - 1.5
+    assert finished_wave(g.read_bytes(), False) / 8000 >= wall - 1.5
+
+
 # --- The package --------------------------------------------------------------
 
 
