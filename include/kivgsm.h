@@ -97,6 +97,12 @@ typedef char16_t KivPathChar;
 #define KIV_ERR_ARGUMENT 9          /* null, empty or malformed path; output is the input or being written */
 #define KIV_ERR_TOO_LONG 10         /* audio beyond 13421772 blocks; that many were written */
 
+/* What a recorder's Stop returns, in place of the seconds, when the file's
+ * header could not be finished (a seek, position query, write or close of
+ * it failed): -KIV_ERR_WRITE. The file then holds the audio that reached it
+ * behind its provisional header, a form that `kivgsm repair` finishes. */
+#define KIV_STOP_UNFINISHED (-7)
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -105,8 +111,12 @@ extern "C" {
  * Converts the raw PCM file `inputPath` into the GSM WAVE file `outputPath`.
  * The input is read from its first byte in pieces of 640 bytes (320 samples);
  * a trailing piece shorter than that is not encoded. Returns KIV_OK or one of
- * the error codes above. On KIV_ERR_WRITE and KIV_ERR_TOO_LONG the output is
- * a finished file describing the whole blocks that reached it.
+ * the error codes above. On KIV_ERR_WRITE and KIV_ERR_TOO_LONG the output
+ * holds the whole blocks that reached it, and its header describes them;
+ * only when the header itself could not be rewritten (its seek, position
+ * query or write failed) does the provisional one remain, which
+ * `kivgsm repair` finishes. The output is opened, and emptied, only once
+ * everything that can refuse the call has been done.
  */
 KIV_API int32_t KivWave2GSM610(const KivPathChar* inputPath, const KivPathChar* outputPath);
 
@@ -129,7 +139,8 @@ KIV_API int32_t KivGSMSoundRecorderStart(const KivPathChar* path);
 
 /*
  * Stops the GSM recording and finishes its file. Returns the whole seconds
- * recorded (0 when nothing was recording). On Linux it returns within about
+ * recorded (0 when nothing was recording), or KIV_STOP_UNFINISHED when the
+ * file's header could not be finished. On Linux it returns within about
  * two seconds even when the sound server has stopped answering: the device
  * is then abandoned and the file holds what was delivered before.
  */

@@ -91,7 +91,7 @@ namespace Kivgsm
             CheckPath(path, "path");
             int code = pcm ? NativeMethods.KivGSMWAVSoundRecorderStart(path)
                            : NativeMethods.KivGSMSoundRecorderStart(path);
-            if (code == NativeMethods.Ok) return new Recording(pcm);
+            if (code == NativeMethods.Ok) return new Recording(pcm, path);
             // After 1-3 the file holds a provisional header: finish it empty.
             if (code >= 1 && code <= 3)
             {
@@ -115,17 +115,25 @@ namespace Kivgsm
         readonly bool pcm;
         bool running = true;
 
-        internal Recording(bool pcm) { this.pcm = pcm; }
+        internal Recording(bool pcm, string path) { this.pcm = pcm; this.path = path; }
+        readonly string path;
 
         /// <summary>The whole seconds recorded, once stopped.</summary>
         public int Seconds { get; private set; }
 
+        /// <summary>Stops the recording and returns its whole seconds.
+        /// Throws KivgsmException (code 7) when the file's header could not
+        /// be finished: the audio is in the file, which kivgsm repair
+        /// finishes.</summary>
         public int Stop()
         {
             if (running)
             {
                 running = false;
-                Seconds = pcm ? NativeMethods.KivGSMWAVSoundRecorderStop() : NativeMethods.KivGSMSoundRecorderStop();
+                int result = pcm ? NativeMethods.KivGSMWAVSoundRecorderStop() : NativeMethods.KivGSMSoundRecorderStop();
+                if (result < 0)
+                    throw new KivgsmException(-result, "cannot finish '" + path + "'", path);
+                Seconds = result;
             }
             return Seconds;
         }

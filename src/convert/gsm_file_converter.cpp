@@ -33,16 +33,19 @@ std::int32_t ConvertRawToGsmWave(const FileSystem* fs, const KivPathChar* inputN
   FileStream* input = fs->open(fs, inputName, OpenMode::kRead, nullptr);
   if (input == nullptr) return KIV_ERR_INPUT_READ;
 
+  // The output must be known not to be the input before it is opened
+  // (which empties it): when either cannot be identified, nothing is
+  // written.
   FileIdentity inputId;
-  bool inputKnown = StreamIdentify(input, &inputId);
-  if (inputKnown && inputId.is_directory) {
+  if (!StreamIdentify(input, &inputId) || inputId.is_directory) {
     StreamClose(input);
     return KIV_ERR_INPUT_READ;
   }
   FileIdentity outputId;
-  if (inputKnown && fs->identify(fs, outputName, &outputId) && SameFile(inputId, outputId)) {
+  NameLookup output = fs->identify(fs, outputName, &outputId);
+  if (output == NameLookup::kFailed || (output == NameLookup::kFound && SameFile(inputId, outputId))) {
     StreamClose(input);
-    return KIV_ERR_ARGUMENT;
+    return output == NameLookup::kFailed ? KIV_ERR_OUTPUT_CREATE : KIV_ERR_ARGUMENT;
   }
 
   GsmWaveWriter writer;

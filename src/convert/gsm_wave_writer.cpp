@@ -87,9 +87,9 @@ std::int32_t GsmWaveWriterFinish(GsmWaveWriter* w) {
   // Buffered blocks may still fail on their way to the file; after any
   // failure the header is made to describe only the whole blocks on disk.
   if (!StreamFlush(w->output)) w->writeFailed = true;
-  if (w->writeFailed) TrimGsmWaveFile(w->output, &w->blockCount);
+  bool trimmed = !w->writeFailed || TrimGsmWaveFile(w->output, &w->blockCount);
   std::uint32_t sizeValue = 0, sampleCount = 0;
-  if (!FinishGsmWaveFile(w->output, w->blockCount, &sizeValue, &sampleCount)) w->writeFailed = true;
+  if (!trimmed || !FinishGsmWaveFile(w->output, w->blockCount, &sizeValue, &sampleCount)) w->writeFailed = true;
   if (!StreamClose(w->output)) w->writeFailed = true;
   w->output = nullptr;
   ReleaseOutput(w->claimed);

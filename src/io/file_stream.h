@@ -37,6 +37,12 @@ struct FileIdentity {
   bool is_directory = false;
 };
 
+// How looking a name up went: kFailed when it could not be told whether
+// the name exists (no memory for it, no permission to search its folder,
+// a name the platform cannot take). A caller that needs to know what a
+// name is must refuse on kFailed, never take it for kAbsent.
+enum class NameLookup { kFound, kAbsent, kFailed };
+
 struct FileStreamMethods {
   // Reads up to `count` items of `size` bytes; returns the number of complete
   // items. A short count means end of input or a read error (see `failed`).
@@ -72,8 +78,8 @@ struct FileSystem {
   // takes no locks may leave it alone, and every failure then counts as
   // kCannotCreate.
   FileStream* (*open)(const FileSystem* fs, const KivPathChar* path, OpenMode mode, OutputOpen* why);
-  // Identifies the file at `path` (following symbolic links); false if absent.
-  bool (*identify)(const FileSystem* fs, const KivPathChar* path, FileIdentity* id);
+  // Identifies the file at `path` (following symbolic links).
+  NameLookup (*identify)(const FileSystem* fs, const KivPathChar* path, FileIdentity* id);
   void* context;  // for layers that wrap another file system
 };
 

@@ -28,8 +28,12 @@ OutputOpen OpenOutput(const FileSystem* fs, const KivPathChar* path, FileStream*
   // Held across the check and the open, so that two writers starting on one
   // new file at once cannot both get it.
   std::lock_guard<std::mutex> lock(g_mutex);
+  // A name that cannot be looked up is not opened: it could be an output
+  // being written.
   FileIdentity existing;
-  if (fs->identify(fs, path, &existing) && Claimed(existing)) return OutputOpen::kInUse;
+  NameLookup found = fs->identify(fs, path, &existing);
+  if (found == NameLookup::kFailed) return OutputOpen::kCannotCreate;
+  if (found == NameLookup::kFound && Claimed(existing)) return OutputOpen::kInUse;
   OutputOpen why = OutputOpen::kCannotCreate;
   FileStream* s = fs->open(fs, path, OpenMode::kWrite, &why);
   if (s == nullptr) return why == OutputOpen::kOpened ? OutputOpen::kCannotCreate : why;

@@ -138,24 +138,33 @@ FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode, Outp
       ::close(fd);
       return nullptr;
     }
-    OutputOpen locked = S_ISREG(st.st_mode) ? LockAndEmpty(fd) : OutputOpen::kOpened;
+  }
+  // The stream's memory comes before the file is emptied: an open that
+  // fails leaves the file as it was.
+  FileStream* s = NewBufferedStream(&kRawOps, fd);
+  if (s == nullptr) return nullptr;
+  if (mode == OpenMode::kWrite) {
+    struct stat st;
+    OutputOpen locked = ::fstat(fd, &st) != 0 ? OutputOpen::kCannotCreate
+                        : S_ISREG(st.st_mode)  ? LockAndEmpty(fd)
+                                               : OutputOpen::kOpened;
     if (locked != OutputOpen::kOpened) {
-      ::close(fd);
+      StreamClose(s);
       *result = locked;
       return nullptr;
     }
   }
-  FileStream* s = NewBufferedStream(&kRawOps, fd);
-  if (s != nullptr) *result = OutputOpen::kOpened;
+  *result = OutputOpen::kOpened;
   return s;
 }
 
-bool IdentifyName(const FileSystem*, const KivPathChar* path, FileIdentity* id) {
+NameLookup IdentifyName(const FileSystem*, const KivPathChar* path, FileIdentity* id) {
   std::string name;
   struct stat st;
-  if (!FileName(path, &name) || ::stat(name.c_str(), &st) != 0) return false;
+  if (!FileName(path, &name)) return NameLookup::kFailed;
+  if (::stat(name.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? NameLookup::kAbsent : NameLookup::kFailed;
   FromStat(st, id);
-  return true;
+  return NameLookup::kFound;
 }
 
 const FileSystem kPosixFileSystem = {Open, IdentifyName, nullptr};

@@ -86,15 +86,18 @@ FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode, Outp
   return s;
 }
 
-bool IdentifyName(const FileSystem*, const KivPathChar* path, FileIdentity* id) {
+NameLookup IdentifyName(const FileSystem*, const KivPathChar* path, FileIdentity* id) {
   // No access rights are needed to read a file's identity; the backup
   // semantics flag lets a directory be opened too.
   HANDLE h = CreateFileW(Wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? NameLookup::kAbsent : NameLookup::kFailed;
+  }
   bool ok = IdentifyHandle(h, id);
   CloseHandle(h);
-  return ok;
+  return ok ? NameLookup::kFound : NameLookup::kFailed;
 }
 
 const FileSystem kWin32FileSystem = {Open, IdentifyName, nullptr};

@@ -43,9 +43,10 @@ void Finish(GsmRecorder* r, bool device = true) {
   GsmBlockEncoderDestroy(r->codec);
   r->codec = nullptr;
   if (!StreamFlush(r->file)) r->write_failed = true;
-  if (r->write_failed || !device) TrimGsmWaveFile(r->file, &r->block_count);
-  if (!FinishGsmWaveFile(r->file, r->block_count, &r->size_value, &r->sample_count)) r->write_failed = true;
-  if (!StreamClose(r->file)) r->write_failed = true;
+  bool finished = !(r->write_failed || !device) || TrimGsmWaveFile(r->file, &r->block_count);
+  finished = finished && FinishGsmWaveFile(r->file, r->block_count, &r->size_value, &r->sample_count);
+  if (!StreamClose(r->file)) finished = false;
+  r->unfinished = !finished;
   ReleaseOutput(r->output);
   r->file = nullptr;
   r->state = RecorderState::kIdle;
@@ -96,6 +97,7 @@ std::int32_t GsmRecorderStop(GsmRecorder* r) {
   std::lock_guard<std::mutex> lock(r->control);
   if (r->state == RecorderState::kIdle) return 0;
   Finish(r);
+  if (r->unfinished) return kStopUnfinished;
   // Normally the whole seconds delivered; once appending stopped, the whole
   // seconds that the file holds.
   if (r->write_failed || r->full) return static_cast<std::int32_t>(r->block_count / 25);

@@ -43,6 +43,7 @@ struct GsmRecorder {
   std::uint32_t max_blocks = kMaxGsmBlocks;
   bool write_failed = false;  // appending stopped after a failed write
   bool full = false;          // appending stopped at max_blocks
+  bool unfinished = false;    // the last Stop could not finish the header
   bool has_carry = false;
   std::int16_t carry[kGsmSamplesPerBlock / 2] = {};
   std::int16_t block[kGsmSamplesPerBlock] = {};

@@ -11,26 +11,30 @@ namespace {
 PcmWaveRecorder g_recorder{.channel = PcmCaptureChannel(), .control = {}, .output = {}};
 
 // After a failed write: cuts the file back to the header and the whole
-// samples that reached it, and counts them.
-void TrimToWholeSamples(PcmWaveRecorder* r) {
-  StreamSeek(r->file, 0, SeekOrigin::kEnd);
+// samples that reached it, and counts them. False when the file's length
+// could not be learnt or it could not be cut.
+bool TrimToWholeSamples(PcmWaveRecorder* r) {
+  if (!StreamSeek(r->file, 0, SeekOrigin::kEnd)) return false;
   std::int64_t length = StreamTell(r->file);
+  if (length < 0) return false;
   std::int64_t audio = length > kPcmHeaderBytes ? (length - kPcmHeaderBytes) & ~std::int64_t{1} : 0;
   if (audio > r->data_bytes) audio = r->data_bytes;
-  StreamTruncate(r->file, length >= kPcmHeaderBytes ? kPcmHeaderBytes + audio : 0);
   r->data_bytes = static_cast<std::uint32_t>(audio);
+  return StreamTruncate(r->file, length >= kPcmHeaderBytes ? kPcmHeaderBytes + audio : 0);
 }
 
 // Without `device`, see the GSM recorder's Finish.
 void Finish(PcmWaveRecorder* r, bool device = true) {
   if (device) CaptureChannelStop(r->channel);
   if (!StreamFlush(r->file)) r->write_failed = true;
-  if (r->write_failed || !device) TrimToWholeSamples(r);
+  // The header is rewritten only where it is known to be: after a failed
+  // seek the provisional one stays, and Stop says the file is unfinished.
+  bool finished = !(r->write_failed || !device) || TrimToWholeSamples(r);
   FillPcmWaveHeader(&r->header, r->data_bytes);
-  bool ok = StreamSeek(r->file, 0, SeekOrigin::kStart);
-  ok &= StreamWrite(r->file, r->header.bytes, 1, kPcmHeaderBytes) == kPcmHeaderBytes;
-  ok &= StreamClose(r->file);
-  if (!ok) r->write_failed = true;
+  finished = finished && StreamSeek(r->file, 0, SeekOrigin::kStart) &&
+             StreamWrite(r->file, r->header.bytes, 1, kPcmHeaderBytes) == kPcmHeaderBytes;
+  if (!StreamClose(r->file)) finished = false;
+  r->unfinished = !finished;
   ReleaseOutput(r->output);
   r->file = nullptr;
   r->state = RecorderState::kIdle;
@@ -72,6 +76,7 @@ std::int32_t PcmWaveRecorderStop(PcmWaveRecorder* r) {
   std::lock_guard<std::mutex> lock(r->control);
   if (r->state == RecorderState::kIdle) return 0;
   Finish(r);
+  if (r->unfinished) return kStopUnfinished;
   if (r->write_failed || r->full) return static_cast<std::int32_t>(r->data_bytes / kPcmBytesPerSecond);
   return static_cast<std::int32_t>(r->channel->duration);
 }

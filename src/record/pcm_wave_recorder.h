@@ -34,6 +34,7 @@ struct PcmWaveRecorder {
   std::uint32_t max_data_bytes = kMaxPcmDataBytes;
   bool write_failed = false;
   bool full = false;
+  bool unfinished = false;  // the last Stop could not finish the header
 };
 
 PcmWaveRecorder* ThePcmWaveRecorder();

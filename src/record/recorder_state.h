@@ -4,8 +4,16 @@
 // finishes as an empty recording.
 #pragma once
 
+#include <cstdint>
+
+#include "kivgsm.h"
+
 namespace kiv {
 
 enum class RecorderState { kIdle, kRecording, kFailedStart };
+
+// Stop's result when the file's header could not be finished.
+constexpr std::int32_t kStopUnfinished = KIV_STOP_UNFINISHED;
+static_assert(KIV_STOP_UNFINISHED == -KIV_ERR_WRITE);
 
 }  // namespace kiv

@@ -338,6 +338,47 @@ TEST_F(ConverterFault, OutputOpenFailureLeavesNoFile) {
   EXPECT_FALSE(test::Exists(out_));
 }
 
+TEST_F(ConverterFault, AnOutputThatCannotBeLookedUpIsNeverOpened) {
+  // Not even when it is the input: the check that it is not must not be
+  // skipped because the name could not be looked up.
+  faults_.FailLookup();
+  EXPECT_EQ(ConvertRawToGsmWave(faults_.fs(), test::Path16(in_).c_str(), test::Path16(in_).c_str(), kMaxGsmBlocks),
+            KIV_ERR_OUTPUT_CREATE);
+  EXPECT_EQ(test::ReadFile(in_), speech_);
+  test::WriteFile(out_, {'k', 'e', 'e', 'p'});
+  EXPECT_EQ(Run(), KIV_ERR_OUTPUT_CREATE);
+  EXPECT_EQ(test::ReadFile(out_), (Bytes{'k', 'e', 'e', 'p'}));
+}
+
+// A header that cannot be rewritten where it belongs (the length of the
+// file or the seek back to its start fails) is reported, and the file
+// keeps every block behind the provisional header, which repair finishes:
+// nothing is written at the wrong place.
+struct Unfinishable {
+  const char* name;
+  void (*inject)(test::FaultFileSystem*);
+};
+class UnfinishableHeader : public ConverterFault, public ::testing::WithParamInterface<Unfinishable> {};
+
+TEST_P(UnfinishableHeader, IsReportedAndLeavesTheBlocksBehindTheProvisionalOne) {
+  GetParam().inject(&faults_);
+  EXPECT_EQ(Run(), KIV_ERR_WRITE);
+  Bytes wav = test::ReadFile(out_);
+  ASSERT_EQ(wav.size(), 60u + 65 * 60);
+  ExpectFields(wav, ConstantFields(), 0);
+  EXPECT_EQ(Le32(wav, 4), 2000000u);
+  EXPECT_EQ(Le32(wav, 56), 2000000u);
+  Bytes ref = test::ReferenceWav49(test::ToSamples(speech_));
+  EXPECT_EQ(Payload(wav), ref);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, UnfinishableHeader,
+    ::testing::Values(Unfinishable{"SeekToTheEnd", [](test::FaultFileSystem* f) { f->FailSeek(1); }},
+                      Unfinishable{"LengthQuery", [](test::FaultFileSystem* f) { f->FailTell(1); }},
+                      Unfinishable{"SeekToTheStart", [](test::FaultFileSystem* f) { f->FailSeek(2); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(ConverterFault, MoreBlocksThanTheHeaderCanCountStopAtTheLimit) {
   EXPECT_EQ(Run(/*maxBlocks=*/25), KIV_ERR_TOO_LONG);
   ExpectFinishedWith(25);

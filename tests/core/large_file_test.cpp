@@ -111,7 +111,7 @@ struct SkippingFileSystem {
     if (self->hole == 0) return inner;
     return &(new HoleStream{{&kHoleMethods}, inner, self->header, self->hole})->base;
   }
-  static bool Identify(const FileSystem*, const KivPathChar* path, FileIdentity* id) {
+  static NameLookup Identify(const FileSystem*, const KivPathChar* path, FileIdentity* id) {
     const FileSystem* real = DefaultFileSystem();
     return real->identify(real, path, id);
   }

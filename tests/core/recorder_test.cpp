@@ -301,6 +301,50 @@ TEST_F(RecorderTest, PcmDiskFullStopsAppendingAndTheHeaderDescribesTheFile) {
   EXPECT_EQ(seconds, 1);
 }
 
+// A Stop that cannot rewrite the header where it belongs says so instead of
+// returning seconds, and writes nothing at the wrong place: the file holds
+// the provisional header and all the audio, a form that repair finishes.
+struct StopFault {
+  const Kind* kind;
+  const char* name;
+  void (*inject)(test::FaultFileSystem*);
+};
+class UnfinishedStop : public RecorderTest, public ::testing::WithParamInterface<StopFault> {};
+
+TEST_P(UnfinishedStop, ReturnsUnfinishedAndLeavesTheAudioBehindTheProvisionalHeader) {
+  const Kind& k = *GetParam().kind;
+  test::FaultFileSystem faults;
+  GetParam().inject(&faults);
+  SetFileSystemForTesting(faults.fs());
+  std::int32_t stopped;
+  Bytes file = Record(k, 4, &stopped);
+  EXPECT_EQ(stopped, KIV_STOP_UNFINISHED);
+  SetFileSystemForTesting(nullptr);
+  Bytes whole = Expected(k, 4);
+  ASSERT_EQ(file.size(), whole.size());
+  EXPECT_TRUE(std::equal(file.begin() + static_cast<long>(k.header_bytes), file.end(),
+                         whole.begin() + static_cast<long>(k.header_bytes)));
+  if (&k == &kPcm) EXPECT_EQ(Bytes(file.begin(), file.begin() + 44), Bytes(44, 0));
+  else EXPECT_EQ(Le32(file, 4), 2000000u);
+  // The recorder is free, and the next recording is whole.
+  EXPECT_EQ(Record(k, 2, &stopped, "next.wav").size(), Expected(k, 2).size());
+  EXPECT_EQ(stopped, 1);
+}
+
+// The GSM Stop measures the file (a seek to its end, a position query), then
+// seeks to its start; the PCM Stop knows its length and only seeks. The
+// header's rewrite follows the provisional header and the audio: 16 field
+// writes and 50 blocks for GSM, one header and 4 deliveries for PCM.
+INSTANTIATE_TEST_SUITE_P(
+    Faults, UnfinishedStop,
+    ::testing::Values(StopFault{&kGsm, "SeekToTheEnd", [](test::FaultFileSystem* f) { f->FailSeek(1); }},
+                      StopFault{&kGsm, "LengthQuery", [](test::FaultFileSystem* f) { f->FailTell(1); }},
+                      StopFault{&kGsm, "SeekToTheStart", [](test::FaultFileSystem* f) { f->FailSeek(2); }},
+                      StopFault{&kGsm, "HeaderWrite", [](test::FaultFileSystem* f) { f->FailWrite(16 + 50 + 1, true); }},
+                      StopFault{&kPcm, "SeekToTheStart", [](test::FaultFileSystem* f) { f->FailSeek(1); }},
+                      StopFault{&kPcm, "HeaderWrite", [](test::FaultFileSystem* f) { f->FailWrite(1 + 4 + 1, true); }}),
+                         [](const auto& info) { return std::string(info.param.kind->name) + info.param.name; });
+
 #if !defined(_WIN32)
 TEST_F(RecorderTest, RecordingToAFullDeviceFailsWithSevenBeforeTheDeviceOpens) {
   for (const Kind* k : {&kGsm, &kPcm}) {

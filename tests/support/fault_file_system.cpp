@@ -30,7 +30,8 @@ FileStream* FaultFileSystem::Open(const FileSystem* fs, const KivPathChar* name,
   return &s->base;
 }
 
-bool FaultFileSystem::IdentifyName(const FileSystem*, const KivPathChar* name, FileIdentity* id) {
+NameLookup FaultFileSystem::IdentifyName(const FileSystem* fs, const KivPathChar* name, FileIdentity* id) {
+  if (static_cast<FaultFileSystem*>(fs->context)->fail_lookup_) return NameLookup::kFailed;
   const FileSystem* real = DefaultFileSystem();
   return real->identify(real, name, id);
 }
@@ -57,9 +58,17 @@ std::size_t FaultFileSystem::Write(FileStream* fs, const void* src, std::size_t 
 }
 
 bool FaultFileSystem::Seek(FileStream* s, std::int64_t offset, SeekOrigin origin) {
+  // A failing seek still writes out what is buffered, as the real one does.
+  if (++Cast(s)->owner->seeks_ == Cast(s)->owner->fail_seek_) {
+    StreamFlush(Cast(s)->inner);
+    return false;
+  }
   return StreamSeek(Cast(s)->inner, offset, origin);
 }
-std::int64_t FaultFileSystem::Tell(FileStream* s) { return StreamTell(Cast(s)->inner); }
+std::int64_t FaultFileSystem::Tell(FileStream* s) {
+  if (++Cast(s)->owner->tells_ == Cast(s)->owner->fail_tell_) return -1;
+  return StreamTell(Cast(s)->inner);
+}
 bool FaultFileSystem::Truncate(FileStream* s, std::int64_t length) {
   return StreamTruncate(Cast(s)->inner, length);
 }

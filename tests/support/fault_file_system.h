@@ -18,8 +18,8 @@ class FaultFileSystem {
 
   // Clears every fault and counter.
   void Reset() {
-    fail_write_ = fail_read_ = writes_ = reads_ = 0;
-    sticky_write_ = fail_close_ = fail_open_write_ = false;
+    fail_write_ = fail_read_ = writes_ = reads_ = fail_seek_ = fail_tell_ = seeks_ = tells_ = 0;
+    sticky_write_ = fail_close_ = fail_open_write_ = fail_lookup_ = false;
   }
   const FileSystem* fs() const { return &fs_; }
 
@@ -29,6 +29,11 @@ class FaultFileSystem {
   void FailRead(int nth) { fail_read_ = nth; }
   void FailClose() { fail_close_ = true; }
   void FailOpenForWrite() { fail_open_write_ = true; }
+  // The Nth seek or position query (counting from 1) fails, moving nothing.
+  void FailSeek(int nth) { fail_seek_ = nth; }
+  void FailTell(int nth) { fail_tell_ = nth; }
+  // Every lookup of a name fails, as when memory for it runs out.
+  void FailLookup() { fail_lookup_ = true; }
 
   int writes() const { return writes_; }
   int reads() const { return reads_; }
@@ -37,7 +42,7 @@ class FaultFileSystem {
 
  private:
   static FileStream* Open(const FileSystem* fs, const KivPathChar* name, OpenMode mode, OutputOpen* why);
-  static bool IdentifyName(const FileSystem* fs, const KivPathChar* name, FileIdentity* id);
+  static NameLookup IdentifyName(const FileSystem* fs, const KivPathChar* name, FileIdentity* id);
   static std::size_t Read(FileStream* s, void* dst, std::size_t size, std::size_t count);
   static std::size_t Write(FileStream* s, const void* src, std::size_t size, std::size_t count);
   static bool Seek(FileStream* s, std::int64_t offset, SeekOrigin origin);
@@ -55,6 +60,11 @@ class FaultFileSystem {
   int fail_read_ = 0;
   bool fail_close_ = false;
   bool fail_open_write_ = false;
+  bool fail_lookup_ = false;
+  int fail_seek_ = 0;
+  int fail_tell_ = 0;
+  int seeks_ = 0;
+  int tells_ = 0;
   int writes_ = 0;
   int reads_ = 0;
 };

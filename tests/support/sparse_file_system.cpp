@@ -72,7 +72,9 @@ FileStream* SparseFileSystem::Open(const FileSystem* fs, const KivPathChar* name
   return &(new Stream{{&kMethods}, self, &f})->base;
 }
 
-bool SparseFileSystem::IdentifyName(const FileSystem*, const KivPathChar*, FileIdentity*) { return false; }
+NameLookup SparseFileSystem::IdentifyName(const FileSystem*, const KivPathChar*, FileIdentity*) {
+  return NameLookup::kAbsent;
+}
 
 bool SparseFileSystem::Get(const std::string& name, std::vector<unsigned char>* prefix, std::uint64_t* length) const {
   std::basic_string<KivPathChar> path;

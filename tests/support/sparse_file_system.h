@@ -35,7 +35,7 @@ class SparseFileSystem {
   std::map<std::basic_string<KivPathChar>, File> files_;
   friend struct Stream;
   static FileStream* Open(const FileSystem* fs, const KivPathChar* name, OpenMode mode, OutputOpen* why);
-  static bool IdentifyName(const FileSystem* fs, const KivPathChar* name, FileIdentity* id);
+  static NameLookup IdentifyName(const FileSystem* fs, const KivPathChar* name, FileIdentity* id);
 };
 
 }  // namespace kiv::test

@@ -203,8 +203,14 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
   const bool live = StderrIsTerminal() && !Quiet();
   if (live) std::fprintf(stderr, "recording %s to %s; press Enter or Ctrl-C to stop\n", pcm ? "PCM" : "GSM", out);
   const Waited waited = WaitForTheEnd(out, pcm, seconds, live);
-  stop_fn();
+  const std::int32_t stopped = stop_fn();
   if (live) std::fputc('\n', stderr);
+  if (stopped == KIV_STOP_UNFINISHED) {
+    std::fprintf(stderr, "kivgsm: %s: %s: its header could not be finished (kivgsm repair %s finishes it)\n", out,
+                 ExitMessage(KIV_ERR_WRITE), ShellQuoted(out).c_str());
+    if (StopRequest()) EndAsRequested(StopRequest());
+    return KIV_ERR_WRITE;
+  }
   if (seconds >= 0) CutToSeconds(out, pcm, seconds);
   const int status = Report(out, pcm, waited);
   if (StopRequest()) EndAsRequested(StopRequest());

@@ -136,7 +136,9 @@ FileStream* Open(const FileSystem*, const KivPathChar*, OpenMode mode, OutputOpe
   return NewBufferedStream(&kOps, 0);
 }
 
-bool Identify(const FileSystem*, const KivPathChar*, FileIdentity* id) { return RawIdentify(0, id); }
+NameLookup Identify(const FileSystem*, const KivPathChar*, FileIdentity* id) {
+  return RawIdentify(0, id) ? NameLookup::kFound : NameLookup::kFailed;
+}
 
 constexpr FileSystem kStandardOutput = {Open, Identify, nullptr};
 

@@ -169,14 +169,20 @@ class Recording:
     def stop(self) -> int:
         """Stops the recording, finishes its file and returns the whole
         seconds recorded. Calling it again returns the same number and
-        touches no other recording."""
+        touches no other recording. Raises ``WriteError`` when the file's
+        header could not be finished: its audio is in the file, which
+        ``kivgsm repair`` finishes."""
         kind = _KINDS[self.pcm]
         with kind.lock:
             if self._running:
                 # Marked stopped whatever interrupts the wait (a second
                 # Ctrl-C): a later stop() must never end a newer recording.
                 try:
-                    self.seconds = int(getattr(_native.library(), kind.stop)())
+                    result = int(getattr(_native.library(), kind.stop)())
+                    # A negative result: the header could not be finished.
+                    self.seconds = max(result, 0)
+                    if result < 0:
+                        raise error_for(-result, f"cannot finish {self.path!r} (kivgsm repair finishes it)", self.path)
                 finally:
                     self._running = False
                     if self._watch is not None:
