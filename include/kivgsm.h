@@ -124,8 +124,9 @@ KIV_API int32_t KivWave2GSM610(const KivPathChar* inputPath, const KivPathChar* 
  * Starts recording from the first audio input into the GSM WAVE file `path`.
  * Returns KIV_OK once recording runs; KIV_ERR_ARGUMENT, KIV_ERR_CODEC or
  * KIV_ERR_OUTPUT_CREATE before anything is opened; KIV_ERR_WRITE when the
- * provisional header cannot be written (the device is never opened and
- * the recorder stays idle); KIV_ERR_BUSY while a GSM recording runs; or KIV_ERR_DEVICE_OPEN, KIV_ERR_BUFFER_QUEUE or
+ * provisional header cannot be written, or the rest of an existing file cut
+ * away after it (the device is never opened and the recorder stays idle;
+ * an existing file whose header could not be written keeps what it held); KIV_ERR_BUSY while a GSM recording runs; or KIV_ERR_DEVICE_OPEN, KIV_ERR_BUFFER_QUEUE or
  * KIV_ERR_INPUT_START, after which the file exists with a provisional header
  * and KivGSMSoundRecorderStop finishes it as an empty recording. On Linux a
  * sound server that does not answer gives KIV_ERR_DEVICE_OPEN or

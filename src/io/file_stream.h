@@ -23,7 +23,10 @@ struct FileStream {
   const FileStreamMethods* methods;
 };
 
-enum class OpenMode { kRead, kWrite };  // "rb", and "wb" (create or empty)
+// "rb"; "wb" (create or empty); and create without emptying, for a writer
+// that puts its first bytes in place before it cuts the file after them
+// (StreamTruncate), so that an existing file it fails to write is kept.
+enum class OpenMode { kRead, kWrite, kWriteOver };
 enum class SeekOrigin { kStart, kEnd };
 
 // How an open for writing went: kInUse when another writer, in this

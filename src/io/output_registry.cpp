@@ -24,7 +24,8 @@ bool Claimed(const FileIdentity& id) {
 
 }  // namespace
 
-OutputOpen OpenOutput(const FileSystem* fs, const KivPathChar* path, FileStream** stream, FileIdentity* id) {
+OutputOpen OpenOutput(const FileSystem* fs, const KivPathChar* path, FileStream** stream, FileIdentity* id,
+                      OpenMode mode) {
   // Held across the check and the open, so that two writers starting on one
   // new file at once cannot both get it.
   std::lock_guard<std::mutex> lock(g_mutex);
@@ -35,7 +36,7 @@ OutputOpen OpenOutput(const FileSystem* fs, const KivPathChar* path, FileStream*
   if (found == NameLookup::kFailed) return OutputOpen::kCannotCreate;
   if (found == NameLookup::kFound && Claimed(existing)) return OutputOpen::kInUse;
   OutputOpen why = OutputOpen::kCannotCreate;
-  FileStream* s = fs->open(fs, path, OpenMode::kWrite, &why);
+  FileStream* s = fs->open(fs, path, mode, &why);
   if (s == nullptr) return why == OutputOpen::kOpened ? OutputOpen::kCannotCreate : why;
   *id = FileIdentity{};
   if (StreamIdentify(s, id) && g_count < kMaxOutputs) g_open[g_count++] = *id;

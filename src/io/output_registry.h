@@ -15,7 +15,8 @@ namespace kiv {
 // is already one of ours being written, or that another process holds
 // (the file layer's lock). On kOpened, `*stream` is open and `*id` names
 // it for ReleaseOutput.
-OutputOpen OpenOutput(const FileSystem* fs, const KivPathChar* path, FileStream** stream, FileIdentity* id);
+OutputOpen OpenOutput(const FileSystem* fs, const KivPathChar* path, FileStream** stream, FileIdentity* id,
+                      OpenMode mode = OpenMode::kWrite);
 
 // The writer of `id` has closed it.
 void ReleaseOutput(const FileIdentity& id);

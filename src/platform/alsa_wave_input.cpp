@@ -60,6 +60,7 @@
 // than leave more threads behind.
 #include <alsa/asoundlib.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -68,12 +69,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <new>
-#include <thread>
 #include <vector>
 
+#include "platform/wave_buffer_queue.h"
 #include "record/wave_input.h"
 
 namespace kiv {
@@ -113,7 +113,7 @@ struct AlsaDevice {
   int wake_fd = -1;
   std::vector<pollfd> fds;               // wake_fd, then the PCM's descriptors
   std::vector<unsigned char> staging;    // what one read brings, before it is copied
-  std::thread thread;
+  pthread_t thread{};                    // a POSIX thread: starting one reports, never throws
   std::mutex mutex;
   std::condition_variable changed;
   State state = State::kOpening;
@@ -122,7 +122,7 @@ struct AlsaDevice {
   bool abandoned = false;                // the thread frees the device itself
   bool finished = false;                 // the thread is done with ALSA
   Clock::time_point halt_deadline{};     // set by stop, shared by the close after it
-  std::deque<WaveInBuffer*> queue;       // added, not yet handed back
+  WaveBufferQueue queue;                 // added, not yet handed back
   std::uint32_t filled = 0;              // bytes in queue.front()
   std::atomic<std::uint64_t> overruns{0};
   std::atomic<bool> failed{false};       // the stream could not be recovered: the input is lost
@@ -201,13 +201,13 @@ void EndThread(AlsaDevice* d, std::unique_lock<std::mutex>& lock, Clock::time_po
     if (!d->finished) {
       d->abandoned = true;
       g_abandoned.fetch_add(1);
-      d->thread.detach();
+      ::pthread_detach(d->thread);
       lock.unlock();  // from here on the device is the thread's (the library was pinned at open)
       return;
     }
   }
   lock.unlock();
-  d->thread.join();
+  ::pthread_join(d->thread, nullptr);
   FreeDevice(d);
 }
 
@@ -491,6 +491,11 @@ void CaptureThread(AlsaDevice* d) {
   }
 }
 
+void* CaptureThreadMain(void* device) {
+  CaptureThread(static_cast<AlsaDevice*>(device));
+  return nullptr;
+}
+
 std::uint32_t Open(WaveInHandle* handle, std::uint32_t device_id, const WaveFormat* f, WaveInCallback callback,
                    std::uintptr_t user, std::uint32_t flags) {
   if (handle == nullptr || f == nullptr || callback == nullptr || device_id != 0 ||
@@ -509,9 +514,7 @@ std::uint32_t Open(WaveInHandle* handle, std::uint32_t device_id, const WaveForm
     FreeDevice(d);
     return kError;
   }
-  try {
-    d->thread = std::thread(CaptureThread, d);
-  } catch (...) {
+  if (::pthread_create(&d->thread, nullptr, CaptureThreadMain, d) != 0) {
     FreeDevice(d);
     return kError;
   }
@@ -547,7 +550,7 @@ std::uint32_t Add(WaveInHandle h, WaveInBuffer* b, std::uint32_t size) {
   if (d->state == State::kClosing || d->written_off) return kError;
   b->flags &= ~kWaveInBufferDoneFlag;
   b->bytes_recorded = 0;
-  d->queue.push_back(b);
+  if (!d->queue.push_back(b)) return kError;
   d->changed.notify_all();
   return kOk;
 }
@@ -577,10 +580,7 @@ std::uint32_t Unprepare(WaveInHandle h, WaveInBuffer* b, std::uint32_t size) {
   AlsaDevice* d = Cast(h);
   if (d == nullptr || b == nullptr || size != kWaveInBufferHeaderSize) return kError;
   std::lock_guard<std::mutex> lock(d->mutex);
-  for (WaveInBuffer* q : d->queue) {
-    if (q == b) return kError;  // still queued
-  }
-  return kOk;
+  return d->queue.contains(b) ? kError : kOk;  // still queued
 }
 
 // Stop, then the end of the thread: within the stop's bound when a stop ran

@@ -80,13 +80,14 @@ constexpr int kSetLock = F_SETLK;
 #endif
 
 // Takes the writer's lock on the regular file `fd` and only then empties
-// it, so that a file that another writer holds is left as it was. The lock
+// it (unless `empty` is false), so that a file that another writer holds
+// is left as it was. The lock
 // covers the whole file however long it grows, and belongs to this open
 // file: another open of the file, in this process or any other, conflicts
 // with it, and it goes when the stream is closed or the process ends. It
 // is advisory: programs that take no lock are not stopped. Where the file
 // system has no locks at all, the output is written without one.
-OutputOpen LockAndEmpty(int fd) {
+OutputOpen LockAndEmpty(int fd, bool empty) {
   struct flock lock {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;  // l_start = l_len = 0: the whole file
@@ -95,7 +96,7 @@ OutputOpen LockAndEmpty(int fd) {
     r = ::fcntl(fd, kSetLock, &lock);
   } while (r != 0 && errno == EINTR);
   if (r != 0 && (errno == EAGAIN || errno == EACCES)) return OutputOpen::kInUse;
-  return ::ftruncate(fd, 0) == 0 ? OutputOpen::kOpened : OutputOpen::kCannotCreate;
+  return !empty || ::ftruncate(fd, 0) == 0 ? OutputOpen::kOpened : OutputOpen::kCannotCreate;
 }
 
 // The major number of Linux's memory devices (/dev/null, /dev/zero, /dev/full).
@@ -118,19 +119,20 @@ FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode, Outp
   // again, and one of a tape or a serial line could rewind the tape or
   // hang up the line. Only a regular file, a new name, or one of the
   // memory devices (/dev/null, /dev/full) is opened for writing.
-  if (mode == OpenMode::kWrite) {
+  const bool writing = mode != OpenMode::kRead;
+  if (writing) {
     struct stat named;
     if (::stat(name.c_str(), &named) == 0 && !S_ISREG(named.st_mode) &&
         !(S_ISCHR(named.st_mode) && major(named.st_rdev) == kMemoryDevices))
       return nullptr;
   }
-  int flags = mode == OpenMode::kRead ? O_RDONLY : (O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY);
+  int flags = !writing ? O_RDONLY : (O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY);
   int fd;
   do {
     fd = ::open(name.c_str(), flags | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return nullptr;
-  if (mode == OpenMode::kWrite) {
+  if (writing) {
     struct stat st;
     bool seekable = ::fstat(fd, &st) == 0 && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode) && !::isatty(fd) &&
                     ::lseek(fd, 0, SEEK_CUR) >= 0;
@@ -143,10 +145,10 @@ FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode, Outp
   // fails leaves the file as it was.
   FileStream* s = NewBufferedStream(&kRawOps, fd);
   if (s == nullptr) return nullptr;
-  if (mode == OpenMode::kWrite) {
+  if (writing) {
     struct stat st;
     OutputOpen locked = ::fstat(fd, &st) != 0 ? OutputOpen::kCannotCreate
-                        : S_ISREG(st.st_mode)  ? LockAndEmpty(fd)
+                        : S_ISREG(st.st_mode)  ? LockAndEmpty(fd, mode == OpenMode::kWrite)
                                                : OutputOpen::kOpened;
     if (locked != OutputOpen::kOpened) {
       StreamClose(s);

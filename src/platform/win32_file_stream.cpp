@@ -68,8 +68,9 @@ FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode, Outp
   HANDLE h = mode == OpenMode::kRead
                  ? CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                 : CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+                 : CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               mode == OpenMode::kWrite ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) *result = OutputOpen::kInUse;
@@ -77,7 +78,7 @@ FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode, Outp
   }
   // A WAVE output is finished by seeking back to its header: a pipe is
   // refused before anything is written.
-  if (mode == OpenMode::kWrite && GetFileType(h) == FILE_TYPE_PIPE) {
+  if (mode != OpenMode::kRead && GetFileType(h) == FILE_TYPE_PIPE) {
     CloseHandle(h);
     return nullptr;
   }

@@ -64,16 +64,18 @@ std::int32_t GsmRecorderStart(GsmRecorder* r, const KivPathChar* path) {
   GsmHandle codec = GsmBlockEncoderCreate();
   if (codec == nullptr) return KIV_ERR_CODEC;
   FileStream* file = nullptr;
-  OutputOpen opened = OpenOutput(ActiveFileSystem(), path, &file, &r->output);
+  OutputOpen opened = OpenOutput(ActiveFileSystem(), path, &file, &r->output, OpenMode::kWriteOver);
   if (opened != OutputOpen::kOpened) {
     GsmBlockEncoderDestroy(codec);
     return opened == OutputOpen::kInUse ? KIV_ERR_ARGUMENT : KIV_ERR_OUTPUT_CREATE;
   }
   // The provisional header goes to disk at once, so that a recording cut
-  // off by a crash is still recognisable for what it is. Without room for
-  // it there is no recording: the device is never opened.
-  if (!WriteGsmWaveHeader(file, r->size_value, r->sample_count, r->size_value) || !StreamFlush(file)) {
-    StreamTruncate(file, 0);
+  // off by a crash is still recognisable for what it is, and only then is
+  // the rest of an existing file cut away. Without room for it there is no
+  // recording (the device is never opened), and an existing file keeps
+  // what it held.
+  if (!WriteGsmWaveHeader(file, r->size_value, r->sample_count, r->size_value) || !StreamFlush(file) ||
+      !StreamTruncate(file, kGsmHeaderBytes)) {
     StreamClose(file);
     ReleaseOutput(r->output);
     GsmBlockEncoderDestroy(codec);

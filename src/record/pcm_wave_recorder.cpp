@@ -50,12 +50,13 @@ std::int32_t PcmWaveRecorderStart(PcmWaveRecorder* r, const KivPathChar* path) {
   if (r->state == RecorderState::kFailedStart) Finish(r);
   if (!IsValidPath(path)) return KIV_ERR_ARGUMENT;
   FileStream* file = nullptr;
-  OutputOpen opened = OpenOutput(ActiveFileSystem(), path, &file, &r->output);
+  OutputOpen opened = OpenOutput(ActiveFileSystem(), path, &file, &r->output, OpenMode::kWriteOver);
   if (opened != OutputOpen::kOpened) return opened == OutputOpen::kInUse ? KIV_ERR_ARGUMENT : KIV_ERR_OUTPUT_CREATE;
-  // The provisional header goes to disk at once (see the GSM recorder);
-  // without room for it the device is never opened.
-  if (StreamWrite(file, r->header.bytes, kPcmHeaderBytes, 1) != 1 || !StreamFlush(file)) {
-    StreamTruncate(file, 0);
+  // The provisional header goes to disk at once, then the rest of an
+  // existing file is cut away (see the GSM recorder); without room for it
+  // the device is never opened, and an existing file keeps what it held.
+  if (StreamWrite(file, r->header.bytes, kPcmHeaderBytes, 1) != 1 || !StreamFlush(file) ||
+      !StreamTruncate(file, kPcmHeaderBytes)) {
     StreamClose(file);
     ReleaseOutput(r->output);
     return KIV_ERR_WRITE;

@@ -22,7 +22,7 @@ FaultFileSystem::FaultFileSystem() : fs_{Open, IdentifyName, this} {}
 // Passes on the real layer's reason ("in use") for a failed open.
 FileStream* FaultFileSystem::Open(const FileSystem* fs, const KivPathChar* name, OpenMode mode, OutputOpen* why) {
   auto* self = static_cast<FaultFileSystem*>(fs->context);
-  if (mode == OpenMode::kWrite && self->fail_open_write_) return nullptr;
+  if (mode != OpenMode::kRead && self->fail_open_write_) return nullptr;
   const FileSystem* real = DefaultFileSystem();
   FileStream* inner = real->open(real, name, mode, why);
   if (inner == nullptr) return nullptr;

@@ -68,7 +68,7 @@ FileStream* SparseFileSystem::Open(const FileSystem* fs, const KivPathChar* name
   std::lock_guard<std::mutex> lock(self->mutex_);
   if (mode == OpenMode::kRead && self->files_.count(name) == 0) return nullptr;
   File& f = self->files_[name];
-  if (mode == OpenMode::kWrite) f = File{};
+  if (mode == OpenMode::kWrite) f = File{};  // kWriteOver keeps the bytes for the writer to cut
   return &(new Stream{{&kMethods}, self, &f})->base;
 }
 
