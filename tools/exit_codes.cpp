@@ -37,6 +37,7 @@ constexpr ExitCodeEntry kExitCodes[] = {
     {kExitInfoUnreadable, "the file cannot be read or is not a WAVE file", "(info)"},
     {kExitRepairRefused, "not a file kivgsm can repair", "(repair: another format, a cut-off header); left as it was"},
     {kExitDeviceSilent, "the audio device stopped delivering", "(record); the file holds what arrived"},
+    {kExitResources, "out of memory, or no thread could be started", "; outputs not finished were left as they were"},
     {kExitUsage, "usage error", ""},
 };
 

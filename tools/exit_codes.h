@@ -27,6 +27,7 @@ enum ExitCode : int {
   kExitInfoUnreadable = 12,
   kExitRepairRefused = 13,
   kExitDeviceSilent = 14,
+  kExitResources = 15,
   kExitUsage = 64,
 };
 

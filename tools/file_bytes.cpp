@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "platform/utf8_path.h"
+#include "wave_reader.h"
 
 namespace kiv::tool {
 
@@ -39,7 +40,14 @@ bool FileBytes::Read(std::uint64_t offset, void* dst, std::size_t n) const {
   in_.read(static_cast<char*>(dst), static_cast<std::streamsize>(n));
   const bool whole = static_cast<std::size_t>(in_.gcount()) == n;
   position_ = whole && in_ ? offset + n : kUnknownPosition;
+  if (!whole) read_failed_ = true;
   return whole;
+}
+
+bool IsFinishedWave(const std::string& path) {
+  FileBytes file(path);
+  const WaveInfo info = InspectWave(file);
+  return file.ok() && !file.read_failed() && info.consistent && !info.unfinished && !info.damaged;
 }
 
 }  // namespace kiv::tool

@@ -19,6 +19,9 @@ class FileBytes : public ByteSource {
   bool ok() const { return ok_; }
   // Why the file could not be opened, when !ok().
   const std::string& error() const { return error_; }
+  // True once a read of bytes the file has failed (an I/O error), as
+  // against one past its end.
+  bool read_failed() const { return read_failed_; }
   std::uint64_t size() const override { return size_; }
   bool Read(std::uint64_t offset, void* dst, std::size_t n) const override;
 
@@ -32,7 +35,12 @@ class FileBytes : public ByteSource {
   mutable std::uint64_t position_ = kUnknownPosition;
   std::uint64_t size_ = 0;
   bool ok_ = false;
+  mutable bool read_failed_ = false;
   std::string error_;
 };
+
+// True when the file at `path` is a WAVE file whose header describes it,
+// as `info` judges it.
+bool IsFinishedWave(const std::string& path);
 
 }  // namespace kiv::tool

@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "commands/convert_command.h"
@@ -162,7 +164,20 @@ int Dispatch(int argc, char** argv) {
 // A report, summary or help text that could not be written is a failed
 // write, as for any other output: a full disk must not pass for success.
 int Main(int argc, char** argv) {
-  int rc = Dispatch(argc, argv);
+  int rc;
+  // Memory or threads running out anywhere ends the command with its code
+  // and a message; unwinding removes the files that were not finished.
+  try {
+    rc = Dispatch(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "kivgsm: %s: out of memory\n", ExitMessage(kExitResources));
+    return kExitResources;
+  } catch (const std::system_error& e) {
+    // A thread that could not be started (std::thread says so this way).
+    if (e.code() != std::errc::resource_unavailable_try_again && e.code() != std::errc::not_enough_memory) throw;
+    std::fprintf(stderr, "kivgsm: %s: %s\n", ExitMessage(kExitResources), e.what());
+    return kExitResources;
+  }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "kivgsm: cannot write to standard output: %s\n", std::strerror(errno));
     if (rc == kExitOk) rc = kExitWrite;

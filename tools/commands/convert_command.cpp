@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <exception>
+#include <system_error>
 #include <filesystem>
 #include <cstdint>
 #include <fstream>
@@ -189,24 +191,44 @@ class BatchRun {
   void Run(unsigned jobs) {
     ProgressLine line(&progress_, &counters_, options_.files_from.empty() ? options_.files.size() : 0);
     std::vector<std::thread> workers;
-    for (unsigned w = 0; w < jobs; ++w)
-      workers.emplace_back([this, w] {
-        LeaveStopRequestsToTheMainThread();
-        std::string in;
-        while (StopRequest() == 0) {
-          std::uint64_t index;
-          {
-            std::lock_guard<std::mutex> lock(names_mutex_);
-            if (!names_.Next(&in)) break;
-            index = next_index_++;
-          }
-          ConvertOne(index, in, &progress_[w]);
-        }
-      });
+    workers.reserve(jobs);
+    // Fewer threads than asked for still do the work; with none, the
+    // failure to start one is the command's (as is memory running out in
+    // a worker, once the others have stopped).
+    for (unsigned w = 0; w < jobs; ++w) {
+      try {
+        workers.emplace_back([this, w] { Work(w); });
+      } catch (const std::system_error&) {
+        if (w == 0) throw;
+        break;
+      }
+    }
     for (std::thread& t : workers) t.join();
+    if (failure_) std::rethrow_exception(failure_);
   }
 
  private:
+  // One worker: takes names until there are none left, a stop is asked
+  // for, or another worker failed. What it throws is kept for Run.
+  void Work(unsigned w) {
+    LeaveStopRequestsToTheMainThread();
+    try {
+      std::string in;
+      while (StopRequest() == 0) {
+        std::uint64_t index;
+        {
+          std::lock_guard<std::mutex> lock(names_mutex_);
+          if (failure_ || !names_.Next(&in)) break;
+          index = next_index_++;
+        }
+        ConvertOne(index, in, &progress_[w]);
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(names_mutex_);
+      if (!failure_) failure_ = std::current_exception();
+    }
+  }
+
   // A second input for an output being written now, or written earlier in
   // this run (by any name the file system takes for it): a failure's
   // result, or code 0 with the output claimed.
@@ -264,6 +286,7 @@ class BatchRun {
   InputNames names_;
   std::mutex names_mutex_;
   std::uint64_t next_index_ = 0;
+  std::exception_ptr failure_;  // the first thing a worker threw (under names_mutex_)
   std::deque<ConvertProgress> progress_;  // one slot per worker
   BatchCounters counters_;
   BatchTally tally_;

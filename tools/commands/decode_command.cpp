@@ -89,6 +89,7 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
   FileBytes file(in);
   if (!file.ok()) return Fail(kExitInputRead, in, file.error());
   WaveInfo info = InspectWave(file);
+  if (file.read_failed()) return Fail(kExitInputRead, in, "cannot read the file: an I/O error");
   if (info.kind != WaveKind::kGsm || !info.has_data)
     return Fail(kExitInputRead, in, "not a GSM WAVE file (format 0x0031); nothing to decode");
   if (!info.format_ok)
@@ -150,6 +151,10 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
   }
   if (!read_ok)
     return Fail(kExitInputRead, in, "cannot read or decode block " + std::to_string(written / kGsmSamplesPerBlock));
+  // The writer may not hear of a failed rewrite of its header: the file
+  // is judged as `info` would before it is put in place (RF64, which the
+  // reader does not take, is not).
+  if (write_ok && temp && !rf64 && !IsFinishedWave(temp->path())) write_ok = false;
   if (!write_ok) return Fail(kExitWrite, out, ExitMessage(kExitWrite));
   std::string why;
   if (int rc = temp ? temp->RenameTo(out, &why) : 0; rc != 0) return Fail(rc, out, "cannot rename into place: " + why);

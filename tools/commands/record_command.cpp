@@ -43,25 +43,30 @@ double GrowingAudioSeconds(std::uint64_t size, bool pcm) {
 // the file, are mended as `repair` mends any file cut short. Audio arrives
 // half a second at a time and the file is watched more often than that,
 // so only a device faster than real time leaves more than was asked for.
-void CutToSeconds(const std::string& path, bool pcm, double seconds) {
+// False when the file was cut but could not be mended (or memory ran out
+// doing it): it then needs `repair`.
+bool CutToSeconds(const std::string& path, bool pcm, double seconds) try {
   std::uint64_t size = SizeOrZero(path);
   std::uint64_t header = pcm ? kPcmHeaderBytes : kGsmHeaderBytes;
   std::uint64_t unit = pcm ? kBytesPerSample : kGsmBlockBytes;
   double units_per_second = pcm ? kSampleRate : kGsmBlocksPerSecond;
   // Rounded up, but a hair's float error must not add a whole unit.
   auto units = static_cast<std::uint64_t>(std::ceil(seconds * units_per_second - 1e-6));
-  if (size < header || (size - header) / unit <= units) return;
+  if (size < header || (size - header) / unit <= units) return true;
   std::error_code ec;
   std::filesystem::resize_file(FsPath(path), header + units * unit, ec);
-  if (ec) return;
+  if (ec) return true;  // not cut: still the finished file Stop left
   RepairPlan plan;
   {
     FileBytes file(path);
-    if (!file.ok()) return;
+    if (!file.ok()) return false;
     plan = PlanRepair(file);
   }
   std::string error;
-  if (plan.action == RepairPlan::Action::kRepair) ApplyRepairToFile(path, plan, &error);
+  if (plan.action == RepairPlan::Action::kRepair && !ApplyRepairToFile(path, plan, &error)) return false;
+  return IsFinishedWave(path);
+} catch (const std::bad_alloc&) {
+  return false;
 }
 
 // How the recording went while the tool waited for its end.
@@ -200,9 +205,18 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
     if (StopRequest()) EndAsRequested(StopRequest());
     return rc;
   }
+  // Whatever ends the wait early (memory running out included), the
+  // recording is stopped and its file finished on the way out.
+  struct StopOnUnwind {
+    std::int32_t (*stop)();
+    ~StopOnUnwind() {
+      if (stop != nullptr) stop();
+    }
+  } unwind{stop_fn};
   const bool live = StderrIsTerminal() && !Quiet();
   if (live) std::fprintf(stderr, "recording %s to %s; press Enter or Ctrl-C to stop\n", pcm ? "PCM" : "GSM", out);
   const Waited waited = WaitForTheEnd(out, pcm, seconds, live);
+  unwind.stop = nullptr;
   const std::int32_t stopped = stop_fn();
   if (live) std::fputc('\n', stderr);
   if (stopped == KIV_STOP_UNFINISHED) {
@@ -211,7 +225,12 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
     if (StopRequest()) EndAsRequested(StopRequest());
     return KIV_ERR_WRITE;
   }
-  if (seconds >= 0) CutToSeconds(out, pcm, seconds);
+  if (seconds >= 0 && !CutToSeconds(out, pcm, seconds)) {
+    std::fprintf(stderr, "kivgsm: %s: %s: cut to %g s, its header could not be mended (kivgsm repair %s finishes it)\n",
+                 out, ExitMessage(KIV_ERR_WRITE), seconds, ShellQuoted(out).c_str());
+    if (StopRequest()) EndAsRequested(StopRequest());
+    return KIV_ERR_WRITE;
+  }
   const int status = Report(out, pcm, waited);
   if (StopRequest()) EndAsRequested(StopRequest());
   return status;

@@ -9,6 +9,7 @@
 
 #include "convert/gsm_wave_writer.h"
 #include "exit_codes.h"
+#include "file_bytes.h"
 #include "io/file_stream.h"
 #include "kivgsm.h"
 #include "pipeline/container_signature.h"
@@ -198,10 +199,14 @@ std::string Notes(const Opened& o, const DecodeResult& decoded) {
 ConvertResult PutInPlace(TempFile& part, int rc, const ConvertRequest& request, const std::string& out,
                          ConvertResult result) {
   result.bytes = SizeOrZero(part.path());
-  // A disk that filled before even the header fitted leaves a file that
-  // describes nothing: the output is left as it was.
-  if (rc == KIV_ERR_WRITE && result.bytes < kGsmHeaderBytes)
-    return Failed(rc, out, std::string(ExitMessage(rc)) + "; not even the header fitted, so the output was left as it was");
+  // A disk that filled before a single block fitted leaves a file that
+  // holds no audio: the output is left as it was.
+  if (rc == KIV_ERR_WRITE && result.bytes <= kGsmHeaderBytes)
+    return Failed(rc, out, std::string(ExitMessage(rc)) + "; no audio fitted, so the output was left as it was");
+  // A partial file whose header could not be finished (its seek or write
+  // failed) would put a broken file where the output was.
+  if (rc != KIV_OK && !IsFinishedWave(part.path()))
+    return Failed(rc, out, std::string(ExitMessage(rc)) + "; the header could not be finished, so the output was left as it was");
   // A batch run again with --no-clobber skips every output in place, so
   // only a finished one may be put there.
   if (request.no_clobber && rc != KIV_OK)

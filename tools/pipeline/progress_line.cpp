@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "messages.h"
 #include "platform/console.h"
@@ -42,18 +43,25 @@ void SayAboveProgress(const std::string& line) {
 
 ProgressLine::ProgressLine(std::deque<ConvertProgress>* jobs)
     : jobs_(jobs), start_(std::chrono::steady_clock::now()) {
-  if (StderrIsTerminal() && !Quiet()) thread_ = std::thread([this] {
-    LeaveStopRequestsToTheMainThread();
-    Run();
-  });
+  Begin();
 }
 
 ProgressLine::ProgressLine(std::deque<ConvertProgress>* jobs, const BatchCounters* done, std::uint64_t total)
     : jobs_(jobs), done_(done), total_(total), start_(std::chrono::steady_clock::now()) {
-  if (StderrIsTerminal() && !Quiet()) thread_ = std::thread([this] {
-    LeaveStopRequestsToTheMainThread();
-    Run();
-  });
+  Begin();
+}
+
+// The line is drawn by a thread of its own, on a terminal only; without
+// one (none could be started) the work goes on without the line.
+void ProgressLine::Begin() {
+  if (!StderrIsTerminal() || Quiet()) return;
+  try {
+    thread_ = std::thread([this] {
+      LeaveStopRequestsToTheMainThread();
+      Run();
+    });
+  } catch (const std::system_error&) {
+  }
 }
 
 ProgressLine::~ProgressLine() {

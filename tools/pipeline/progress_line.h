@@ -39,6 +39,7 @@ class ProgressLine {
   ProgressLine& operator=(const ProgressLine&) = delete;
 
  private:
+  void Begin();
   void Run();
   void Draw(double elapsed);
 

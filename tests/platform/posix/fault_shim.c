@@ -9,7 +9,13 @@
 //
 // The host arms and disarms through kiv_fault_arm(1|0), found with dlsym,
 // so that only the calls its operation makes are counted, whatever thread
-// makes them. Allocation goes to glibc's own entry points (operator new
+// makes them. A program that knows nothing of the shim (the tool) runs
+// armed from the moment its main() is entered with KIV_FAULT_ARMED=main;
+// its counts are written when it exits.
+//
+//   KIV_FAULT_SPARE=A,B   allocations made directly from an object whose
+//                         path holds A or B are neither counted nor failed
+//                         (for libraries that crash when one fails) Allocation goes to glibc's own entry points (operator new
 // reaches malloc); everything else to the next definition (RTLD_NEXT).
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -36,6 +42,7 @@ static unsigned long g_counts[kFunctions];
 static int g_target = -1;
 static unsigned long g_nth;
 static int g_configured;
+static char g_spare[512];
 
 extern void* __libc_malloc(size_t);
 extern void* __libc_calloc(size_t, size_t);
@@ -52,13 +59,28 @@ static void Configure(void) {
         g_nth = strtoul(colon + 1, NULL, 10);
       }
   }
+  const char* spare = getenv("KIV_FAULT_SPARE");
+  if (spare != NULL) snprintf(g_spare, sizeof g_spare, "%s", spare);
   __atomic_store_n(&g_configured, 1, __ATOMIC_RELEASE);
 }
 
-// True when this call of `f` is the one to fail.
-static int Fails(int f) {
+// True when the code at `caller` lies in an object that KIV_FAULT_SPARE names.
+static int Spared(void* caller) {
+  if (g_spare[0] == 0 || caller == NULL) return 0;
+  Dl_info info;
+  if (dladdr(caller, &info) == 0 || info.dli_fname == NULL) return 0;
+  char list[sizeof g_spare];
+  memcpy(list, g_spare, sizeof list);
+  for (char* save = NULL, *name = strtok_r(list, ",", &save); name != NULL; name = strtok_r(NULL, ",", &save))
+    if (strstr(info.dli_fname, name) != NULL) return 1;
+  return 0;
+}
+
+// True when this call of `f`, made from `caller`, is the one to fail.
+static int FailsFrom(int f, void* caller) {
   if (!__atomic_load_n(&g_armed, __ATOMIC_ACQUIRE)) return 0;
   Configure();
+  if (f <= kRealloc && Spared(caller)) return 0;
   unsigned long n = __atomic_add_fetch(&g_counts[f], 1, __ATOMIC_RELAXED);
   return f == g_target && n == g_nth;
 }
@@ -77,6 +99,8 @@ void kiv_fault_arm(int on) {
   for (int i = 0; i < kFunctions; ++i) fprintf(f, "%s %lu\n", kNames[i], g_counts[i]);
   fclose(f);
 }
+
+#define Fails(f) FailsFrom((f), __builtin_return_address(0))
 
 // The real functions, found before anything is armed: dlsym may allocate.
 static struct {
@@ -104,6 +128,28 @@ __attribute__((constructor)) static void FindTheRealFunctions(void) {
   FIND(pthread_create);
 #undef FIND
   Configure();
+}
+
+// Arms at main() for KIV_FAULT_ARMED=main: what the program's static
+// initialisers (and those of the libraries it uses) do is not its own.
+typedef int (*MainFn)(int, char**, char**);
+static MainFn g_main;
+static int ArmedMain(int argc, char** argv, char** env) {
+  kiv_fault_arm(1);
+  return g_main(argc, argv, env);
+}
+int __libc_start_main(MainFn main, int argc, char** argv, void (*init)(void), void (*fini)(void),
+                      void (*rtld_fini)(void), void* stack_end) {
+  int (*next)(MainFn, int, char**, void (*)(void), void (*)(void), void (*)(void), void*);
+  *(void**)&next = dlsym(RTLD_NEXT, "__libc_start_main");
+  const char* armed = getenv("KIV_FAULT_ARMED");
+  g_main = main;
+  return next(armed != NULL && strcmp(armed, "main") == 0 ? ArmedMain : main, argc, argv, init, fini, rtld_fini,
+              stack_end);
+}
+
+__attribute__((destructor)) static void WriteCountsAtExit(void) {
+  if (__atomic_load_n(&g_armed, __ATOMIC_ACQUIRE)) kiv_fault_arm(0);
 }
 
 void* malloc(size_t n) {
