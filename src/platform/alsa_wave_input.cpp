@@ -71,8 +71,8 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <vector>
 
+#include "platform/nothrow_array.h"
 #include "platform/wave_buffer_queue.h"
 #include "record/wave_input.h"
 
@@ -111,8 +111,8 @@ struct AlsaDevice {
   unsigned frame_bytes = 2;
   snd_pcm_uframes_t ring = 0;
   int wake_fd = -1;
-  std::vector<pollfd> fds;               // wake_fd, then the PCM's descriptors
-  std::vector<unsigned char> staging;    // what one read brings, before it is copied
+  NothrowArray<pollfd> fds;              // wake_fd, then the PCM's descriptors
+  NothrowArray<unsigned char> staging;   // what one read brings, before it is copied
   pthread_t thread{};                    // a POSIX thread: starting one reports, never throws
   std::mutex mutex;
   std::condition_variable changed;
@@ -137,7 +137,9 @@ struct AlsaDevice {
   bool gave_up = false;                  // lost for longer than kReconnectFor
   bool came_back = false;                // reopened; the first samples are still to come
   std::uint64_t silence_owed = 0;        // bytes of silence for the time the input was gone
-  std::vector<unsigned char> held;       // the first samples after it, behind that silence
+  NothrowArray<unsigned char> held;      // the first samples after it, behind that silence:
+  std::size_t held_from = 0;             // those still to go out are [held_from, held_to)
+  std::size_t held_to = 0;
 };
 
 AlsaDevice* Cast(WaveInHandle h) { return static_cast<AlsaDevice*>(h); }
@@ -238,7 +240,7 @@ void Idle(AlsaDevice* d, int ms) {
 // One bounded wait for input, then one read of at most `room` bytes into
 // the staging area. Returns the bytes read.
 std::uint32_t ReadSome(AlsaDevice* d, std::uint32_t room) {
-  std::vector<pollfd>& fds = d->fds;
+  NothrowArray<pollfd>& fds = d->fds;
   unsigned n = static_cast<unsigned>(fds.size() - 1);
   if (n > 0) snd_pcm_poll_descriptors(d->pcm, fds.data() + 1, n);
   fds[0] = {d->wake_fd, POLLIN, 0};
@@ -307,14 +309,12 @@ bool OpenPcm(AlsaDevice* d) {
     return false;
   }
   if (!Configure(d)) return false;
-  try {
-    int n = snd_pcm_poll_descriptors_count(d->pcm);
-    d->fds.resize(1 + static_cast<std::size_t>(n > 0 ? n : 0));
-    d->staging.resize(std::max<std::size_t>(d->ring, 1) * d->frame_bytes);
-  } catch (...) {
-    return false;
-  }
-  return true;
+  const int n = snd_pcm_poll_descriptors_count(d->pcm);
+  const std::size_t bytes = std::max<std::size_t>(d->ring, 1) * d->frame_bytes;
+  // Samples held behind an outage's silence are at most one read's.
+  if (d->held.size() != bytes) d->held_from = d->held_to = 0;
+  return d->fds.Resize(1 + static_cast<std::size_t>(n > 0 ? n : 0)) && d->staging.Resize(bytes) &&
+         d->held.Resize(bytes);
 }
 
 bool StartPcm(AlsaDevice* d) {
@@ -377,11 +377,9 @@ std::uint32_t OweTheOutage(AlsaDevice* d, std::uint32_t got, std::uint32_t room)
       static_cast<std::uint64_t>(std::min(gone, most)) * d->format.samples_per_second / 1000000;
   const std::uint64_t arrived = got / d->frame_bytes + static_cast<std::uint64_t>(std::max<snd_pcm_sframes_t>(waiting, 0));
   if (frames <= arrived) return got;
-  try {
-    d->held.assign(d->staging.begin(), d->staging.begin() + got);
-  } catch (...) {  // no room to hold them: they give way to the silence
-    d->held.clear();
-  }
+  std::memcpy(d->held.data(), d->staging.data(), got);
+  d->held_from = 0;
+  d->held_to = got;
   d->silence_owed = (frames - arrived) * d->frame_bytes;
   return Owed(d, room);
 }
@@ -397,9 +395,9 @@ std::uint32_t Owed(AlsaDevice* d, std::uint32_t room) {
     d->silence_owed -= n;
     return n;
   }
-  const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(room, d->held.size()));
-  std::memcpy(d->staging.data(), d->held.data(), n);
-  d->held.erase(d->held.begin(), d->held.begin() + n);
+  const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(room, d->held_to - d->held_from));
+  std::memcpy(d->staging.data(), d->held.data() + d->held_from, n);
+  d->held_from += n;
   return n;
 }
 
@@ -419,7 +417,7 @@ void Run(AlsaDevice* d) {
       d->failed = false;
       d->gave_up = false;
       d->silence_owed = 0;
-      d->held.clear();
+      d->held_from = d->held_to = 0;
       d->came_back = false;
       d->outage_began = d->reopened_at = Clock::time_point{};
       d->last_data = d->waiting_since = Clock::now();
@@ -442,7 +440,7 @@ void Run(AlsaDevice* d) {
       const auto since = std::max({d->last_data, d->waiting_since, d->reopened_at});
       if (!d->failed && now - since > kStallBound) LoseInput(d, now);
       const bool lost = d->failed;
-      const bool owed = d->silence_owed > 0 || !d->held.empty();
+      const bool owed = d->silence_owed > 0 || d->held_from != d->held_to;
       std::uint32_t room = d->queue.front()->buffer_length - d->filled;
       lock.unlock();
       std::uint32_t got = 0;

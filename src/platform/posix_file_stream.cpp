@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
 
 #include "io/buffered_stream.h"
 #include "io/file_stream.h"
@@ -60,15 +59,6 @@ bool RawClose(std::intptr_t file) { return ::close(Fd(file)) == 0; }
 
 const RawFileOps kRawOps = {RawRead, RawWrite, RawSeek, RawTruncate, RawIdentify, RawClose};
 
-// The caller's UTF-16 path as a UTF-8 file name; false if it has none
-// (or memory ran out).
-bool FileName(const KivPathChar* path, std::string* name) {
-  try {
-    return Utf16PathToUtf8(path, name);
-  } catch (...) {
-    return false;
-  }
-}
 
 #if defined(F_OFD_SETLK)
 constexpr int kSetLock = F_OFD_SETLK;
@@ -106,8 +96,8 @@ FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode, Outp
   OutputOpen ignored;
   OutputOpen* result = why != nullptr ? why : &ignored;
   *result = OutputOpen::kCannotCreate;
-  std::string name;
-  if (!FileName(path, &name)) return nullptr;
+  const Utf8FileName name(path);
+  if (name.c_str() == nullptr) return nullptr;
   // An output is opened without blocking (a FIFO with no reader fails at
   // once instead of hanging) and must be able to seek, because a WAVE file
   // is finished by rewriting its header: FIFOs, sockets and terminals are
@@ -161,9 +151,9 @@ FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode, Outp
 }
 
 NameLookup IdentifyName(const FileSystem*, const KivPathChar* path, FileIdentity* id) {
-  std::string name;
+  const Utf8FileName name(path);
   struct stat st;
-  if (!FileName(path, &name)) return NameLookup::kFailed;
+  if (name.c_str() == nullptr) return NameLookup::kFailed;
   if (::stat(name.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? NameLookup::kAbsent : NameLookup::kFailed;
   FromStat(st, id);
   return NameLookup::kFound;
