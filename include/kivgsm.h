@@ -57,6 +57,7 @@
 #ifndef KIVGSM_H_
 #define KIVGSM_H_
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(_WIN32)
@@ -97,11 +98,99 @@ typedef char16_t KivPathChar;
 #define KIV_ERR_ARGUMENT 9          /* null, empty or malformed path; output is the input or being written */
 #define KIV_ERR_TOO_LONG 10         /* audio beyond 13421772 blocks; that many were written */
 
+/* The version of this header, and of the library it came with. */
+#define KIVGSM_VERSION_MAJOR 1
+#define KIVGSM_VERSION_MINOR 0
+#define KIVGSM_VERSION_PATCH 0
+#define KIVGSM_VERSION_BUILD 1
+#define KIVGSM_VERSION_STRING "1.0.0.1"
+
 /* What a recorder's Stop returns, in place of the seconds, when the file's
  * header could not be finished (a seek, position query, write or close of
  * it failed): -KIV_ERR_WRITE. The file then holds the audio that reached it
  * behind its provisional header, a form that `kivgsm repair` finishes. */
 #define KIV_STOP_UNFINISHED (-7)
+
+/*
+ * The meaning of a result code, in the words of the list above ("unknown
+ * result code" for any other). A Stop's KIV_STOP_UNFINISHED is the negated
+ * KIV_ERR_WRITE: KivResultText(-result) words it.
+ */
+static inline const char* KivResultText(int32_t code) {
+  switch (code) {
+    case KIV_OK: return "success";
+    case KIV_ERR_DEVICE_OPEN: return "the audio input device cannot be opened";
+    case KIV_ERR_BUFFER_QUEUE: return "the capture buffer cannot be queued";
+    case KIV_ERR_INPUT_START: return "audio input cannot be started";
+    case KIV_ERR_OUTPUT_CREATE: return "the output file cannot be created";
+    case KIV_ERR_INPUT_READ: return "the input file cannot be opened or read";
+    case KIV_ERR_CODEC: return "the codec cannot be created, or libgsm lacks WAV49";
+    case KIV_ERR_WRITE: return "a write, seek, flush or close of the output failed";
+    case KIV_ERR_BUSY: return "the recorder is already running";
+    case KIV_ERR_ARGUMENT: return "null, empty or malformed path; output is the input or being written";
+    case KIV_ERR_TOO_LONG: return "audio beyond 13421772 blocks; that many were written";
+    default: return "unknown result code";
+  }
+}
+
+/*
+ * Converts the zero-terminated UTF-8 string `utf8` (a name from the command
+ * line or a file chooser) into a path of KivPathChar units, code points
+ * past U+FFFF as surrogate pairs. Returns the units the path needs, its
+ * terminating zero included; the path is written to `out` only when they
+ * all fit in `capacity` (call with out NULL and capacity 0 to learn the
+ * size). Strict: returns 0, writing nothing, for NULL or for text that is
+ * not UTF-8 (a stray or missing continuation byte, an overlong form, an
+ * encoded surrogate, a code point past U+10FFFF). For example:
+ *
+ *     KivPathChar path[1024];
+ *     size_t units = KivPathFromUtf8(argv[1], path, 1024);
+ *     if (units == 0 || units > 1024) ... not a name the library can take
+ */
+static inline size_t KivPathFromUtf8(const char* utf8, KivPathChar* out, size_t capacity) {
+  size_t units = 0;
+  int pass;
+  if (utf8 == NULL) return 0;
+  /* The first pass checks and counts, the second writes. */
+  for (pass = 0; pass < 2; ++pass) {
+    const unsigned char* s = (const unsigned char*)utf8;
+    size_t n = 0;
+    while (*s != 0) {
+      uint32_t c, least;
+      int more;
+      if (*s < 0x80) {
+        c = *s, more = 0, least = 0;
+      } else if ((*s & 0xE0) == 0xC0) {
+        c = *s & 0x1Fu, more = 1, least = 0x80;
+      } else if ((*s & 0xF0) == 0xE0) {
+        c = *s & 0x0Fu, more = 2, least = 0x800;
+      } else if ((*s & 0xF8) == 0xF0) {
+        c = *s & 0x07u, more = 3, least = 0x10000;
+      } else {
+        return 0; /* a continuation byte, or 0xF8 to 0xFF */
+      }
+      for (++s; more > 0; --more, ++s) {
+        if ((*s & 0xC0) != 0x80) return 0; /* stops at the terminating zero too */
+        c = (c << 6) | (*s & 0x3Fu);
+      }
+      if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+      if (c >= 0x10000) {
+        if (pass == 1) {
+          out[n] = (KivPathChar)(0xD800 + ((c - 0x10000) >> 10));
+          out[n + 1] = (KivPathChar)(0xDC00 + ((c - 0x10000) & 0x3FF));
+        }
+        n += 2;
+      } else {
+        if (pass == 1) out[n] = (KivPathChar)c;
+        n += 1;
+      }
+    }
+    if (pass == 1) out[n] = 0;
+    units = n + 1;
+    if (out == NULL || units > capacity) break;
+  }
+  return units;
+}
 
 #ifdef __cplusplus
 extern "C" {

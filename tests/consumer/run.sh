@@ -12,6 +12,8 @@ build=$1 source=$2 sample=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
+# The installed tool runs from any prefix, with no library path set.
+env -u LD_LIBRARY_PATH "$work/prefix/bin/kivgsm" --version >/dev/null
 cmake -S "$source" -B "$work/cmake-build" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
 pcdir=$(find "$work/prefix" -name kivgsm.pc -printf '%h\n')
