@@ -23,7 +23,7 @@ import threading
 import warnings
 from typing import Dict, List, Optional, Type
 
-from . import _native
+from . import _native, _samples
 from ._input_watch import InputWatch, Outage
 from ._errors import (
     MEANINGS,
@@ -45,6 +45,7 @@ __version__ = "1.0.0.1"
 
 __all__ = [
     "convert",
+    "convert_samples",
     "record",
     "Recording",
     "Outage",
@@ -89,6 +90,27 @@ def convert(src: PathArg, dst: PathArg) -> None:
             f"cannot convert {src_name!r} to {dst_name!r}",
             src_name if code in _INPUT_CODES else dst_name,
         )
+
+
+def convert_samples(samples: object, dst: PathArg) -> None:
+    """Encodes 16-bit samples held in memory (8000 Hz, mono) into the GSM
+    06.10 WAVE file ``dst``: the same file as ``convert`` makes of a raw
+    file holding them.
+
+    ``samples`` is any object with the buffer protocol: 16-bit integers
+    (``array('h')``, a numpy int16 array) are taken by value, whatever the
+    machine's byte order; bytes, bytearray and other byte buffers as the
+    little-endian bytes of a raw file. Anything else raises TypeError. A
+    trailing piece shorter than 320 samples is not encoded. Errors as for
+    ``convert``.
+    """
+    data = _samples.raw_bytes(samples)
+    dst_name, dst_units = _native.units(dst, "output")
+    with _samples.as_file(data) as src:
+        _, src_units = _native.units(src, "input")
+        code = _native.library().KivWave2GSM610(src_units, dst_units)
+    if code != OK:
+        raise error_for(code, f"cannot convert the samples to {dst_name!r}", "<samples>" if code in _INPUT_CODES else dst_name)
 
 
 class _Kind:

@@ -3,6 +3,7 @@
 
 from __future__ import annotations
 
+import array
 import ctypes
 import gc
 import os
@@ -20,6 +21,7 @@ import pytest
 import kivgsm
 from conftest import (
     ALSA_NO_DEVICE,
+    BLOCK_INPUT_BYTES,
     REPO,
     SPEECH,
     finished_wave,
@@ -322,6 +324,29 @@ def test_outages_say_when_the_input_went_away_and_for_how_long(tmp_path, sound_s
     # Silence stood in for the outage: the files keep the wall clock's time.
     assert finished_wave(p.read_bytes(), True) / 8000 >= wall - 1.5
     assert finished_wave(g.read_bytes(), False) / 8000 >= wall - 1.5
+
+
+@pytest.mark.parametrize(
+    "holder",
+    [bytes, bytearray, memoryview, lambda b: array.array("h", b), lambda b: array.array("H", b)],
+    ids=["bytes", "bytearray", "memoryview", "array-h", "array-H"],
+)
+def test_samples_in_memory_make_the_file_a_raw_file_makes(tmp_path, speech_file, holder):
+    """Arrays built from the bytes of a raw file on this (little-endian)
+    machine hold the file's values, so each holder gives the same file."""
+    data = speech_file.read_bytes()[: BLOCK_INPUT_BYTES * 30 + 100]
+    (tmp_path / "part.raw").write_bytes(data)
+    reference_convert(tmp_path / "part.raw", tmp_path / "reference.wav")
+    kivgsm.convert_samples(holder(data), tmp_path / "from-memory.wav")
+    assert (tmp_path / "from-memory.wav").read_bytes() == (tmp_path / "reference.wav").read_bytes()
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["from-memory.wav", "part.raw", "reference.wav", "speech.raw"]
+
+
+@pytest.mark.parametrize("samples", [array.array("i", [1, 2]), array.array("f", [0.5]), "text", 3.5])
+def test_samples_that_are_not_16_bit_are_refused(tmp_path, samples):
+    with pytest.raises(TypeError):
+        kivgsm.convert_samples(samples, tmp_path / "out.wav")
+    assert not (tmp_path / "out.wav").exists()
 
 
 # --- The package --------------------------------------------------------------
