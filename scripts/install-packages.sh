@@ -33,7 +33,7 @@ test_packages=(
   libasound2-plugins alsa-utils pulseaudio pulseaudio-utils
   pipewire pipewire-bin wireplumber pipewire-pulse dbus-daemon procps
   ffmpeg sox libsox-fmt-all sndfile-programs parallel bc time
-  python3 python3-pytest python3-build python3-setuptools python3-wheel
+  python3 python3-pytest python3-build python3-setuptools python3-wheel python3-venv
   mono-mcs mono-runtime
 )
 # What test-all.sh adds: fuzzing (clang), the Windows cross build and Wine,

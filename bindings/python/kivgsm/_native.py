@@ -56,18 +56,25 @@ def units(path: PathArg, role: str) -> "tuple[str, ctypes.Array[ctypes.c_uint16]
     return name, array
 
 
+# The library a platform wheel carries beside the package, with the libgsm
+# it uses (Linux), loaded before any other.
+_HERE = os.path.dirname(os.path.abspath(__file__))
+_BESIDE = os.path.join(_HERE, "kivgsm.dll" if sys.platform == "win32" else "libkivgsm.so.1")
+_GSM_BESIDE = os.path.join(_HERE, "libgsm.so.1")
+
+
 def _candidates() -> "list[str]":
+    """Beside the package first, then KIVGSM_LIBRARY, then the system's."""
+    found = [_BESIDE] if os.path.isfile(_BESIDE) else []
     named = os.environ.get(LIBRARY_VARIABLE)
     if named:
-        return [named]
+        return found + [named]
     if sys.platform == "win32":
-        beside = os.path.join(os.path.dirname(os.path.abspath(__file__)), "kivgsm.dll")
-        found = [beside] if os.path.isfile(beside) else []
         # find_library searches PATH; the bare name then asks Windows'
         # default DLL directories (and those added by os.add_dll_directory).
         on_path = ctypes.util.find_library("kivgsm")
         return found + ([on_path] if on_path else []) + ["kivgsm.dll"]
-    return ["libkivgsm.so.1"]
+    return found + ["libkivgsm.so.1"]
 
 
 class Library:
@@ -75,6 +82,10 @@ class Library:
 
     def __init__(self, name: str) -> None:
         self.name = name
+        if name == _BESIDE and os.path.isfile(_GSM_BESIDE):
+            # Loaded first, so that the library's need of libgsm.so.1 is met
+            # by this one, whatever the system has.
+            ctypes.CDLL(_GSM_BESIDE, mode=ctypes.RTLD_GLOBAL)
         self.dll = ctypes.CDLL(name)
         self.KivWave2GSM610 = self._declare("KivWave2GSM610", _Units, _Units)
         self.KivGSMSoundRecorderStart = self._declare("KivGSMSoundRecorderStart", _Units)
