@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "io/buffered_stream.h"
+#include "platform/windows_device_name.h"
 #include "io/file_stream.h"
 
 namespace kiv {
@@ -65,6 +66,8 @@ FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode, Outp
   OutputOpen ignored;
   OutputOpen* result = why != nullptr ? why : &ignored;
   *result = OutputOpen::kCannotCreate;
+  // A device (NUL, CON, COM1...) is never opened as an output.
+  if (mode != OpenMode::kRead && IsWindowsDeviceName(Wide(path))) return nullptr;
   HANDLE h = mode == OpenMode::kRead
                  ? CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
@@ -76,9 +79,10 @@ FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode, Outp
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) *result = OutputOpen::kInUse;
     return nullptr;
   }
-  // A WAVE output is finished by seeking back to its header: a pipe is
-  // refused before anything is written.
-  if (mode != OpenMode::kRead && GetFileType(h) == FILE_TYPE_PIPE) {
+  // A WAVE output is finished by seeking back to its header, and must be
+  // a file on a disk: a pipe, a console or a port is refused before
+  // anything is written.
+  if (mode != OpenMode::kRead && GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
     return nullptr;
   }
@@ -88,6 +92,8 @@ FileStream* Open(const FileSystem*, const KivPathChar* path, OpenMode mode, Outp
 }
 
 NameLookup IdentifyName(const FileSystem*, const KivPathChar* path, FileIdentity* id) {
+  // A device is not a file, and is not opened even to be looked at.
+  if (IsWindowsDeviceName(Wide(path))) return NameLookup::kAbsent;
   // No access rights are needed to read a file's identity; the backup
   // semantics flag lets a directory be opened too.
   HANDLE h = CreateFileW(Wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,

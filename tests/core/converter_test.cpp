@@ -193,6 +193,24 @@ TEST(ConverterFailure, OutputThatIsTheInputByAnyNameIsRefused) {
   }
 }
 
+#if defined(_WIN32)
+// Windows' device names are devices in every folder, whatever the case or
+// extension: an output there would be lost (NUL) or sent to a port.
+TEST(ConverterFailure, WindowsDeviceNamesAreRefusedWithoutOpeningThem) {
+  ScratchDir dir;
+  test::WriteFile(dir.path("in.raw"), SpeechPrefix(6400));
+  for (const char* name : {"NUL", "nul.wav", "Con", "AUX.raw.wav", "com1", "LPT9.txt", "prn ", "conout$"}) {
+    EXPECT_EQ(Convert(dir.path("in.raw"), name), KIV_ERR_OUTPUT_CREATE) << name;
+    EXPECT_EQ(Convert(dir.path("in.raw"), dir.path(name)), KIV_ERR_OUTPUT_CREATE) << name;
+  }
+  // Names that only begin like one are files.
+  for (const char* name : {"console.wav", "nul1.wav", "com10.wav", "auxiliary"}) {
+    EXPECT_EQ(Convert(dir.path("in.raw"), dir.path(name)), KIV_OK) << name;
+    EXPECT_TRUE(test::Exists(dir.path(name))) << name;
+  }
+}
+#endif
+
 TEST(ConverterFailure, OutputThatCannotBeCreated) {
   ScratchDir dir;
   test::WriteFile(dir.path("in.raw"), SpeechPrefix(640));

@@ -6,6 +6,9 @@
 #include "kivgsm.h"
 #include "platform/console.h"
 #include "platform/utf8_path.h"
+#if defined(_WIN32)
+#include "platform/windows_device_name.h"
+#endif
 
 namespace kiv::tool {
 
@@ -19,6 +22,12 @@ OutputTarget ResolveOutput(const std::string& name, const std::string& input) {
                                              kNotAFile + " (convert and decode write standard output when it is named -)");
   std::error_code ec;
   fs::path path = FsPath(name);
+#if defined(_WIN32)
+  // NUL, CON, COM1... name devices in every folder: refused unopened.
+  if (IsWindowsDeviceName(path.c_str()))
+    return refuse(KIV_ERR_OUTPUT_CREATE, std::string("cannot create the output file: it is a Windows device name (NUL, CON, "
+                                                     "AUX, PRN, COM1-9, LPT1-9); ") + kNotAFile);
+#endif
   fs::file_status status = fs::status(path, ec);
   if (fs::exists(status) && !fs::is_regular_file(status))
     return refuse(KIV_ERR_OUTPUT_CREATE, std::string("cannot create the output file: ") + kNotAFile);
