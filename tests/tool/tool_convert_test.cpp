@@ -434,6 +434,30 @@ INSTANTIATE_TEST_SUITE_P(
                 "%t convert %d/speech.raw %d/o.wav >/dev/null && cp %d/o.wav %d/keep.wav && "
                 "(trap '' XFSZ; ulimit -f 0; %t convert %d/speech.raw %d/o.wav)",
                 7, "cmp %d/o.wav %d/keep.wav"},
+        // Lists as Windows editors and shells write them: UTF-16 with a
+        // byte-order mark (either order, CRLF), UTF-8 with one.
+        Hostile{"FilesFromUtf16LittleEndian",
+                "mkdir %d/o && cp %d/speech.raw %d/caf\xc3\xa9.raw && cd %d && "
+                "printf 'speech.raw\\r\\ncaf\xc3\xa9.raw\\r\\n' | iconv -t UTF-16 > list && "
+                "%t convert -o o --files-from list >/dev/null",
+                0, "test -s %d/o/speech.wav && test -s %d/o/caf\xc3\xa9.wav"},
+        Hostile{"FilesFromUtf16BigEndian",
+                "mkdir %d/o && cp %d/speech.raw %d/caf\xc3\xa9.raw && cd %d && "
+                "(printf '\\376\\377'; printf 'speech.raw\\ncaf\xc3\xa9.raw' | iconv -t UTF-16BE) > list && "
+                "%t convert -o o --files-from list >/dev/null",
+                0, "test -s %d/o/speech.wav && test -s %d/o/caf\xc3\xa9.wav"},
+        Hostile{"FilesFromUtf8WithAMark",
+                "mkdir %d/o && cd %d && printf '\\357\\273\\277speech.raw\\n' > list && "
+                "%t convert -o o --files-from list >/dev/null",
+                0, "test -s %d/o/speech.wav"},
+        // A lone surrogate names no file: that line is reported and skipped,
+        // the others are converted.
+        Hostile{"FilesFromUtf16WithALoneSurrogate",
+                "mkdir %d/o && cd %d && (printf '\\377\\376'; printf 'x\\000\\000\\330\\n\\000'; "
+                "printf 'speech.raw\\n' | iconv -t UTF-16LE) > list && "
+                "%t convert -o o --files-from list 2>err >/dev/null; rc=\\$?; "
+                "grep -q 'list, line 1: .* lone surrogate' err && exit \\$rc",
+                5, "test -s %d/o/speech.wav"},
         // A list that cannot be read is a failure, not "0 of 0 converted".
         Hostile{"FilesFromAFolder", "mkdir %d/o %d/list && %t convert -o %d/o --files-from %d/list", 5, ""},
         // An output dated in the future was not written in this run.

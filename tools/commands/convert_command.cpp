@@ -19,6 +19,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "commands/input_names.h"
 #include "exit_codes.h"
 #include "messages.h"
 #include "pipeline/convert_file.h"
@@ -93,43 +94,6 @@ unsigned CapJobs(unsigned jobs) {
                                                          std::to_string(allowed)).c_str());
   return most;
 }
-
-// The inputs of a batch, one at a time: first those named on the command
-// line, then those read from a list (one per line, or NUL-separated), so
-// that a list of any length is never held in memory.
-class InputNames {
- public:
-  explicit InputNames(const ConvertOptions& options) : options_(options) {
-    if (options.files_from.empty()) return;
-    if (options.files_from == "-") {
-      list_ = &std::cin;
-    } else {
-      file_.open(FsPath(options.files_from), std::ios::binary);
-      list_ = &file_;
-    }
-  }
-  bool ok() const { return list_ == nullptr || (!list_->bad() && (list_ != &file_ || file_.is_open())); }
-  // A read error in the list (a folder named as one, an I/O error) ends it.
-  bool failed() const { return list_ != nullptr && list_->bad(); }
-  bool Next(std::string* name) {
-    if (next_ < options_.files.size()) {
-      *name = options_.files[next_++];
-      return true;
-    }
-    const char separator = options_.null_separated ? '\0' : '\n';
-    while (list_ != nullptr && std::getline(*list_, *name, separator)) {
-      if (!options_.null_separated && !name->empty() && name->back() == '\r') name->pop_back();
-      if (!name->empty()) return true;
-    }
-    return false;
-  }
-
- private:
-  const ConvertOptions& options_;
-  std::size_t next_ = 0;
-  std::ifstream file_;
-  std::istream* list_ = nullptr;
-};
 
 // DIR/REL/NAME.wav for an input REL/NAME.EXT (an absolute input keeps its
 // whole path under DIR); "" when the input's path climbs out with "..".
@@ -213,15 +177,22 @@ class BatchRun {
   void Work(unsigned w) {
     LeaveStopRequestsToTheMainThread();
     try {
-      std::string in;
+      std::string in, undecodable;
       while (StopRequest() == 0) {
         std::uint64_t index;
         {
           std::lock_guard<std::mutex> lock(names_mutex_);
-          if (failure_ || !names_.Next(&in)) break;
+          if (failure_ || !names_.Next(&in, &undecodable)) break;
           index = next_index_++;
         }
-        ConvertOne(index, in, &progress_[w]);
+        if (undecodable.empty()) {
+          ConvertOne(index, in, &progress_[w]);
+        } else {
+          ConvertResult skipped;
+          skipped.code = KIV_ERR_INPUT_READ;
+          skipped.error = undecodable;
+          Count(index, skipped);
+        }
       }
     } catch (...) {
       std::lock_guard<std::mutex> lock(names_mutex_);
@@ -264,6 +235,11 @@ class BatchRun {
       tally_.in_flight.erase(out);
       if (id != 0) tally_.written.insert(id);
     }
+    Count(index, r);
+  }
+
+  // One input's result in the batch's counts and messages.
+  void Count(std::uint64_t index, const ConvertResult& r) {
     std::lock_guard<std::mutex> lock(tally_.mutex);
     counters_.files_done.fetch_add(1);
     counters_.audio_done = counters_.audio_done + r.seconds;  // every update holds the tally's lock

@@ -22,4 +22,25 @@ rc=0
 PULSE_SERVER="unix:$dir/none" ALSA_CONFIG_PATH="$dir/nocard.conf" "$runner" "$exe" record --seconds 0.2 "$dir/r.wav" || rc=$?
 test "$rc" = 1
 test "$(stat -c %s "$dir/r.wav")" = 60
+# Windows device names are refused with 4 before anything is converted,
+# however they are written.
+for device in NUL nul.wav con.wav AUX "$dir/COM1" "$dir/lpt3.txt"; do
+  rc=0
+  "$runner" "$exe" convert "$speech" "$device" 2>"$dir/device.err" || rc=$?
+  test "$rc" = 4 || { echo "convert to $device gave $rc" >&2; cat "$dir/device.err" >&2; exit 1; }
+  grep -q 'Windows device name' "$dir/device.err"
+done
+# Lists as Windows writes them: UTF-16 with a mark (PowerShell's >) is
+# read; a line in the ANSI code page (dir /b > list.txt) is reported and
+# skipped, and the rest converted.
+cp "$speech" "$dir/a.raw"
+printf 'a.raw\r\n' | iconv -t UTF-16 > "$dir/utf16.txt"
+(cd "$dir" && "$runner" "$exe" convert -o u16 --files-from utf16.txt >/dev/null)
+test -s "$dir/u16/a.wav"
+printf 'caf\351.raw\r\na.raw\r\n' > "$dir/ansi.txt"
+rc=0
+(cd "$dir" && "$runner" "$exe" convert -o ansi --files-from ansi.txt >/dev/null 2>"$dir/ansi.err") || rc=$?
+test "$rc" = 5 || { echo "an ANSI list gave $rc" >&2; cat "$dir/ansi.err" >&2; exit 1; }
+grep -q 'ansi.txt, line 1: .*is not UTF-8' "$dir/ansi.err"
+test -s "$dir/ansi/a.wav"
 echo "convert, info and record behave under Wine"
