@@ -32,7 +32,7 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libasound2-plugins alsa-utils pulseaudio pulseaudio-utils
   pipewire pipewire-bin wireplumber pipewire-pulse dbus-daemon procps
-  ffmpeg sox libsox-fmt-all sndfile-programs parallel bc time
+  ffmpeg sox libsox-fmt-all sndfile-programs parallel bc time dosfstools
   python3 python3-pytest python3-build python3-setuptools python3-wheel python3-venv
   mono-mcs mono-runtime
 )

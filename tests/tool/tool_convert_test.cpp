@@ -479,6 +479,29 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"HelpToAFullDisk", "(%t --help >/dev/full)", 7, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// In a folder that ignores case, two inputs whose outputs differ only in
+// case would write one file: the second is refused with 9, whether the
+// two run at once or one after the other. Needs a FAT or casefold ext4
+// file system mounted from an image, which root can do where the kernel
+// has one.
+TEST(ToolConvert, OutputsThatDifferOnlyInCaseClashInACaseBlindFolder) {
+  if (::geteuid() != 0) GTEST_SKIP() << "mounting a case-blind file system needs root";
+  test::ScratchDir dir;
+  const std::string mount = "mkdir %d/mnt && truncate -s 32M %d/img && ";
+  if (Shell(mount + "mkfs.vfat %d/img >/dev/null 2>&1 && mount -o loop %d/img %d/mnt 2>/dev/null", dir) != 0 &&
+      Shell("rm -rf %d/mnt %d/img && " + mount +
+                "mkfs.ext4 -q -O casefold %d/img && mount -o loop %d/img %d/mnt 2>/dev/null && chattr +F %d/mnt",
+            dir) != 0)
+    GTEST_SKIP() << "neither a FAT nor a casefold ext4 image can be mounted here";
+  ASSERT_EQ(Shell("mkdir -p %d/a %d/b && cp %d/speech.raw %d/a/Out.raw && cp %d/speech.raw %d/b/out.raw", dir), 0);
+  for (const char* jobs : {"-j 2", "-j 1"}) {
+    SCOPED_TRACE(jobs);
+    EXPECT_EQ(Shell(std::string("%t convert ") + jobs + " -o %d/mnt/o %d/a/Out.raw %d/b/out.raw 2>/dev/null", dir), 9);
+    EXPECT_EQ(Shell("test \\$(ls %d/mnt/o | wc -l) = 1 && rm -rf %d/mnt/o", dir), 0);
+  }
+  Shell("umount %d/mnt", dir);
+}
+
 TEST(ToolConvert, NanAndInfinityBecomeCountedSilence) {
   test::ScratchDir dir;
   ASSERT_EQ(Shell("sox -n -r 16000 -c 1 -e floating-point -b 32 %d/f.wav synth 1 sine 440 vol 0.1", dir), 0);

@@ -24,6 +24,7 @@
 #include "messages.h"
 #include "pipeline/convert_file.h"
 #include "platform/console.h"
+#include "platform/folder_case.h"
 #include "pipeline/progress_line.h"
 #include "platform/utf8_path.h"
 
@@ -89,9 +90,13 @@ unsigned CapJobs(unsigned jobs) {
   unsigned most = allowed > kFilesKept + kFilesPerJob ? (allowed - kFilesKept) / kFilesPerJob : 1;
   most = std::min(most, kMostJobs);
   if (jobs <= most || Quiet()) return std::min(jobs, most);
+#if defined(_WIN32)
+  const std::string limit = "the C runtime's limit on open files is ";
+#else
+  const std::string limit = "the open-file limit (ulimit -n) is ";
+#endif
   std::fprintf(stderr, "kivgsm: running %u conversions at once, not %u: %s\n", most, jobs,
-               most == kMostJobs ? "more gain nothing" : ("the open-file limit (ulimit -n) is " +
-                                                         std::to_string(allowed)).c_str());
+               most == kMostJobs ? "more gain nothing" : (limit + std::to_string(allowed)).c_str());
   return most;
 }
 
@@ -201,9 +206,10 @@ class BatchRun {
   }
 
   // A second input for an output being written now, or written earlier in
-  // this run (by any name the file system takes for it): a failure's
-  // result, or code 0 with the output claimed.
-  ConvertResult Claim(const std::string& in, const std::string& out) {
+  // this run (by any name the file system takes for it, in a folder that
+  // ignores case too): a failure's result, or code 0 with the output
+  // claimed under `key`, the name as its folder knows it.
+  ConvertResult Claim(const std::string& in, const std::string& out, const std::string& key) {
     ConvertResult r;
     if (in == "-" || out.empty()) {
       r.code = KIV_ERR_ARGUMENT;
@@ -213,7 +219,7 @@ class BatchRun {
     }
     std::lock_guard<std::mutex> lock(tally_.mutex);
     const std::uint64_t id = FileIdentityOf(out);
-    if (!tally_.in_flight.insert(out).second || (id != 0 && tally_.written.count(id) != 0)) {
+    if (!tally_.in_flight.insert(key).second || (id != 0 && tally_.written.count(id) != 0)) {
       r.code = KIV_ERR_ARGUMENT;
       r.error = in + ": would overwrite " + out + ", written in this run from another input";
     }
@@ -224,7 +230,8 @@ class BatchRun {
   void ConvertOne(std::uint64_t index, const std::string& in, ConvertProgress* slot) {
     const std::string out =
         options_.keep_tree ? TreeOutputFor(options_.out_dir, in) : OutputFor(options_.out_dir, in);
-    ConvertResult r = Claim(in, out);
+    const std::string key = out.empty() ? out : NameAsTheFolderKnowsIt(out);
+    ConvertResult r = Claim(in, out, key);
     if (r.code == 0) {
       std::error_code unused;
       if (options_.keep_tree) std::filesystem::create_directories(FsPath(out).parent_path(), unused);
@@ -232,7 +239,7 @@ class BatchRun {
       r = ConvertFile({in, out, options_.raw, 1, options_.no_clobber}, slot);
       const std::uint64_t id = r.written ? FileIdentityOf(out) : 0;
       std::lock_guard<std::mutex> lock(tally_.mutex);
-      tally_.in_flight.erase(out);
+      tally_.in_flight.erase(key);
       if (id != 0) tally_.written.insert(id);
     }
     Count(index, r);

@@ -43,4 +43,15 @@ rc=0
 test "$rc" = 5 || { echo "an ANSI list gave $rc" >&2; cat "$dir/ansi.err" >&2; exit 1; }
 grep -q 'ansi.txt, line 1: .*is not UTF-8' "$dir/ansi.err"
 test -s "$dir/ansi/a.wav"
+# Outputs that differ only in case are one file in a Windows folder: the
+# second input is refused with 9, however many jobs run.
+mkdir "$dir/a" "$dir/b"
+cp "$speech" "$dir/a/Out.raw"
+cp "$speech" "$dir/b/out.raw"
+for jobs in 2 1; do
+  rc=0
+  (cd "$dir" && "$runner" "$exe" convert -j $jobs -o case$jobs 'a\Out.raw' 'b\out.raw' >/dev/null 2>&1) || rc=$?
+  test "$rc" = 9 || { echo "outputs differing in case gave $rc with -j $jobs" >&2; exit 1; }
+  test "$(ls "$dir/case$jobs" | wc -l)" = 1
+done
 echo "convert, info and record behave under Wine"
