@@ -8,9 +8,11 @@
 #               (libsndfile-1.dll, libsoxr.dll)
 #     include/  kivgsm.h
 #     lib/      libkivgsm.dll.a (MinGW) and kivgsm.lib (MSVC-style linkers)
+#     lib/cmake/kivgsm/  the CMake package (find_package(kivgsm))
+#     bindings/ Kivgsm.cs, the C# binding
 #     licenses/ the licence texts of libsndfile and libsoxr, and the Debian
 #               source package each was built from
-#     README.md LICENSE THIRD-PARTY-NOTICES
+#     README.txt (doc/windows-readme.txt) LICENSE THIRD-PARTY-NOTICES
 #
 # Included from the top-level CMakeLists.txt, this file defines the target;
 # run with `cmake -P`, it packs (the target's command).
@@ -23,6 +25,7 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
       -DSTAGE_DIR=${CMAKE_BINARY_DIR}/windows-zip
       -DZIP=${KIV_WINDOWS_ZIP}
       -DNAME=kivgsm-${PROJECT_VERSION}-win64
+      -DVERSION=${PROJECT_VERSION}
       -DDLL=$<TARGET_FILE:kivgsm>
       -DIMPORT_LIBRARY=$<TARGET_LINKER_FILE:kivgsm>
       -DEXE=$<TARGET_FILE:kivgsm_tool>
@@ -73,7 +76,17 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "llvm-dlltool failed to make kivgsm.lib")
 endif()
 file(COPY ${AUDIO_LIBS}/licenses/ DESTINATION ${root}/licenses)
-file(COPY ${SOURCE_DIR}/README.md ${SOURCE_DIR}/LICENSE ${SOURCE_DIR}/THIRD-PARTY-NOTICES DESTINATION ${root})
+file(COPY ${SOURCE_DIR}/LICENSE ${SOURCE_DIR}/THIRD-PARTY-NOTICES DESTINATION ${root})
+# The README for Windows users, with Windows line ends.
+file(READ ${SOURCE_DIR}/doc/windows-readme.txt readme)
+string(REPLACE "\n" "\r\n" readme "${readme}")
+file(WRITE ${root}/README.txt "${readme}")
+file(COPY ${SOURCE_DIR}/bindings/csharp/Kivgsm.cs DESTINATION ${root}/bindings)
+# find_package(kivgsm) on the unpacked folder.
+string(REGEX MATCH "^[0-9]+" VERSION_MAJOR "${VERSION}")
+configure_file(${SOURCE_DIR}/cmake/windows-zip-config.cmake.in ${root}/lib/cmake/kivgsm/kivgsmConfig.cmake @ONLY)
+configure_file(${SOURCE_DIR}/cmake/windows-zip-config-version.cmake.in
+               ${root}/lib/cmake/kivgsm/kivgsmConfigVersion.cmake @ONLY)
 
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${ZIP} --format=zip ${NAME}
                 WORKING_DIRECTORY ${STAGE_DIR} RESULT_VARIABLE rc)

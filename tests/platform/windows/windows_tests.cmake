@@ -62,7 +62,10 @@ if(KIV_NATIVE_BUILD AND KIV_SOX)
   add_test(NAME Windows.Zip.Tool COMMAND ${zip_test} tool ${zip_args} ${PROJECT_SOURCE_DIR}/data/speech_8k.raw)
   add_test(NAME Windows.Zip.ImportLibraries COMMAND ${zip_test} import-libs ${zip_args}
                                                     ${PROJECT_SOURCE_DIR}/data/speech_8k.raw)
+  add_test(NAME Windows.Zip.FindPackage COMMAND ${zip_test} find-package ${zip_args}
+                                                ${PROJECT_SOURCE_DIR}/data/speech_8k.raw
+                                                ${CMAKE_CURRENT_SOURCE_DIR}/consumer ${PROJECT_SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake)
   set_tests_properties(Windows.Zip.Contents PROPERTIES FIXTURES_REQUIRED windows_zip)
-  set_tests_properties(Windows.Zip.DllHost Windows.Zip.Tool Windows.Zip.ImportLibraries
+  set_tests_properties(Windows.Zip.DllHost Windows.Zip.Tool Windows.Zip.ImportLibraries Windows.Zip.FindPackage
                        PROPERTIES FIXTURES_REQUIRED "wine;windows_zip" TIMEOUT 300)
 endif()

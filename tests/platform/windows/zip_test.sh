@@ -7,6 +7,7 @@
 #   zip_test.sh dll-host    WINE_RUNNER ZIP NATIVE_BUILD DLL_HOST SPEECH.raw
 #   zip_test.sh tool        WINE_RUNNER ZIP NATIVE_BUILD SPEECH.raw
 #   zip_test.sh import-libs WINE_RUNNER ZIP NATIVE_BUILD SPEECH.raw
+#   zip_test.sh find-package WINE_RUNNER ZIP NATIVE_BUILD SPEECH.raw CONSUMER_DIR TOOLCHAIN
 #
 # contents:    exactly the files it should hold; kivgsm.dll imports system
 #              DLLs only and exports the five names; kivgsm.exe imports
@@ -24,6 +25,8 @@
 # import-libs: a host with no C runtime linked against lib/kivgsm.lib by
 #              clang and lld-link (MSVC-style), and against
 #              lib/libkivgsm.dll.a by MinGW's ld, converts as Linux does.
+# find-package: a CMake project finds the unpacked zip (lib/cmake/kivgsm)
+#              and its program converts under Wine as Linux does.
 set -euo pipefail
 mode=$1 runner=$2 zip=$3 native=$4
 shift 4
@@ -77,9 +80,12 @@ licenses/libsndfile/SOURCE
 licenses/libsoxr/COPYING.LGPL
 licenses/libsoxr/LICENCE
 licenses/libsoxr/SOURCE
-README.md
+README.txt
 LICENSE
 THIRD-PARTY-NOTICES
+bindings/Kivgsm.cs
+lib/cmake/kivgsm/kivgsmConfig.cmake
+lib/cmake/kivgsm/kivgsmConfigVersion.cmake
 EOF
   diff "$work/expected" "$work/listing"
   bash "$here/check_dll.sh" "$bin/kivgsm.dll"
@@ -174,6 +180,24 @@ import-libs)
     echo "linked against $([ $host = msvc ] && echo kivgsm.lib by lld-link || echo libkivgsm.dll.a by ld):" \
          "the five entry points answer as documented; output identical to the Linux tool's"
   done
+  ;;
+find-package)
+  # A CMake project (the consumer the Linux install test builds) finds the
+  # unpacked zip with find_package, is cross-built, and converts under Wine.
+  # (kivgsm_DIR, as the cross toolchain confines package searches to its
+  # own root; on Windows CMAKE_PREFIX_PATH names the folder.)
+  speech=$1 consumer=$2 toolchain=$3
+  cmake -S "$consumer" -B "$work/consumer" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -Dkivgsm_DIR="$root/lib/cmake/kivgsm" >/dev/null
+  cmake --build "$work/consumer" >/dev/null
+  imports "$work/consumer/consumer.exe" | grep -qix kivgsm.dll
+  mkdir "$work/run"
+  cp "$speech" "$work/run/speech.raw"
+  cp "$bin/kivgsm.dll" "$work/consumer/consumer.exe" "$work/run/"
+  (cd "$work/run" && "$runner" consumer.exe speech.raw found.wav >/dev/null)
+  "$kivgsm" convert "$work/run/speech.raw" "$work/linux.wav" >/dev/null
+  cmp "$work/run/found.wav" "$work/linux.wav"
+  echo "find_package(kivgsm) on the unpacked zip: the consumer links and converts as Linux does"
   ;;
 *)
   echo "unknown mode $mode" >&2
