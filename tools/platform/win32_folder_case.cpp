@@ -13,9 +13,14 @@ namespace kiv::tool {
 // only where it was turned on for Linux programs); Windows folds letters
 // with its own table.
 std::string NameAsTheFolderKnowsIt(const std::string& path) {
-  std::wstring name = FsPath(path).wstring();
-  if (!name.empty()) CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
-  return Utf8Name(std::filesystem::path(name));
+  const std::wstring name = FsPath(path).wstring();
+  if (name.empty()) return path;
+  std::wstring lower(name.size(), L'\0');
+  const int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, name.c_str(), static_cast<int>(name.size()),
+                              lower.data(), static_cast<int>(lower.size()), nullptr, nullptr, 0);
+  if (n <= 0) return path;
+  lower.resize(static_cast<std::size_t>(n));
+  return Utf8Name(std::filesystem::path(lower));
 }
 
 }  // namespace kiv::tool
