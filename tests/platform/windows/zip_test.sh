@@ -89,6 +89,13 @@ lib/cmake/kivgsm/kivgsmConfigVersion.cmake
 EOF
   diff "$work/expected" "$work/listing"
   bash "$here/check_dll.sh" "$bin/kivgsm.dll"
+  # kivgsm.exe carries one manifest (long paths, the UTF-8 code page) and
+  # a version resource.
+  test "$(grep -a -c '<assembly xmlns' "$bin/kivgsm.exe")" = 1
+  grep -a -q '<longPathAware[^>]*>true</longPathAware>' "$bin/kivgsm.exe"
+  grep -a -q '<activeCodePage[^>]*>UTF-8</activeCodePage>' "$bin/kivgsm.exe"
+  strings -el "$bin/kivgsm.exe" | grep -qx 'kivgsm command-line tool'
+  strings -el "$bin/kivgsm.exe" | grep -qx "$(basename "$zip" .zip | sed 's/^kivgsm-//; s/-win64$//')"
   imports "$bin/kivgsm.exe" | grep -qx libsndfile-1.dll
   imports "$bin/kivgsm.exe" | grep -qx libsoxr.dll
   for module in "$bin"/*.exe "$bin"/*.dll; do
