@@ -50,11 +50,11 @@ extern void* __libc_realloc(void*, size_t);
 
 static void Configure(void) {
   if (__atomic_load_n(&g_configured, __ATOMIC_ACQUIRE)) return;
-  const char* spec = getenv("KIV_FAULT");
-  if (spec != NULL) {
-    const char* colon = strchr(spec, ':');
+  const char* wanted = getenv("KIV_FAULT");
+  if (wanted != NULL) {
+    const char* colon = strchr(wanted, ':');
     for (int i = 0; colon != NULL && i < kFunctions; ++i)
-      if ((size_t)(colon - spec) == strlen(kNames[i]) && strncmp(spec, kNames[i], strlen(kNames[i])) == 0) {
+      if ((size_t)(colon - wanted) == strlen(kNames[i]) && strncmp(wanted, kNames[i], strlen(kNames[i])) == 0) {
         g_target = i;
         g_nth = strtoul(colon + 1, NULL, 10);
       }
