@@ -5,11 +5,18 @@
 #   bash scripts/install-packages.sh          build and run the library and the tool
 #   bash scripts/install-packages.sh --test   also the native test suite and benchmarks
 #   bash scripts/install-packages.sh --all    also all that test-all.sh uses: Windows
-#                                             (mingw-w64, Wine), ARM (cross compilers,
-#                                             qemu, arm64 and armhf libraries), fuzzing,
-#                                             the Debian packages and lintian
+#                                             (mingw-w64 for x86-64 and x86, 64- and
+#                                             32-bit Wine), ARM (cross compilers, qemu,
+#                                             arm64 and armhf libraries), fuzzing, the
+#                                             Debian packages and lintian
 #
-# Only --all adds foreign architectures (arm64, armhf) to dpkg.
+# Only --all adds foreign architectures (arm64, armhf, i386) to dpkg. It
+# takes every package from the release itself (`-t bookworm`), not from
+# its security or updates suites: a package installed for two
+# architectures must have one version in both, and those suites' indexes
+# are not always there for every architecture (i386's and armhf's security
+# indexes were missing on 2026-12-09). Nothing installed is ever removed to
+# make room (`--no-remove`): a conflict ends the script instead.
 #
 # An index that `apt-get update` cannot fetch (a mirror caught mid-sync, an
 # architecture's security index) is retried, then named in a warning: the
@@ -40,12 +47,15 @@ test_packages=(
 # the Debian packages, and the ARM cross builds with their target libraries.
 all_packages=(
   clang libclang-rt-14-dev llvm lld
-  g++-mingw-w64-x86-64-posix wine wine64 unzip ca-certificates
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 unzip ca-certificates
   dpkg-dev debhelper lintian bash-completion man-db
   dh-python pybuild-plugin-pyproject python3-all
   qemu-user g++-aarch64-linux-gnu g++-arm-linux-gnueabihf
 )
-foreign_architectures=(arm64 armhf)
+foreign_architectures=(arm64 armhf i386)
+# 32-bit Wine, for the 32-bit DLL. Its GStreamer library is named for both
+# architectures, so that apt picks one version for the two.
+i386_packages=(wine32:i386 libwine:i386 libgstreamer-plugins-base1.0-0:i386 libgstreamer-plugins-base1.0-0:amd64)
 # (libopusfile-dev is left out: its libssl3 must match the build machine's
 # version exactly, which the archive's arm64 and armhf indexes do not
 # always carry; those builds read Ogg Vorbis only.)
@@ -58,19 +68,22 @@ case "${1:-}" in
   "") ;;
   --test) set_name=test ;;
   --all) set_name=all ;;
-  -h|--help) sed -n '3,18s/^# \{0,1\}//p' "$0"; exit 0 ;;
+  -h|--help) sed -n '3,26s/^# \{0,1\}//p' "$0"; exit 0 ;;
   *) echo "$me: unknown option '$1' (use --test, --all or nothing)" >&2; exit 64 ;;
 esac
 
 packages=("${build_packages[@]}")
 archs=()
+install_options=(-y --no-install-recommends)
 if [ "$set_name" != default ]; then packages+=("${test_packages[@]}"); fi
 if [ "$set_name" = all ]; then
   packages+=("${all_packages[@]}")
   archs=("${foreign_architectures[@]}")
-  for arch in "${archs[@]}"; do
+  for arch in arm64 armhf; do
     for p in "${foreign_packages[@]}"; do packages+=("$p:$arch"); done
   done
+  packages+=("${i386_packages[@]}")
+  install_options+=(-t bookworm --no-remove)
 fi
 
 run() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -90,11 +103,11 @@ if ! run apt-get -o Acquire::Retries=3 update 2>&1 | tee "$log"; then
 fi
 
 echo "$me: installing the $set_name set, ${#packages[@]} packages: ${packages[*]}"
-if ! run apt-get install -y --no-install-recommends "${packages[@]}"; then
+if ! run apt-get install "${install_options[@]}" "${packages[@]}"; then
   # Name what cannot be installed: each package is tried alone, as a dry run.
   missing=()
   for p in "${packages[@]}"; do
-    run apt-get install -s -y --no-install-recommends "$p" >/dev/null 2>&1 || missing+=("$p")
+    run apt-get install -s "${install_options[@]}" "$p" >/dev/null 2>&1 || missing+=("$p")
   done
   if [ "${#missing[@]}" -gt 0 ]; then
     echo "$me: cannot install: ${missing[*]}" >&2
