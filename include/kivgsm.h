@@ -85,6 +85,21 @@ typedef char16_t KivPathChar;
 #define KIV_API
 #endif
 
+/*
+ * The calling convention of the five functions. On 32-bit x86 Windows they
+ * are __stdcall, as the Windows API's own functions are and as VB6's and
+ * VBA's Declare and .NET's default P/Invoke expect; the DLL exports them
+ * under their undecorated names all the same. Everywhere else it is the
+ * platform's only convention. A host that resolves them with
+ * GetProcAddress declares its pointers with it:
+ *   typedef int32_t (KIV_CALL *KivConvertFn)(const KivPathChar*, const KivPathChar*);
+ */
+#if defined(_WIN32) && (defined(_M_IX86) || defined(__i386__))
+#define KIV_CALL __stdcall
+#else
+#define KIV_CALL
+#endif
+
 /* Result codes. */
 #define KIV_OK 999                  /* success */
 #define KIV_ERR_DEVICE_OPEN 1       /* the audio input device cannot be opened */
@@ -207,7 +222,7 @@ extern "C" {
  * `kivgsm repair` finishes. The output is opened, and emptied, only once
  * everything that can refuse the call has been done.
  */
-KIV_API int32_t KivWave2GSM610(const KivPathChar* inputPath, const KivPathChar* outputPath);
+KIV_API int32_t KIV_CALL KivWave2GSM610(const KivPathChar* inputPath, const KivPathChar* outputPath);
 
 /*
  * Starts recording from the first audio input into the GSM WAVE file `path`.
@@ -225,7 +240,7 @@ KIV_API int32_t KivWave2GSM610(const KivPathChar* inputPath, const KivPathChar* 
  * devices are still waiting for the server does it return
  * KIV_ERR_DEVICE_OPEN at once.
  */
-KIV_API int32_t KivGSMSoundRecorderStart(const KivPathChar* path);
+KIV_API int32_t KIV_CALL KivGSMSoundRecorderStart(const KivPathChar* path);
 
 /*
  * Stops the GSM recording and finishes its file. Returns the whole seconds
@@ -234,20 +249,20 @@ KIV_API int32_t KivGSMSoundRecorderStart(const KivPathChar* path);
  * two seconds even when the sound server has stopped answering: the device
  * is then abandoned and the file holds what was delivered before.
  */
-KIV_API int32_t KivGSMSoundRecorderStop(void);
+KIV_API int32_t KIV_CALL KivGSMSoundRecorderStop(void);
 
 /*
  * Starts recording from the first audio input into the 16-bit PCM WAVE file
  * `path` (8000 Hz, mono). Results as for KivGSMSoundRecorderStart. The PCM
  * and GSM recorders are independent and may run at the same time.
  */
-KIV_API int32_t KivGSMWAVSoundRecorderStart(const KivPathChar* path);
+KIV_API int32_t KIV_CALL KivGSMWAVSoundRecorderStart(const KivPathChar* path);
 
 /*
  * Stops the PCM recording, finishes its file and returns the whole seconds;
  * bounded as KivGSMSoundRecorderStop is.
  */
-KIV_API int32_t KivGSMWAVSoundRecorderStop(void);
+KIV_API int32_t KIV_CALL KivGSMWAVSoundRecorderStop(void);
 
 #ifdef __cplusplus
 }

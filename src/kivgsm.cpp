@@ -11,21 +11,21 @@
 #include "record/gsm_recorder.h"
 #include "record/pcm_wave_recorder.h"
 
-extern "C" KIV_API int32_t KivWave2GSM610(const KivPathChar* inputPath, const KivPathChar* outputPath) {
+extern "C" KIV_API int32_t KIV_CALL KivWave2GSM610(const KivPathChar* inputPath, const KivPathChar* outputPath) {
   if (!kiv::IsValidPath(inputPath) || !kiv::IsValidPath(outputPath)) return KIV_ERR_ARGUMENT;
   return kiv::ConvertRawToGsmWave(kiv::ActiveFileSystem(), inputPath, outputPath);
 }
 
-extern "C" KIV_API int32_t KivGSMSoundRecorderStart(const KivPathChar* path) {
+extern "C" KIV_API int32_t KIV_CALL KivGSMSoundRecorderStart(const KivPathChar* path) {
   return kiv::GsmRecorderStart(kiv::TheGsmRecorder(), path);
 }
 
-extern "C" KIV_API int32_t KivGSMSoundRecorderStop(void) { return kiv::GsmRecorderStop(kiv::TheGsmRecorder()); }
+extern "C" KIV_API int32_t KIV_CALL KivGSMSoundRecorderStop(void) { return kiv::GsmRecorderStop(kiv::TheGsmRecorder()); }
 
-extern "C" KIV_API int32_t KivGSMWAVSoundRecorderStart(const KivPathChar* path) {
+extern "C" KIV_API int32_t KIV_CALL KivGSMWAVSoundRecorderStart(const KivPathChar* path) {
   return kiv::PcmWaveRecorderStart(kiv::ThePcmWaveRecorder(), path);
 }
 
-extern "C" KIV_API int32_t KivGSMWAVSoundRecorderStop(void) {
+extern "C" KIV_API int32_t KIV_CALL KivGSMWAVSoundRecorderStop(void) {
   return kiv::PcmWaveRecorderStop(kiv::ThePcmWaveRecorder());
 }

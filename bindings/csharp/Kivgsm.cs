@@ -18,19 +18,19 @@ namespace Kivgsm
         public const string Library = "kivgsm";
         public const int Ok = 999;
 
-        [DllImport(Library, CharSet = CharSet.Unicode, ExactSpelling = true, CallingConvention = CallingConvention.Cdecl)]
+        [DllImport(Library, CharSet = CharSet.Unicode, ExactSpelling = true, CallingConvention = CallingConvention.Winapi)]
         public static extern int KivWave2GSM610(string inputPath, string outputPath);
 
-        [DllImport(Library, CharSet = CharSet.Unicode, ExactSpelling = true, CallingConvention = CallingConvention.Cdecl)]
+        [DllImport(Library, CharSet = CharSet.Unicode, ExactSpelling = true, CallingConvention = CallingConvention.Winapi)]
         public static extern int KivGSMSoundRecorderStart(string path);
 
-        [DllImport(Library, CharSet = CharSet.Unicode, ExactSpelling = true, CallingConvention = CallingConvention.Cdecl)]
+        [DllImport(Library, CharSet = CharSet.Unicode, ExactSpelling = true, CallingConvention = CallingConvention.Winapi)]
         public static extern int KivGSMSoundRecorderStop();
 
-        [DllImport(Library, CharSet = CharSet.Unicode, ExactSpelling = true, CallingConvention = CallingConvention.Cdecl)]
+        [DllImport(Library, CharSet = CharSet.Unicode, ExactSpelling = true, CallingConvention = CallingConvention.Winapi)]
         public static extern int KivGSMWAVSoundRecorderStart(string path);
 
-        [DllImport(Library, CharSet = CharSet.Unicode, ExactSpelling = true, CallingConvention = CallingConvention.Cdecl)]
+        [DllImport(Library, CharSet = CharSet.Unicode, ExactSpelling = true, CallingConvention = CallingConvention.Winapi)]
         public static extern int KivGSMWAVSoundRecorderStop();
     }
 

@@ -25,8 +25,8 @@ using test::Path16;
 
 struct Kind {
   const char* name;
-  int32_t (*start)(const KivPathChar*);
-  int32_t (*stop)();
+  int32_t(KIV_CALL* start)(const KivPathChar*);
+  int32_t(KIV_CALL* stop)();
   std::size_t header_bytes;
 };
 const Kind kGsm{"Gsm", KivGSMSoundRecorderStart, KivGSMSoundRecorderStop, 60};

@@ -208,7 +208,7 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
   // Whatever ends the wait early (memory running out included), the
   // recording is stopped and its file finished on the way out.
   struct StopOnUnwind {
-    std::int32_t (*stop)();
+    std::int32_t(KIV_CALL* stop)();
     ~StopOnUnwind() {
       if (stop != nullptr) stop();
     }

@@ -86,7 +86,9 @@ class Library:
             # Loaded first, so that the library's need of libgsm.so.1 is met
             # by this one, whatever the system has.
             ctypes.CDLL(_GSM_BESIDE, mode=ctypes.RTLD_GLOBAL)
-        self.dll = ctypes.CDLL(name)
+        # WinDLL: the functions are __stdcall in a 32-bit Windows DLL (on
+        # 64-bit Windows the two are the same).
+        self.dll = ctypes.WinDLL(name) if os.name == "nt" else ctypes.CDLL(name)
         self.KivWave2GSM610 = self._declare("KivWave2GSM610", _Units, _Units)
         self.KivGSMSoundRecorderStart = self._declare("KivGSMSoundRecorderStart", _Units)
         self.KivGSMSoundRecorderStop = self._declare("KivGSMSoundRecorderStop")
