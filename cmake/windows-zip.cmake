@@ -1,9 +1,10 @@
 # SPDX-License-Identifier: MIT
-# The Windows zip, kivgsm-<version>-win64.zip in the build tree, made by the
-# target `windows_zip` (scripts/windows-zip.sh configures, builds and runs
-# it). It unpacks to one folder:
+# The Windows zip, kivgsm-<version>-win64.zip (x86-64) or
+# kivgsm-<version>-win32.zip (x86) in the build tree, made by the target
+# `windows_zip` (scripts/windows-zip.sh configures, builds and runs it). It
+# unpacks to one folder:
 #
-#   kivgsm-<version>-win64/
+#   kivgsm-<version>-win64/ (or -win32/)
 #     bin/      kivgsm.dll; kivgsm.exe with the DLLs it imports
 #               (libsndfile-1.dll, libsoxr.dll)
 #     include/  kivgsm.h
@@ -18,13 +19,20 @@
 # run with `cmake -P`, it packs (the target's command).
 if(NOT CMAKE_SCRIPT_MODE_FILE)
   find_program(KIV_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14)
-  set(KIV_WINDOWS_ZIP ${CMAKE_BINARY_DIR}/kivgsm-${PROJECT_VERSION}-win64.zip)
+  set(KIV_WINDOWS_ZIP ${CMAKE_BINARY_DIR}/kivgsm-${PROJECT_VERSION}-${KIV_WINDOWS_NAME}.zip)
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+    set(machine i386)
+  else()
+    set(machine i386:x86-64)
+  endif()
   add_custom_target(windows_zip
     COMMAND ${CMAKE_COMMAND}
       -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
       -DSTAGE_DIR=${CMAKE_BINARY_DIR}/windows-zip
       -DZIP=${KIV_WINDOWS_ZIP}
-      -DNAME=kivgsm-${PROJECT_VERSION}-win64
+      -DNAME=kivgsm-${PROJECT_VERSION}-${KIV_WINDOWS_NAME}
+      -DDEF=${KIV_WINDOWS_DEF}
+      -DMACHINE=${machine}
       -DVERSION=${PROJECT_VERSION}
       -DDLL=$<TARGET_FILE:kivgsm>
       -DIMPORT_LIBRARY=$<TARGET_LINKER_FILE:kivgsm>
@@ -69,8 +77,9 @@ endif()
 file(COPY ${SOURCE_DIR}/include/kivgsm.h DESTINATION ${root}/include)
 file(COPY_FILE ${IMPORT_LIBRARY} ${root}/lib/libkivgsm.dll.a)
 # An import library in the short format that MSVC's link and lld-link read,
-# from the same list of the five names.
-execute_process(COMMAND ${DLLTOOL} -m i386:x86-64 -d ${SOURCE_DIR}/cmake/kivgsm.def -l ${root}/lib/kivgsm.lib
+# from the same list of the five names (-k: on x86, the decorated __stdcall
+# symbols imported under the undecorated names).
+execute_process(COMMAND ${DLLTOOL} -m ${MACHINE} -d ${DEF} -k -l ${root}/lib/kivgsm.lib
                 RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "llvm-dlltool failed to make kivgsm.lib")

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Cross-compiles libsndfile and libsoxr for Windows x86-64 from Debian's own
+# Cross-compiles libsndfile and libsoxr for Windows from Debian's own
 # source packages, as DLLs (both are LGPL: kivgsm.exe loads them, never
 # links them in), into PREFIX:
 #
@@ -12,8 +12,10 @@
 #   licenses/libsoxr/LICENCE                    package each DLL was built
 #   licenses/*/SOURCE                           from, and how
 #
-#   scripts/build-mingw-deps.sh PREFIX
+#   [KIV_MINGW_TOOLCHAIN=cmake/mingw-w64-i686.cmake] scripts/build-mingw-deps.sh PREFIX
 #
+# KIV_MINGW_TOOLCHAIN is the CMake toolchain file of the target (default:
+# cmake/mingw-w64-x86_64.cmake, Windows x86-64).
 # libsndfile is built without its external codecs (FLAC, Ogg, Opus, MPEG):
 # it reads WAVE (PCM of any width, float, WAVE_FORMAT_EXTENSIBLE), RF64,
 # W64, AIFF, CAF, AU and its other built-in formats. libsoxr is built
@@ -38,7 +40,8 @@ bash "$here/fetch-debian-source.sh" "$work" libsndfile libsoxr
 # libssp; no build type, so that nothing else is added.
 options=(-DCMAKE_BUILD_TYPE=None -DCMAKE_C_FLAGS=-O2 -DCMAKE_SHARED_LINKER_FLAGS=-static-libgcc
          -DBUILD_SHARED_LIBS=ON -DBUILD_TESTING=OFF)
-common=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$here/../cmake/mingw-w64-x86_64.cmake" -DCMAKE_INSTALL_PREFIX="$prefix"
+toolchain=$(realpath "${KIV_MINGW_TOOLCHAIN:-$here/../cmake/mingw-w64-x86_64.cmake}")
+common=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$prefix"
         "${options[@]}")
 
 soxr_options=(-DWITH_OPENMP=OFF -DWITH_LSR_BINDINGS=OFF -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF)
@@ -68,8 +71,8 @@ $dll is $package built unmodified from Debian's source package
 $package $version (its Debian patches applied), which Debian's archive
 keeps: apt-get source $package=$version
 
-Built with Debian's mingw-w64 (x86_64-w64-mingw32-gcc-posix) and CMake,
-with kivgsm's cmake/mingw-w64-x86_64.cmake as the toolchain file and the
+Built with Debian's mingw-w64 (its posix thread model) and CMake, with
+kivgsm's cmake/$(basename "$toolchain") as the toolchain file and the
 options ${options[*]} $*
 (scripts/build-mingw-deps.sh in kivgsm's source).
 NOTE

@@ -8,7 +8,8 @@
 #   kivgsm-<version>-py3-none-manylinux_2_<N>_<arch>.whl
 #       libkivgsm.so.1 and libgsm.so.1 beside the package; N is the newest
 #       glibc symbol version the two use, so the tag says what they need
-#   kivgsm-<version>-py3-none-win_amd64.whl   (given the Windows build)
+#   kivgsm-<version>-py3-none-win_amd64.whl   (given the Windows build; win32
+#                                             for the 32-bit one)
 #       kivgsm.dll beside the package (libgsm is inside it)
 #
 # The library comes from a Release build made here, or from KIV_BUILD_DIR
@@ -62,6 +63,13 @@ platform_wheel "py3-none-manylinux_2_${newest_glibc#GLIBC_2.}_${arch}" \
 if [ -n "$windows" ]; then
   dll=$(find "$windows" -path '*/bin/kivgsm.dll' -print -quit)
   [ -n "$dll" ] || { echo "python-wheels.sh: no bin/kivgsm.dll in $windows" >&2; exit 1; }
-  platform_wheel "py3-none-win_amd64" "$dll=kivgsm.dll"
+  # The wheel's tag follows the DLL's machine: win_amd64, or win32 for the
+  # 32-bit build (whose functions the loader calls as __stdcall).
+  case "$(objdump -f "$dll" | sed -n 's/.*file format //p')" in
+    pei-x86-64) tag=win_amd64 ;;
+    pei-i386) tag=win32 ;;
+    *) echo "python-wheels.sh: $dll is neither x86-64 nor x86" >&2; exit 1 ;;
+  esac
+  platform_wheel "py3-none-$tag" "$dll=kivgsm.dll"
 fi
 ls "$out"/*.whl
