@@ -4,7 +4,7 @@
 # points, undecorated.
 set -euo pipefail
 dll=$1
-dump=$(x86_64-w64-mingw32-objdump -p "$dll")
+dump=$(x86_64-w64-mingw32-objdump -p "$dll")  # reads pei-i386 too
 imports=$(printf '%s\n' "$dump" | awk '/DLL Name:/ {print toupper($3)}' | sort -u | tr '\n' ' ')
 exports=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[ *[0-9]+\]/ {print $NF}' | sort | tr '\n' ' ')
 echo "imports: $imports"

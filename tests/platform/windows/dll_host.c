@@ -22,9 +22,12 @@
 #include <stdlib.h>
 #include <wchar.h>
 
-typedef int32_t (*ConvertFn)(const wchar_t*, const wchar_t*);
-typedef int32_t (*StartFn)(const wchar_t*);
-typedef int32_t (*StopFn)(void);
+#include "kivgsm.h"
+
+// Pointers of the header's calling convention: __stdcall on x86.
+typedef int32_t(KIV_CALL* ConvertFn)(const KivPathChar*, const KivPathChar*);
+typedef int32_t(KIV_CALL* StartFn)(const KivPathChar*);
+typedef int32_t(KIV_CALL* StopFn)(void);
 
 static ConvertFn convert;
 static StartFn gsm_start, pcm_start;

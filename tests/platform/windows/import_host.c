@@ -10,7 +10,8 @@
  */
 #include "kivgsm.h"
 
-__declspec(dllimport) void ExitProcess(unsigned int code);
+// The Windows API's convention, which KIV_CALL follows on x86.
+__declspec(dllimport) void KIV_CALL ExitProcess(unsigned int code);
 
 void HostMain(void) {
   int ok = KivWave2GSM610(L"speech.raw", OUTPUT) == KIV_OK;

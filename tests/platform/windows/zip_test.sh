@@ -7,6 +7,7 @@
 #   zip_test.sh dll-host    WINE_RUNNER ZIP NATIVE_BUILD DLL_HOST SPEECH.raw
 #   zip_test.sh tool        WINE_RUNNER ZIP NATIVE_BUILD SPEECH.raw
 #   zip_test.sh import-libs WINE_RUNNER ZIP NATIVE_BUILD SPEECH.raw
+#   zip_test.sh link-hosts  WINE_RUNNER ZIP NATIVE_BUILD SPEECH.raw
 #   zip_test.sh find-package WINE_RUNNER ZIP NATIVE_BUILD SPEECH.raw CONSUMER_DIR TOOLCHAIN
 #
 # contents:    exactly the files it should hold; kivgsm.dll imports system
@@ -25,6 +26,8 @@
 # import-libs: a host with no C runtime linked against lib/kivgsm.lib by
 #              clang and lld-link (MSVC-style), and against
 #              lib/libkivgsm.dll.a by MinGW's ld, converts as Linux does.
+# link-hosts:  import-libs without Wine: both hosts link, and import the
+#              five undecorated names from kivgsm.dll.
 # find-package: a CMake project finds the unpacked zip (lib/cmake/kivgsm)
 #              and its program converts under Wine as Linux does.
 set -euo pipefail
@@ -39,7 +42,13 @@ unzip -q "$zip" -d "$work/unpacked"
 root=$(echo "$work"/unpacked/*)
 bin="$root/bin"
 
-imports() { x86_64-w64-mingw32-objdump -p "$1" | awk '/DLL Name:/ {print $3}' | sort -u; }
+# The zip's machine: x86-64 (win64) or x86 (win32, whose five functions are
+# __stdcall, decorated @N in the import libraries).
+case "$(basename "$zip" .zip)" in
+  *-win32) host_triplet=i686-w64-mingw32 machine=i386 msvc_target=i686-pc-windows-msvc exit_process=ExitProcess@4 ;;
+  *) host_triplet=x86_64-w64-mingw32 machine=i386:x86-64 msvc_target=x86_64-pc-windows-msvc exit_process=ExitProcess ;;
+esac
+imports() { "$host_triplet-objdump" -p "$1" | awk '/DLL Name:/ {print $3}' | sort -u; }
 system_dll() { case "${1^^}" in KERNEL32.DLL | WINMM.DLL | MSVCRT.DLL | API-MS-WIN-CRT-*.DLL | UCRTBASE.DLL) ;; *) return 1 ;; esac; }
 
 # Level for level: the 20 ms frame levels of the two files decoded (by the
@@ -95,7 +104,7 @@ EOF
   grep -a -q '<longPathAware[^>]*>true</longPathAware>' "$bin/kivgsm.exe"
   grep -a -q '<activeCodePage[^>]*>UTF-8</activeCodePage>' "$bin/kivgsm.exe"
   strings -el "$bin/kivgsm.exe" | grep -qx 'kivgsm command-line tool'
-  strings -el "$bin/kivgsm.exe" | grep -qx "$(basename "$zip" .zip | sed 's/^kivgsm-//; s/-win64$//')"
+  strings -el "$bin/kivgsm.exe" | grep -qx "$(basename "$zip" .zip | sed -E 's/^kivgsm-//; s/-win(32|64)$//')"
   imports "$bin/kivgsm.exe" | grep -qx libsndfile-1.dll
   imports "$bin/kivgsm.exe" | grep -qx libsoxr.dll
   for module in "$bin"/*.exe "$bin"/*.dll; do
@@ -107,12 +116,16 @@ EOF
       esac
     done
   done
-  # The MinGW import library and the MSVC-style one name the same five.
+  # The MinGW import library and the MSVC-style one name the same five:
+  # on x86 as __stdcall symbols (_Name@N).
   for lib in libkivgsm.dll.a kivgsm.lib; do
-    x86_64-w64-mingw32-nm "$root/lib/$lib" | awk '$2 == "T" && $3 ~ /^Kiv/ {print $3}' | sort > "$work/$lib.names"
+    "$host_triplet-nm" "$root/lib/$lib" | awk '$2 == "T" && $3 ~ /^_?Kiv/ {print $3}' | sort > "$work/$lib.names"
   done
   diff "$work/libkivgsm.dll.a.names" "$work/kivgsm.lib.names"
   [ "$(wc -l < "$work/kivgsm.lib.names")" = 5 ]
+  if [ "$machine" = i386 ]; then
+    [ "$(grep -c '^_Kiv[A-Za-z0-9]*@[048]$' "$work/kivgsm.lib.names")" = 5 ]
+  fi
   echo "the zip holds what it should; its modules import system DLLs and each other only"
   ;;
 dll-host)
@@ -160,7 +173,7 @@ tool)
   [ "$rc" = 5 ] && [ ! -e flac.wav ]
   echo "FLAC refused with 5, nothing written"
   ;;
-import-libs)
+import-libs | link-hosts)
   speech=$1
   mkdir "$work/run" "$work/crt"
   cp "$speech" "$work/run/speech.raw"
@@ -171,17 +184,22 @@ import-libs)
   # which clang's <stddef.h> gives; ExitProcess comes from an import
   # library made here.
   echo '#include <stddef.h>' > "$work/crt/wchar.h"
-  printf 'LIBRARY kernel32.dll\nEXPORTS\n  ExitProcess\n' > "$work/kernel32.def"
-  llvm-dlltool -m i386:x86-64 -d "$work/kernel32.def" -l "$work/kernel32.lib"
-  clang --target=x86_64-pc-windows-msvc -ffreestanding -O2 -Wall -Werror -I "$work/crt" -I "$root/include" \
+  printf 'LIBRARY kernel32.dll\nEXPORTS\n  %s\n' "$exit_process" > "$work/kernel32.def"
+  llvm-dlltool -m "$machine" -d "$work/kernel32.def" -k -l "$work/kernel32.lib"
+  clang --target="$msvc_target" -ffreestanding -O2 -Wall -Werror -I "$work/crt" -I "$root/include" \
     '-DOUTPUT=L"msvc.wav"' -c "$here/import_host.c" -o "$work/msvc_host.obj"
   lld-link /nologo /entry:HostMain /subsystem:console /nodefaultlib /out:"$bin/msvc_host.exe" \
     "$work/msvc_host.obj" "$root/lib/kivgsm.lib" "$work/kernel32.lib"
   # MinGW: the same source against libkivgsm.dll.a.
-  x86_64-w64-mingw32-gcc-posix -ffreestanding -nostdlib -e HostMain -O2 -Wall -Werror -I "$root/include" \
+  "$host_triplet-gcc-posix" -ffreestanding -nostdlib -e "$([ "$machine" = i386 ] && echo _)HostMain" -O2 -Wall -Werror -I "$root/include" \
     '-DOUTPUT=L"mingw.wav"' "$here/import_host.c" "$root/lib/libkivgsm.dll.a" -lkernel32 -o "$bin/mingw_host.exe"
   for host in msvc mingw; do
     imports "$bin/${host}_host.exe" | grep -qix kivgsm.dll
+    "$host_triplet-objdump" -p "$bin/${host}_host.exe" | awk '/DLL Name: kivgsm.dll/ {on = 1; next} on && /DLL Name/ {on = 0}
+      on && $NF ~ /^Kiv/ {print $NF}' | sort > "$work/$host.imports"
+    printf '%s\n' KivGSMSoundRecorderStart KivGSMSoundRecorderStop KivGSMWAVSoundRecorderStart \
+      KivGSMWAVSoundRecorderStop KivWave2GSM610 | diff - "$work/$host.imports"
+    if [ "$mode" = link-hosts ]; then echo "$host host: links, imports the five undecorated names"; continue; fi
     (cd "$work/run" && "$runner" "$bin/${host}_host.exe")
     cmp "$work/run/$host.wav" "$work/linux.wav"
     echo "linked against $([ $host = msvc ] && echo kivgsm.lib by lld-link || echo libkivgsm.dll.a by ld):" \
