@@ -2,102 +2,379 @@
 // winmm backend of the waveform-input layer.
 //
 // Device 0 is the first waveIn device, opened for the channel's PCM format
-// with its callback as a CALLBACK_FUNCTION (0x30000). Handles, buffer
-// headers and messages are winmm's own: the layer's WaveInBuffer has
-// WAVEHDR's layout, and the callback is called by winmm directly.
+// with a callback function (CALLBACK_FUNCTION) of this file's.
 //
-// Contract with the channel:
-//  - Deliveries (WIM_DATA, 0x3C0) arrive on winmm's thread, one at a time.
-//    The channel re-queues its buffer from inside the callback, as
-//    long-lived Windows audio code does, although winmm documents that a
-//    callback function should call no other wave function; the stop order
-//    below is what makes that sound.
-//  - WIM_OPEN and WIM_CLOSE, and the WIM_DATA of a buffer returned by a
-//    reset, may arrive on the caller's thread inside waveInOpen, waveInReset
-//    or waveInClose; the channel ignores them once its stop flag is up.
-//  - Stop order: the channel raises its stop flag and calls `stop`, which
-//    resets the device (every queued buffer comes back). A delivery already
-//    running when the flag rose may still re-add the buffer after that
-//    reset; the channel waits until no delivery is in progress and then
-//    calls `unprepare`, which resets again when winmm reports the buffer
-//    still queued (WAVERR_STILLPLAYING) and unprepares it. `close` does the
-//    same for a device that still holds a buffer. Windows refuses to close
-//    or unprepare while a buffer is queued, where Wine does not; every
-//    step's result is checked here for that reason.
+// Threads: each device owns one service thread, started by open. That
+// thread makes the device's waveInOpen, waveInPrepareHeader, waveInStart,
+// waveInReset, waveInUnprepareHeader and waveInClose, so that none of them
+// runs on the caller's thread. Open, start, stop and close post a request
+// to it and wait, each for at most kServiceBound (stop and the close after
+// it share one such wait). winmm delivers on a thread of its own: the
+// device's buffer (its own, of the length of the first buffer the channel
+// prepares) is copied into the oldest buffer the channel added, and the
+// channel's callback is called with that one, never two at once. The
+// channel re-adds its buffer from inside the callback; the device then
+// re-adds its own to winmm on that same thread, as long-lived Windows audio
+// code does. A reset hands the device's buffer back (on the service
+// thread, inside waveInReset, or on winmm's), and it is delivered like any
+// other; the channel ignores it once its stop flag is up.
+//
+// A sound server that stops answering (winmm over PulseAudio or PipeWire
+// under Wine, a remote desktop's audio) can keep waveInOpen, waveInReset or
+// waveInClose from returning for as long as it is gone. When a wait runs
+// out, the caller writes the device off and returns: the channel's buffers
+// are let go at once (winmm only ever held the device's own), no callback
+// comes from it again, open and start report an error, and stop returns
+// as if the halt had worked, so that the channel finishes its file from
+// what was delivered before. Close then leaves the device to its service
+// thread, which resets, unprepares and closes it, and frees it, whenever
+// winmm returns. The library was pinned in memory before the device opened
+// (KeepLibraryLoaded), so that code outlives any unload. At most
+// kMaxAbandoned such devices wait at a time; while that many do, open
+// fails at once.
+//
+// Windows refuses to unprepare a buffer or close a device while a buffer
+// is queued (WAVERR_STILLPLAYING), where Wine does not; the service resets
+// again and retries in that case.
 #include "platform/winmm_wave_input.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <cstring>
+#include <mutex>
+#include <new>
 
+#include "platform/nothrow_array.h"
+#include "platform/wave_buffer_queue.h"
 #include "record/wave_input.h"
 
 namespace kiv {
 namespace {
 
-static_assert(sizeof(WaveInBuffer) == sizeof(WAVEHDR));
-static_assert(offsetof(WaveInBuffer, data) == offsetof(WAVEHDR, lpData));
-static_assert(offsetof(WaveInBuffer, buffer_length) == offsetof(WAVEHDR, dwBufferLength));
-static_assert(offsetof(WaveInBuffer, bytes_recorded) == offsetof(WAVEHDR, dwBytesRecorded));
-static_assert(offsetof(WaveInBuffer, user) == offsetof(WAVEHDR, dwUser));
-static_assert(offsetof(WaveInBuffer, flags) == offsetof(WAVEHDR, dwFlags));
-static_assert(offsetof(WaveInBuffer, loops) == offsetof(WAVEHDR, dwLoops));
-static_assert(offsetof(WaveInBuffer, link) == offsetof(WAVEHDR, lpNext));
-static_assert(offsetof(WaveInBuffer, reserved) == offsetof(WAVEHDR, reserved));
+using Clock = std::chrono::steady_clock;
+
 static_assert(kWaveInDone == WIM_DATA && kWaveInOpened == WIM_OPEN && kWaveInClosed == WIM_CLOSE);
 static_assert(kWaveInCallbackFunction == CALLBACK_FUNCTION);
+static_assert(kWaveInBufferDoneFlag == WHDR_DONE);
+
+// How long a caller waits for the service thread's winmm call.
+constexpr auto kServiceBound = std::chrono::seconds(2);
+// What a close after a slow stop still waits, for a thread that is only late.
+constexpr auto kCloseFloor = std::chrono::milliseconds(500);
+constexpr int kMaxAbandoned = 4;
+// No answer from the service thread in time (not a winmm result).
+constexpr MMRESULT kTimedOut = 0xFFFF;
 
 const WinmmApi kWinmm = {waveInOpen, waveInPrepareHeader, waveInAddBuffer,  waveInStart,
                          waveInReset, waveInUnprepareHeader, waveInClose};
 std::atomic<const WinmmApi*> g_api{&kWinmm};
+std::atomic<int> g_abandoned{0};  // written-off devices whose service thread still runs
 
 const WinmmApi* Api() { return g_api.load(std::memory_order_acquire); }
-HWAVEIN H(WaveInHandle h) { return static_cast<HWAVEIN>(h); }
-LPWAVEHDR Hdr(WaveInBuffer* b) { return reinterpret_cast<LPWAVEHDR>(b); }
+
+enum class Request { kNone, kOpen, kStart, kStop, kClose };
+
+struct WinmmDevice {
+  UINT device_id = 0;
+  WAVEFORMATEX format{};
+  WaveInCallback callback = nullptr;
+  std::uintptr_t user = 0;
+  HWAVEIN wave = nullptr;        // the service thread's, once open has worked
+  HANDLE thread = nullptr;
+  std::mutex mutex;
+  std::condition_variable changed;
+  Request request = Request::kNone;  // posted, not yet done
+  MMRESULT result = MMSYSERR_NOERROR;
+  bool running = false;          // started and not stopped: a re-added buffer goes to winmm
+  bool in_winmm = false;         // own buffer queued in winmm
+  bool prepared = false;         // own buffer prepared in winmm
+  bool delivering = false;       // the channel's callback runs, without the lock
+  bool written_off = false;      // a wait ran out; see the file comment
+  bool abandoned = false;        // the service thread frees the device itself
+  bool finished = false;         // the service thread is done with winmm
+  Clock::time_point halt_deadline{};  // set by stop, shared by the close after it
+  WaveBufferQueue queue;         // the channel's buffers, added, not yet handed back
+  NothrowArray<unsigned char> data;
+  WAVEHDR own{};
+};
+
+WinmmDevice* Dev(WaveInHandle h) { return static_cast<WinmmDevice*>(h); }
+
+// winmm's callback, on winmm's thread (or inside waveInReset on the
+// service thread).
+void CALLBACK OnWinmm(HWAVEIN, UINT message, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
+  if (message != WIM_DATA) return;
+  WinmmDevice* d = reinterpret_cast<WinmmDevice*>(instance);
+  std::unique_lock<std::mutex> lock(d->mutex);
+  d->in_winmm = false;
+  if (d->written_off || d->queue.empty()) {
+    d->changed.notify_all();
+    return;
+  }
+  WaveInBuffer* b = d->queue.front();
+  d->queue.pop_front();
+  const std::uint32_t n = d->own.dwBytesRecorded < b->buffer_length ? d->own.dwBytesRecorded : b->buffer_length;
+  std::memcpy(b->data, d->own.lpData, n);
+  b->bytes_recorded = n;
+  b->flags |= kWaveInBufferDoneFlag;
+  d->delivering = true;
+  lock.unlock();
+  d->callback(d, kWaveInDone, d->user, reinterpret_cast<std::uintptr_t>(b), 0);
+  lock.lock();
+  d->delivering = false;
+  d->changed.notify_all();
+}
+
+MMRESULT Halt(WinmmDevice* d) {
+  if (d->wave == nullptr) return MMSYSERR_NOERROR;
+  return Api()->reset(d->wave);
+}
+
+// Releases the device's own buffer and closes winmm's device, resetting
+// again where Windows reports a buffer still queued.
+MMRESULT CloseWave(WinmmDevice* d) {
+  if (d->wave == nullptr) return MMSYSERR_NOERROR;
+  if (d->prepared) {
+    MMRESULT r = Api()->unprepare(d->wave, &d->own, sizeof d->own);
+    if (r == WAVERR_STILLPLAYING && Halt(d) == MMSYSERR_NOERROR) r = Api()->unprepare(d->wave, &d->own, sizeof d->own);
+    if (r != MMSYSERR_NOERROR) return r;
+    d->prepared = false;
+  }
+  MMRESULT r = Api()->close(d->wave);
+  if (r == WAVERR_STILLPLAYING && Halt(d) == MMSYSERR_NOERROR) r = Api()->close(d->wave);
+  if (r == MMSYSERR_NOERROR) d->wave = nullptr;
+  return r;
+}
+
+MMRESULT Serve(WinmmDevice* d, Request request) {
+  switch (request) {
+    case Request::kOpen: {
+      HWAVEIN wave = nullptr;
+      MMRESULT r = Api()->open(&wave, d->device_id, &d->format, reinterpret_cast<DWORD_PTR>(OnWinmm),
+                               reinterpret_cast<DWORD_PTR>(d), CALLBACK_FUNCTION);
+      if (r == MMSYSERR_NOERROR) d->wave = wave;
+      return r;
+    }
+    case Request::kStart: {
+      MMRESULT r = Api()->prepare(d->wave, &d->own, sizeof d->own);
+      if (r != MMSYSERR_NOERROR) return r;
+      d->prepared = true;
+      {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        d->in_winmm = true;
+      }
+      r = Api()->add(d->wave, &d->own, sizeof d->own);
+      if (r != MMSYSERR_NOERROR) {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        d->in_winmm = false;
+        return r;
+      }
+      return Api()->start(d->wave);
+    }
+    case Request::kStop:
+      return Halt(d);
+    case Request::kClose:
+      return CloseWave(d);
+    case Request::kNone:
+      break;
+  }
+  return MMSYSERR_NOERROR;
+}
+
+DWORD WINAPI ServiceThread(void* arg) {
+  WinmmDevice* d = static_cast<WinmmDevice*>(arg);
+  std::unique_lock<std::mutex> lock(d->mutex);
+  for (;;) {
+    d->changed.wait(lock, [d] { return d->request != Request::kNone || d->abandoned; });
+    if (d->request == Request::kNone) break;  // abandoned between requests
+    const Request request = d->request;
+    lock.unlock();
+    const MMRESULT result = Serve(d, request);
+    lock.lock();
+    d->result = result;
+    d->request = Request::kNone;
+    d->changed.notify_all();
+    if (request == Request::kClose || d->abandoned) break;
+  }
+  const bool free_self = d->abandoned;
+  lock.unlock();
+  if (free_self) {
+    // Written off: nobody waits for this device any more.
+    Halt(d);
+    CloseWave(d);
+    delete d;
+    g_abandoned.fetch_sub(1);
+    return 0;
+  }
+  lock.lock();
+  d->finished = true;
+  d->changed.notify_all();
+  return 0;
+}
+
+// Posts `request` and waits for it until `deadline`. kTimedOut when the
+// service thread did not get to it or finish it in time.
+MMRESULT Call(WinmmDevice* d, Request request, Clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(d->mutex);
+  if (!d->changed.wait_until(lock, deadline, [d] { return d->request == Request::kNone; })) return kTimedOut;
+  d->request = request;
+  d->changed.notify_all();
+  if (!d->changed.wait_until(lock, deadline, [d] { return d->request == Request::kNone; })) return kTimedOut;
+  return d->result;
+}
+
+// Lets go of the channel's buffers and waits out a delivery in progress
+// (the channel's own code, not winmm's): from here on the device never
+// calls back.
+void WriteOff(WinmmDevice* d) {
+  std::unique_lock<std::mutex> lock(d->mutex);
+  d->written_off = true;
+  d->running = false;
+  d->queue.clear();
+  d->changed.wait(lock, [d] { return !d->delivering; });
+}
+
+// Hands the device to its service thread, which frees it once winmm
+// returns; or frees it here when the thread has already finished.
+void Abandon(WinmmDevice* d) {
+  WriteOff(d);
+  const HANDLE thread = d->thread;
+  std::unique_lock<std::mutex> lock(d->mutex);
+  if (!d->finished) {
+    d->abandoned = true;
+    g_abandoned.fetch_add(1);
+    d->changed.notify_all();
+    lock.unlock();  // from here on the device may be gone
+    CloseHandle(thread);
+    return;
+  }
+  lock.unlock();
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  delete d;
+}
 
 std::uint32_t Open(WaveInHandle* handle, std::uint32_t device_id, const WaveFormat* f, WaveInCallback callback,
                    std::uintptr_t user, std::uint32_t flags) {
-  WAVEFORMATEX wfx{};
-  wfx.wFormatTag = f->format_tag;
-  wfx.nChannels = f->channels;
-  wfx.nSamplesPerSec = f->samples_per_second;
-  wfx.nAvgBytesPerSec = f->average_bytes_per_second;
-  wfx.nBlockAlign = f->block_align;
-  wfx.wBitsPerSample = f->bits_per_sample;
-  wfx.cbSize = f->extra_size;
-  HWAVEIN h = nullptr;
-  MMRESULT r = Api()->open(&h, device_id, &wfx, reinterpret_cast<DWORD_PTR>(callback), user, flags);
-  if (r == MMSYSERR_NOERROR) *handle = h;
+  if (flags != kWaveInCallbackFunction || callback == nullptr) return MMSYSERR_INVALPARAM;
+  if (g_abandoned.load() >= kMaxAbandoned) return MMSYSERR_ALLOCATED;
+  WinmmDevice* d = new (std::nothrow) WinmmDevice;
+  if (d == nullptr) return MMSYSERR_NOMEM;
+  d->format.wFormatTag = f->format_tag;
+  d->format.nChannels = f->channels;
+  d->format.nSamplesPerSec = f->samples_per_second;
+  d->format.nAvgBytesPerSec = f->average_bytes_per_second;
+  d->format.nBlockAlign = f->block_align;
+  d->format.wBitsPerSample = f->bits_per_sample;
+  d->format.cbSize = f->extra_size;
+  d->device_id = device_id;
+  d->callback = callback;
+  d->user = user;
+  d->thread = CreateThread(nullptr, 0, ServiceThread, d, 0, nullptr);
+  if (d->thread == nullptr) {
+    delete d;
+    return MMSYSERR_NOMEM;
+  }
+  const MMRESULT r = Call(d, Request::kOpen, Clock::now() + kServiceBound);
+  if (r != MMSYSERR_NOERROR) {
+    // Refused, or no answer in time: either way the service thread closes
+    // whatever winmm opened, and the device is freed.
+    Abandon(d);
+    return r;
+  }
+  *handle = d;
+  return MMSYSERR_NOERROR;
+}
+
+// The device's own buffer takes the length of the channel's.
+std::uint32_t Prepare(WaveInHandle h, WaveInBuffer* b, std::uint32_t) {
+  WinmmDevice* d = Dev(h);
+  std::lock_guard<std::mutex> lock(d->mutex);
+  if (d->prepared || d->in_winmm) return d->data.size() == b->buffer_length ? MMSYSERR_NOERROR : WAVERR_STILLPLAYING;
+  if (!d->data.Resize(b->buffer_length)) return MMSYSERR_NOMEM;
+  d->own.lpData = reinterpret_cast<LPSTR>(d->data.data());
+  d->own.dwBufferLength = b->buffer_length;
+  return MMSYSERR_NOERROR;
+}
+
+std::uint32_t Add(WaveInHandle h, WaveInBuffer* b, std::uint32_t) {
+  WinmmDevice* d = Dev(h);
+  std::unique_lock<std::mutex> lock(d->mutex);
+  if (d->written_off) return MMSYSERR_ERROR;
+  if (d->data.size() == 0 || b->buffer_length > d->data.size()) return WAVERR_UNPREPARED;
+  if (!d->queue.push_back(b)) return MMSYSERR_NOMEM;
+  b->flags &= ~kWaveInBufferDoneFlag;
+  if (!d->running || d->in_winmm) return MMSYSERR_NOERROR;
+  // Running: the channel re-adds from its callback, on winmm's thread.
+  d->in_winmm = true;
+  lock.unlock();
+  const MMRESULT r = Api()->add(d->wave, &d->own, sizeof d->own);
+  if (r != MMSYSERR_NOERROR) {
+    lock.lock();
+    d->in_winmm = false;
+  }
   return r;
 }
 
-std::uint32_t Prepare(WaveInHandle h, WaveInBuffer* b, std::uint32_t size) { return Api()->prepare(H(h), Hdr(b), size); }
-
-std::uint32_t Add(WaveInHandle h, WaveInBuffer* b, std::uint32_t size) { return Api()->add(H(h), Hdr(b), size); }
-
-std::uint32_t Start(WaveInHandle h) { return Api()->start(H(h)); }
-
-// Every queued buffer comes back, marked done.
-std::uint32_t Stop(WaveInHandle h) { return Api()->reset(H(h)); }
-
-std::uint32_t Unprepare(WaveInHandle h, WaveInBuffer* b, std::uint32_t size) {
-  MMRESULT r = Api()->unprepare(H(h), Hdr(b), size);
-  if (r == WAVERR_STILLPLAYING) {
-    // A delivery re-added the buffer after the first reset.
-    MMRESULT reset = Api()->reset(H(h));
-    if (reset != MMSYSERR_NOERROR) return reset;
-    r = Api()->unprepare(H(h), Hdr(b), size);
+std::uint32_t Start(WaveInHandle h) {
+  WinmmDevice* d = Dev(h);
+  {
+    std::lock_guard<std::mutex> lock(d->mutex);
+    if (d->written_off || d->data.size() == 0) return MMSYSERR_ERROR;
+    d->running = true;
   }
+  const MMRESULT r = Call(d, Request::kStart, Clock::now() + kServiceBound);
+  if (r == kTimedOut) WriteOff(d);
   return r;
+}
+
+std::uint32_t Stop(WaveInHandle h) {
+  WinmmDevice* d = Dev(h);
+  {
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->running = false;
+    d->halt_deadline = Clock::now() + kServiceBound;
+    if (d->written_off) return MMSYSERR_NOERROR;
+  }
+  // No answer in time: as if halted; the file keeps what came before.
+  if (Call(d, Request::kStop, d->halt_deadline) == kTimedOut) WriteOff(d);
+  return MMSYSERR_NOERROR;
+}
+
+// The channel's buffer is let go of; winmm never held it.
+std::uint32_t Unprepare(WaveInHandle h, WaveInBuffer* b, std::uint32_t) {
+  WinmmDevice* d = Dev(h);
+  std::lock_guard<std::mutex> lock(d->mutex);
+  WaveBufferQueue kept;
+  for (; !d->queue.empty(); d->queue.pop_front())
+    if (d->queue.front() != b) kept.push_back(d->queue.front());
+  d->queue = kept;
+  return MMSYSERR_NOERROR;
 }
 
 std::uint32_t Close(WaveInHandle h) {
-  MMRESULT r = Api()->close(H(h));
-  if (r == WAVERR_STILLPLAYING) {
-    MMRESULT reset = Api()->reset(H(h));
-    if (reset != MMSYSERR_NOERROR) return reset;
-    r = Api()->close(H(h));
+  WinmmDevice* d = Dev(h);
+  Clock::time_point deadline;
+  bool written_off;
+  {
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->running = false;
+    written_off = d->written_off;
+    const Clock::time_point floor = Clock::now() + kCloseFloor;
+    deadline = d->halt_deadline > floor ? d->halt_deadline : floor;
+    if (d->halt_deadline == Clock::time_point{}) deadline = Clock::now() + kServiceBound;
   }
-  return r;
+  const MMRESULT r = written_off ? kTimedOut : Call(d, Request::kClose, deadline);
+  if (r == kTimedOut || r != MMSYSERR_NOERROR) {
+    Abandon(d);
+    return r == kTimedOut ? MMSYSERR_NOERROR : r;
+  }
+  WaitForSingleObject(d->thread, INFINITE);
+  CloseHandle(d->thread);
+  delete d;
+  return MMSYSERR_NOERROR;
 }
 
 const WaveInOps kOps = {Open, Prepare, Add, Start, Stop, Unprepare, Close, nullptr};

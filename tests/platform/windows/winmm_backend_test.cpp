@@ -5,6 +5,8 @@
 // WAVERR_STILLPLAYING while a buffer is queued. As in Wine, deliveries come
 // on a thread of the fake's, a reset hands queued buffers back on the
 // caller's thread, and a reset does not wait for a delivery in progress.
+// One call of the fake can be made to hang until released, as winmm's do
+// while a sound server has stopped answering.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,6 +17,7 @@
 #include <deque>
 #include <mutex>
 #include <random>
+#include <string>
 #include <thread>
 
 #include "kivgsm.h"
@@ -37,6 +40,29 @@ struct FakeDevice {
 };
 
 std::atomic<int> g_open{0}, g_refused_unprepare{0}, g_refused_close{0}, g_failed_close{0};
+
+// The call that hangs, until Release().
+enum class Hang { kNone, kOpen, kStart, kReset, kClose };
+std::atomic<Hang> g_hang{Hang::kNone};
+std::atomic<int> g_inside{0};  // fake calls in progress
+std::mutex g_gate_mutex;
+std::condition_variable g_gate;
+bool g_released = false;
+
+struct Inside {
+  explicit Inside(Hang call) {
+    ++g_inside;
+    if (g_hang.load() != call) return;
+    std::unique_lock<std::mutex> lock(g_gate_mutex);
+    g_gate.wait(lock, [] { return g_released; });
+  }
+  ~Inside() { --g_inside; }
+};
+void Release() {
+  std::lock_guard<std::mutex> lock(g_gate_mutex);
+  g_released = true;
+  g_gate.notify_all();
+}
 
 void Notify(FakeDevice* d, UINT message, LPWAVEHDR h) {
   auto proc = reinterpret_cast<void(CALLBACK*)(HWAVEIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR)>(d->callback);
@@ -62,6 +88,7 @@ void Deliver(FakeDevice* d) {
 }
 
 MMRESULT WINAPI Open(LPHWAVEIN h, UINT, LPCWAVEFORMATEX, DWORD_PTR cb, DWORD_PTR user, DWORD flags) {
+  Inside inside(Hang::kOpen);
   if (flags != CALLBACK_FUNCTION) return MMSYSERR_INVALPARAM;
   auto* d = new FakeDevice;
   d->callback = cb;
@@ -86,12 +113,14 @@ MMRESULT WINAPI Add(HWAVEIN w, LPWAVEHDR h, UINT) {
   return MMSYSERR_NOERROR;
 }
 MMRESULT WINAPI Start(HWAVEIN w) {
+  Inside inside(Hang::kStart);
   std::lock_guard<std::mutex> lock(D(w)->mutex);
   D(w)->running = true;
   D(w)->changed.notify_all();
   return MMSYSERR_NOERROR;
 }
 MMRESULT WINAPI Reset(HWAVEIN w) {
+  Inside inside(Hang::kReset);
   std::deque<LPWAVEHDR> back;
   {
     std::lock_guard<std::mutex> lock(D(w)->mutex);
@@ -116,6 +145,7 @@ MMRESULT WINAPI Unprepare(HWAVEIN w, LPWAVEHDR h, UINT) {
   return MMSYSERR_NOERROR;
 }
 MMRESULT WINAPI Close(HWAVEIN w) {
+  Inside inside(Hang::kClose);
   FakeDevice* d = D(w);
   {
     std::lock_guard<std::mutex> lock(d->mutex);
@@ -166,6 +196,61 @@ TEST_F(WinmmBackend, NoCaptureDeviceGivesOne) {
   CaptureChannelStop(c);
   EXPECT_EQ(g_open.load(), 0);
 }
+
+// A sound server that stops answering inside one winmm call: Start and
+// Stop each return within the bound (2 s, with room for a loaded machine),
+// Start with the table's code; nothing reaches the channel after Stop has
+// returned; and once the call returns, the written-off device closes
+// itself.
+struct HangCase {
+  Hang call;
+  std::int32_t start_result;
+};
+class WinmmHang : public WinmmBackend, public ::testing::WithParamInterface<HangCase> {};
+
+std::atomic<int> g_consumed{0};
+void CountDelivery(void*, const unsigned char*) { ++g_consumed; }
+
+TEST_P(WinmmHang, StartAndStopStayBounded) {
+  {
+    std::lock_guard<std::mutex> lock(g_gate_mutex);
+    g_released = false;
+  }
+  CaptureChannel* c = GsmCaptureChannel();
+  c->consumer = CountDelivery;
+  g_consumed = 0;
+  g_hang = GetParam().call;
+  const auto bound = 3s;
+  auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(CaptureChannelStart(c), GetParam().start_result);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, bound) << "Start";
+  std::this_thread::sleep_for(50ms);
+  began = std::chrono::steady_clock::now();
+  CaptureChannelStop(c);
+  EXPECT_LT(std::chrono::steady_clock::now() - began, bound) << "Stop";
+  if (GetParam().call == Hang::kReset || GetParam().call == Hang::kClose) {
+    EXPECT_GT(g_consumed.load(), 0) << "nothing was delivered before the hang";
+  }
+  const int consumed = g_consumed.load();
+  Release();
+  for (int i = 0; i < 500 && (g_inside.load() != 0 || g_open.load() != 0); ++i) std::this_thread::sleep_for(10ms);
+  std::this_thread::sleep_for(100ms);
+  g_hang = Hang::kNone;
+  EXPECT_EQ(g_open.load(), 0) << "the written-off device was not closed once winmm answered";
+  EXPECT_EQ(g_consumed.load(), consumed) << "a delivery reached the channel after Stop returned";
+  c->consumer = nullptr;
+}
+
+std::string HangName(const ::testing::TestParamInfo<HangCase>& info) {
+  static const char* const kNames[] = {"None", "Open", "Start", "Reset", "Close"};
+  return kNames[static_cast<int>(info.param.call)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Calls, WinmmHang,
+                         ::testing::Values(HangCase{Hang::kOpen, KIV_ERR_DEVICE_OPEN},
+                                           HangCase{Hang::kStart, KIV_ERR_INPUT_START},
+                                           HangCase{Hang::kReset, KIV_OK}, HangCase{Hang::kClose, KIV_OK}),
+                         HangName);
 
 }  // namespace
 }  // namespace kiv
