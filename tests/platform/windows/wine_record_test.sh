@@ -10,7 +10,9 @@
 #    played samples, the GSM file the encoding of one stretch.
 # 2. Stop while a delivery is being consumed never hangs: 50 Start/Stop
 #    cycles of random length, each Stop under a time limit.
-# 3. No server, and Wine's driver set to ALSA over a missing card: Start
+# 3. A server stopped with SIGSTOP mid-recording: Stop, then Start and
+#    Stop against it, each within 3 s; the files are finished.
+# 4. No server, and Wine's driver set to ALSA over a missing card: Start
 #    returns 1 and Stop leaves valid empty files.
 set -euo pipefail
 runner=$1 host=$2 native=$3
@@ -49,6 +51,26 @@ kill $player 2>/dev/null || true
 "$kivgsm" info "$work/rec/cg.wav" >/dev/null
 "$kivgsm" info "$work/rec/cp.wav" >/dev/null
 echo "50 Start/Stop cycles, each Stop within 2 s"
+
+# A sound server that stops answering (SIGSTOP) mid-recording: Stop,
+# Start and Stop again each return within 3 s; the files keep what came
+# before, and are finished.
+mkdir -p "$work/frozen"
+"$runner" "$host" frozen "$work/frozen" > "$work/frozen.txt" &
+frozen_host=$!
+for _ in $(seq 1 200); do grep -q recording "$work/frozen.txt" && break; sleep 0.1; done
+server=$(cat "$work/pulse/daemon.pid")
+kill -STOP "$server"
+touch "$work/frozen/frozen"
+for _ in $(seq 1 300); do grep -q measured "$work/frozen.txt" && break; kill -0 $frozen_host 2>/dev/null || break; sleep 0.1; done
+kill -CONT "$server"
+touch "$work/frozen/resumed"
+frozen_rc=0
+wait $frozen_host || frozen_rc=$?
+cat "$work/frozen.txt"
+[ "$frozen_rc" = 0 ]
+"$kivgsm" info "$work/frozen/g.wav" >/dev/null
+"$kivgsm" info "$work/frozen/p.wav" >/dev/null
 
 # No sound server, and ALSA with no card.
 bash "$pulse" stop "$work/pulse"
