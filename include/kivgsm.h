@@ -232,8 +232,8 @@ KIV_API int32_t KIV_CALL KivWave2GSM610(const KivPathChar* inputPath, const KivP
  * away after it (the device is never opened and the recorder stays idle;
  * an existing file whose header could not be written keeps what it held); KIV_ERR_BUSY while a GSM recording runs; or KIV_ERR_DEVICE_OPEN, KIV_ERR_BUFFER_QUEUE or
  * KIV_ERR_INPUT_START, after which the file exists with a provisional header
- * and KivGSMSoundRecorderStop finishes it as an empty recording. On Linux a
- * sound server that does not answer gives KIV_ERR_DEVICE_OPEN or
+ * and KivGSMSoundRecorderStop finishes it as an empty recording. A sound
+ * server that does not answer (on Linux, or behind winmm on Windows) gives KIV_ERR_DEVICE_OPEN or
  * KIV_ERR_INPUT_START after about two seconds. Devices abandoned earlier and
  * still closing do not stand in the way: Start opens a device of its own,
  * which records once the server answers again; only while four abandoned
@@ -245,8 +245,8 @@ KIV_API int32_t KIV_CALL KivGSMSoundRecorderStart(const KivPathChar* path);
 /*
  * Stops the GSM recording and finishes its file. Returns the whole seconds
  * recorded (0 when nothing was recording), or KIV_STOP_UNFINISHED when the
- * file's header could not be finished. On Linux it returns within about
- * two seconds even when the sound server has stopped answering: the device
+ * file's header could not be finished. It returns within about two
+ * seconds, on Linux and on Windows, even when the sound server has stopped answering: the device
  * is then abandoned and the file holds what was delivered before.
  */
 KIV_API int32_t KIV_CALL KivGSMSoundRecorderStop(void);
