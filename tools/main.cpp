@@ -86,7 +86,7 @@ CLI::App* AddRecord(CLI::App* app, RecordOptions* o) {
 
 // A usage error in the tool's own voice, as other tools say theirs.
 int UsageError(const CLI::ParseError& e) {
-  std::fprintf(stderr, "kivgsm: %s\nRun with --help for more information.\n", Shown(e.what()).c_str());
+  Print(stderr, "kivgsm: %s\nRun with --help for more information.\n", Shown(e.what()).c_str());
   return kExitUsage;
 }
 
@@ -138,7 +138,7 @@ int Dispatch(int argc, char** argv) {
   } catch (const CLI::RequiredError& e) {
     // CLI11 says "A subcommand is required" for a misspelt one too.
     if (app.get_subcommands().empty() && argc > 1 && argv[1][0] != '-') {
-      std::fprintf(stderr, "kivgsm: unknown command '%s'; the commands are convert, decode, info, repair and record\n"
+      Print(stderr, "kivgsm: unknown command '%s'; the commands are convert, decode, info, repair and record\n"
                            "Run with --help for more information.\n", Shown(argv[1]).c_str());
       return kExitUsage;
     }
@@ -149,7 +149,7 @@ int Dispatch(int argc, char** argv) {
     return UsageError(e);
   }
   if (quiet && verbose) {
-    std::fputs("kivgsm: --quiet and --verbose cannot go together\nRun with --help for more information.\n", stderr);
+    Print(stderr, "%s", "kivgsm: --quiet and --verbose cannot go together\nRun with --help for more information.\n");
     return kExitUsage;
   }
   SetVerbosity(quiet ? Verbosity::kQuiet : verbose ? Verbosity::kVerbose : Verbosity::kNormal);
@@ -170,16 +170,16 @@ int Main(int argc, char** argv) {
   try {
     rc = Dispatch(argc, argv);
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "kivgsm: %s: out of memory\n", ExitMessage(kExitResources));
+    Print(stderr, "kivgsm: %s: out of memory\n", ExitMessage(kExitResources));
     return kExitResources;
   } catch (const std::system_error& e) {
     // A thread that could not be started (std::thread says so this way).
     if (e.code() != std::errc::resource_unavailable_try_again && e.code() != std::errc::not_enough_memory) throw;
-    std::fprintf(stderr, "kivgsm: %s: %s\n", ExitMessage(kExitResources), e.what());
+    Print(stderr, "kivgsm: %s: %s\n", ExitMessage(kExitResources), e.what());
     return kExitResources;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "kivgsm: cannot write to standard output: %s\n", std::strerror(errno));
+    Print(stderr, "kivgsm: cannot write to standard output: %s\n", std::strerror(errno));
     if (rc == kExitOk) rc = kExitWrite;
   }
   return rc;

@@ -67,10 +67,10 @@ int Single(const ConvertOptions& options) {
   // The summary goes where the audio does not.
   std::FILE* summary = request.out == "-" ? stderr : stdout;
   if (r.skipped && !Quiet())
-    std::fprintf(summary, "%s exists; left as it is (--no-clobber)\n", Shown(request.out).c_str());
+    Print(summary, "%s exists; left as it is (--no-clobber)\n", Shown(request.out).c_str());
   if (!r.written || Quiet()) return r.code;
   std::string from = r.source.empty() ? "" : ", from " + r.source;
-  std::fprintf(summary, "%llu blocks, %.2f s of audio, %llu bytes written to %s, %.0fx real time%s%s\n",
+  Print(summary, "%llu blocks, %.2f s of audio, %llu bytes written to %s, %.0fx real time%s%s\n",
                static_cast<unsigned long long>(r.blocks), r.seconds, static_cast<unsigned long long>(r.bytes),
                request.out == "-" ? "standard output" : Shown(request.out).c_str(),
                elapsed > 0 ? r.seconds / elapsed : 0, from.c_str(), Repaired(r.clipped, r.silenced).c_str());
@@ -95,7 +95,7 @@ unsigned CapJobs(unsigned jobs) {
 #else
   const std::string limit = "the open-file limit (ulimit -n) is ";
 #endif
-  std::fprintf(stderr, "kivgsm: running %u conversions at once, not %u: %s\n", most, jobs,
+  Print(stderr, "kivgsm: running %u conversions at once, not %u: %s\n", most, jobs,
                most == kMostJobs ? "more gain nothing" : (limit + std::to_string(allowed)).c_str());
   return most;
 }
@@ -133,14 +133,13 @@ int CheckCommandLineOutputs(const ConvertOptions& options) {
   std::map<std::string, std::string> claimed;  // output -> the input that writes it
   for (const std::string& in : options.files) {
     if (in == "-") {
-      std::fputs("kivgsm: standard input has no name to write; convert it with 'kivgsm convert - OUT.wav'\n",
-                 stderr);
+      Print(stderr, "kivgsm: standard input has no name to write; convert it with 'kivgsm convert - OUT.wav'\n");
       return kExitUsage;
     }
     std::string out = options.keep_tree ? TreeOutputFor(options.out_dir, in) : OutputFor(options.out_dir, in);
     auto [it, fresh] = claimed.emplace(out, in);
     if (!fresh && !out.empty()) {
-      std::fprintf(stderr, "kivgsm: %s and %s would both be written to %s; nothing converted\n",
+      Print(stderr, "kivgsm: %s and %s would both be written to %s; nothing converted\n",
                    Shown(it->second).c_str(), Shown(in).c_str(), Shown(out).c_str());
       return KIV_ERR_ARGUMENT;
     }
@@ -287,16 +286,16 @@ int MakeOutputFolder(const ConvertOptions& options) {
   std::string ext = dir.extension().string();
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (options.files.size() == 1 && options.files_from.empty() && !fs::exists(status) && ext == ".wav") {
-    std::fprintf(stderr, "kivgsm: -o takes a folder; to name the output file, write: kivgsm convert %s %s\n",
+    Print(stderr, "kivgsm: -o takes a folder; to name the output file, write: kivgsm convert %s %s\n",
                  Shown(ShellQuoted(options.files[0])).c_str(), Shown(ShellQuoted(options.out_dir)).c_str());
     return kExitUsage;
   }
   if (fs::exists(status)) {
-    std::fprintf(stderr, "kivgsm: %s: not a folder\n", Shown(options.out_dir).c_str());
+    Print(stderr, "kivgsm: %s: not a folder\n", Shown(options.out_dir).c_str());
     return KIV_ERR_OUTPUT_CREATE;
   }
   if (!fs::create_directories(dir, ec) && !fs::is_directory(dir)) {
-    std::fprintf(stderr, "kivgsm: %s: cannot create the folder: %s\n", Shown(options.out_dir).c_str(),
+    Print(stderr, "kivgsm: %s: cannot create the folder: %s\n", Shown(options.out_dir).c_str(),
                  ec.message().c_str());
     return KIV_ERR_OUTPUT_CREATE;
   }
@@ -312,7 +311,7 @@ int Batch(const ConvertOptions& options) {
   jobs = CapJobs(jobs);
   BatchRun run(options, jobs);
   if (!run.names_ok()) {
-    std::fprintf(stderr, "kivgsm: %s: cannot read the list of inputs\n", Shown(options.files_from).c_str());
+    Print(stderr, "kivgsm: %s: cannot read the list of inputs\n", Shown(options.files_from).c_str());
     return KIV_ERR_INPUT_READ;
   }
   // The folder is made only once nothing refuses the run.
@@ -331,7 +330,7 @@ int Batch(const ConvertOptions& options) {
   const std::string skipped =
       tally.skipped == 0 ? "" : ", " + std::to_string(tally.skipped) + " skipped (they exist)";
   if (!Quiet())
-    std::printf("%llu of %llu files converted into %s%s: %.2f s of audio in %.2f s, %.0fx real time, %u jobs%s\n",
+    Print(stdout, "%llu of %llu files converted into %s%s: %.2f s of audio in %.2f s, %.0fx real time, %u jobs%s\n",
                 static_cast<unsigned long long>(total - tally.failed - tally.skipped),
                 static_cast<unsigned long long>(total), Shown(options.out_dir).c_str(), skipped.c_str(), audio,
                 elapsed, elapsed > 0 ? audio / elapsed : 0, jobs, Repaired(tally.clipped, tally.silenced).c_str());
@@ -344,17 +343,17 @@ int ConvertCommand(const ConvertOptions& options) {
   RemoveTrackedFilesOnInterrupt();
   if (!options.out_dir.empty()) {
     if (options.files.empty() && options.files_from.empty()) {
-      std::fputs("kivgsm: convert -o DIR needs inputs: IN... or --files-from FILE\n", stderr);
+      Print(stderr, "%s", "kivgsm: convert -o DIR needs inputs: IN... or --files-from FILE\n");
       return kExitUsage;
     }
     return Batch(options);
   }
   if (!options.files_from.empty() || options.keep_tree) {
-    std::fputs("kivgsm: --files-from and --keep-tree go with -o DIR\n", stderr);
+    Print(stderr, "%s", "kivgsm: --files-from and --keep-tree go with -o DIR\n");
     return kExitUsage;
   }
   if (options.files.size() != 2) {
-    std::fputs("kivgsm: convert takes IN OUT, or -o DIR IN...\n", stderr);
+    Print(stderr, "%s", "kivgsm: convert takes IN OUT, or -o DIR IN...\n");
     return kExitUsage;
   }
   return Single(options);

@@ -27,7 +27,7 @@ namespace kiv::tool {
 namespace {
 
 int Fail(int code, const std::string& named, const std::string& why) {
-  std::fprintf(stderr, "kivgsm: %s: %s\n", Shown(named).c_str(), Shown(why).c_str());
+  Print(stderr, "kivgsm: %s: %s\n", Shown(named).c_str(), Shown(why).c_str());
   return code;
 }
 
@@ -108,7 +108,7 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
   const std::uint64_t samples = GsmSamplesToDecode(info);
   const std::uint64_t blocks = (samples + kGsmSamplesPerBlock - 1) / kGsmSamplesPerBlock;
   std::string doubt = Doubt(info);
-  if (!doubt.empty() && !Quiet()) std::fprintf(stderr, "kivgsm: %s: warning: %s\n", Shown(in).c_str(), doubt.c_str());
+  if (!doubt.empty() && !Quiet()) Print(stderr, "kivgsm: %s: warning: %s\n", Shown(in).c_str(), doubt.c_str());
 
   std::unique_ptr<std::remove_pointer_t<gsm>, GsmDeleter> codec(gsm_create());
   int on = 1;
@@ -159,7 +159,7 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
   std::string why;
   if (int rc = temp ? temp->RenameTo(out, &why) : 0; rc != 0) return Fail(rc, out, "cannot rename into place: " + why);
   if (!Quiet())
-    std::fprintf(to_stdout ? stderr : stdout, "%llu samples, %.2f s of audio, decoded from %llu blocks into %s%s\n",
+    Print(to_stdout ? stderr : stdout, "%llu samples, %.2f s of audio, decoded from %llu blocks into %s%s\n",
                  static_cast<unsigned long long>(written), static_cast<double>(written) / kSampleRate,
                  static_cast<unsigned long long>(blocks), to_stdout ? "standard output" : Shown(out).c_str(),
                  rf64 ? " (RF64)" : "");

@@ -96,7 +96,7 @@ Waited WaitForTheEnd(const char* out, bool pcm, double seconds, bool live) {
       // The library fills the time the input was gone with silence once it
       // is back, so that the file keeps the wall clock's time.
       if (gone && !Quiet())
-        std::fprintf(stderr, "%skivgsm: audio arrives again after %.1f s without; silence stands in for the gap\n",
+        Print(stderr, "%skivgsm: audio arrives again after %.1f s without; silence stands in for the gap\n",
                      live ? "\n" : "", silent);
       gone = false;
       last_growth = now;
@@ -109,7 +109,7 @@ Waited WaitForTheEnd(const char* out, bool pcm, double seconds, bool live) {
     if (silent >= kSilentSeconds && any_data && !gone) {
       gone = true;
       if (!Quiet())
-        std::fprintf(stderr, "%skivgsm: no audio has arrived since %.1f s; an input that went away (a sound server "
+        Print(stderr, "%skivgsm: no audio has arrived since %.1f s; an input that went away (a sound server "
                      "restarting) is reopened for up to a minute\n", live ? "\n" : "", w.elapsed - silent);
     }
     // --seconds counts the audio in the file, as a device delivers it; a
@@ -119,10 +119,10 @@ Waited WaitForTheEnd(const char* out, bool pcm, double seconds, bool live) {
       break;
     if (live) {
       if (silent >= kSilentSeconds)
-        std::fprintf(stderr, "\r%8.1f s  %10llu bytes  no audio arriving for %.0f s ", w.elapsed,
+        Print(stderr, "\r%8.1f s  %10llu bytes  no audio arriving for %.0f s ", w.elapsed,
                      static_cast<unsigned long long>(size), silent);
       else
-        std::fprintf(stderr, "\r%8.1f s  %10llu bytes%32s", w.elapsed, static_cast<unsigned long long>(size), "");
+        Print(stderr, "\r%8.1f s  %10llu bytes%32s", w.elapsed, static_cast<unsigned long long>(size), "");
     }
     SleepMilliseconds(seconds >= 0 && seconds < 0.1 ? 1 : 100);
   }
@@ -145,7 +145,7 @@ int Report(const char* out, bool pcm, const Waited& waited) {
     }
   }
   if (!Quiet())
-    std::printf("recorded %.1f s of %s audio into %s (%llu bytes)\n", held, pcm ? "PCM" : "GSM", out,
+    Print(stdout, "recorded %.1f s of %s audio into %s (%llu bytes)\n", held, pcm ? "PCM" : "GSM", out,
                 static_cast<unsigned long long>(bytes));
   // The file must hold what was recorded since the first data arrived (a
   // sound server may take a second or two), give or take a delivery's
@@ -156,11 +156,11 @@ int Report(const char* out, bool pcm, const Waited& waited) {
   double expected = elapsed - (late > 0 ? late : 0);
   if (held + kShortfallSeconds < expected) {
     if (DiskFull(out)) {
-      std::fprintf(stderr, "kivgsm: warning: the disk is full: %s holds %.1f s of the %.1f s recorded\n", out,
+      Print(stderr, "kivgsm: warning: the disk is full: %s holds %.1f s of the %.1f s recorded\n", out,
                    held, elapsed);
       status = KIV_ERR_WRITE;
     } else {
-      std::fprintf(stderr,
+      Print(stderr,
                    "kivgsm: warning: the audio device stopped delivering%s: %s holds %.1f s of the %.1f s "
                    "recorded\n",
                    went_silent ? " (unplugged, or the sound server went away)" : "", out, held, elapsed);
@@ -177,14 +177,14 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
   std::basic_string<KivPathChar> path;
   if (!Utf8ToPath(out, &path) || path.empty()) {
     // The library takes UTF-16 names, and a recording is written where it is named.
-    std::fprintf(stderr, "kivgsm: %s: %s: a recording needs a name in UTF-8; rename the file afterwards\n",
+    Print(stderr, "kivgsm: %s: %s: a recording needs a name in UTF-8; rename the file afterwards\n",
                  Shown(out_name).c_str(), ExitMessage(KIV_ERR_ARGUMENT));
     return KIV_ERR_ARGUMENT;
   }
   // The library writes any seekable file, /dev/null too; the tool, as for
   // its other outputs, takes only a regular file or a new name.
   if (OutputTarget target = ResolveOutput(out_name, ""); target.code != 0) {
-    std::fprintf(stderr, "kivgsm: %s: %s\n", out, target.why.c_str());
+    Print(stderr, "kivgsm: %s: %s\n", out, target.why.c_str());
     return target.code;
   }
   auto start_fn = pcm ? KivGSMWAVSoundRecorderStart : KivGSMSoundRecorderStart;
@@ -196,11 +196,11 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
   int rc = start_fn(path.c_str());
   if (rc != KIV_OK) {
     // The path was checked above: a 9 now means the file is being written.
-    std::fprintf(stderr, "kivgsm: %s: %s%s\n", out, ExitMessage(rc),
+    Print(stderr, "kivgsm: %s: %s%s\n", out, ExitMessage(rc),
                  rc == KIV_ERR_ARGUMENT ? ": the file is being written by another program" : "");
     if (rc >= KIV_ERR_DEVICE_OPEN && rc <= KIV_ERR_INPUT_START) {
       stop_fn();  // finishes the file as an empty recording
-      std::fprintf(stderr, "kivgsm: %s was left as an empty recording\n", out);
+      Print(stderr, "kivgsm: %s was left as an empty recording\n", out);
     }
     if (StopRequest()) EndAsRequested(StopRequest());
     return rc;
@@ -214,19 +214,19 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
     }
   } unwind{stop_fn};
   const bool live = StderrIsTerminal() && !Quiet();
-  if (live) std::fprintf(stderr, "recording %s to %s; press Enter or Ctrl-C to stop\n", pcm ? "PCM" : "GSM", out);
+  if (live) Print(stderr, "recording %s to %s; press Enter or Ctrl-C to stop\n", pcm ? "PCM" : "GSM", out);
   const Waited waited = WaitForTheEnd(out, pcm, seconds, live);
   unwind.stop = nullptr;
   const std::int32_t stopped = stop_fn();
-  if (live) std::fputc('\n', stderr);
+  if (live) Print(stderr, "%c", '\n');
   if (stopped == KIV_STOP_UNFINISHED) {
-    std::fprintf(stderr, "kivgsm: %s: %s: its header could not be finished (kivgsm repair %s finishes it)\n", out,
+    Print(stderr, "kivgsm: %s: %s: its header could not be finished (kivgsm repair %s finishes it)\n", out,
                  ExitMessage(KIV_ERR_WRITE), ShellQuoted(out).c_str());
     if (StopRequest()) EndAsRequested(StopRequest());
     return KIV_ERR_WRITE;
   }
   if (seconds >= 0 && !CutToSeconds(out, pcm, seconds)) {
-    std::fprintf(stderr, "kivgsm: %s: %s: cut to %g s, its header could not be mended (kivgsm repair %s finishes it)\n",
+    Print(stderr, "kivgsm: %s: %s: cut to %g s, its header could not be mended (kivgsm repair %s finishes it)\n",
                  out, ExitMessage(KIV_ERR_WRITE), seconds, ShellQuoted(out).c_str());
     if (StopRequest()) EndAsRequested(StopRequest());
     return KIV_ERR_WRITE;

@@ -53,33 +53,33 @@ int RepairCommand(const std::string& path, bool dry_run) {
   // or a serial line could rewind the tape or hang up the line.
   FileBytes file(path);
   if (!file.ok()) {
-    std::fprintf(stderr, "kivgsm: %s: %s\n", Shown(path).c_str(), file.error().c_str());
+    Print(stderr, "kivgsm: %s: %s\n", Shown(path).c_str(), file.error().c_str());
     return kExitRepairRefused;
   }
   HeldLock held{LockForEditing(path)};
   if (held.lock.being_written) {
-    std::fprintf(stderr, "kivgsm: %s: not repaired: it is being written by another program\n", Shown(path).c_str());
+    Print(stderr, "kivgsm: %s: not repaired: it is being written by another program\n", Shown(path).c_str());
     return kExitArgument;
   }
   RepairPlan plan = PlanRepair(file);
   if (plan.action == RepairPlan::Action::kRefuse) {
-    std::fprintf(stderr, "kivgsm: %s: not repaired: %s\n", Shown(path).c_str(), plan.what.c_str());
+    Print(stderr, "kivgsm: %s: not repaired: %s\n", Shown(path).c_str(), plan.what.c_str());
     return kExitRepairRefused;
   }
   std::string steps = DescribeRepair(plan);
   if (plan.action == RepairPlan::Action::kNothing || dry_run) {
     if (Quiet() && !dry_run) return kExitOk;
-    std::printf("%s: %s", Shown(path).c_str(), steps.c_str());
-    if (dry_run && plan.action == RepairPlan::Action::kRepair) std::puts("(dry run: nothing written)");
+    Print(stdout, "%s: %s", Shown(path).c_str(), steps.c_str());
+    if (dry_run && plan.action == RepairPlan::Action::kRepair) Print(stdout, "%s\n", "(dry run: nothing written)");
     return kExitOk;
   }
   std::string error;
   if (!ApplyRepairToFile(path, plan, &error)) {
-    std::fprintf(stderr, "kivgsm: %s: repair failed: %s; run it again once the cause is mended\n", Shown(path).c_str(),
+    Print(stderr, "kivgsm: %s: repair failed: %s; run it again once the cause is mended\n", Shown(path).c_str(),
                  error.c_str());
     return kExitWrite;
   }
-  if (!Quiet()) std::printf("%s: %srepaired\n", Shown(path).c_str(), steps.c_str());
+  if (!Quiet()) Print(stdout, "%s: %srepaired\n", Shown(path).c_str(), steps.c_str());
   return kExitOk;
 }
 

@@ -37,8 +37,8 @@ bool g_line_shown = false;
 
 void SayAboveProgress(const std::string& line) {
   std::lock_guard<std::mutex> lock(g_stderr_mutex);
-  if (g_line_shown) std::fprintf(stderr, "\r%79s\r", "");
-  std::fprintf(stderr, "%s\n", Shown(line).c_str());
+  if (g_line_shown) Print(stderr, "\r%79s\r", "");
+  Print(stderr, "%s\n", Shown(line).c_str());
 }
 
 ProgressLine::ProgressLine(std::deque<ConvertProgress>* jobs)
@@ -73,7 +73,7 @@ ProgressLine::~ProgressLine() {
   wake_.notify_all();
   thread_.join();
   std::lock_guard<std::mutex> lock(g_stderr_mutex);
-  if (drawn_) std::fprintf(stderr, "\r%79s\r", "");
+  if (drawn_) Print(stderr, "\r%79s\r", "");
   g_line_shown = false;
 }
 
@@ -101,7 +101,7 @@ void ProgressLine::Draw(double elapsed) {
     double fraction = total_ > 0 ? (static_cast<double>(done) + running) / static_cast<double>(total_) : 0;
     std::string left = fraction > 0.01 ? Clock(elapsed * (1 - fraction) / fraction) + " left" : "";
     std::string total = total_ > 0 ? std::to_string(total_) : "";
-    std::fprintf(stderr, "\r%llu%s%s files  %s of audio  %.0fx real time  %s   ", static_cast<unsigned long long>(done),
+    Print(stderr, "\r%llu%s%s files  %s of audio  %.0fx real time  %s   ", static_cast<unsigned long long>(done),
                  total.empty() ? "" : "/", total.c_str(), Clock(audio).c_str(), elapsed > 0 ? audio / elapsed : 0,
                  left.c_str());
   } else {
@@ -111,7 +111,7 @@ void ProgressLine::Draw(double elapsed) {
     int filled = static_cast<int>(fraction * kWidth);
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.resize(kWidth, '.');
-    std::fprintf(stderr, "\r[%s] %3.0f%%  %.0fx real time  %s   ", bar.c_str(), fraction * 100,
+    Print(stderr, "\r[%s] %3.0f%%  %.0fx real time  %s   ", bar.c_str(), fraction * 100,
                  elapsed > 0 ? audio / elapsed : 0, left.c_str());
   }
   drawn_ = true;

@@ -25,6 +25,15 @@ int StopRequest();
 // end or when it is not something to watch.
 bool EnterPressed(bool* watching);
 bool StderrIsTerminal();
+
+// Writes a message (printf's format, UTF-8) to `stream` (stdout or
+// stderr). On a Windows console it goes through WriteConsoleW, so that
+// names beyond ASCII show as they are whatever the console's code page;
+// anywhere else the bytes go as they are.
+#if defined(__GNUC__) && !defined(_WIN32)
+__attribute__((format(printf, 2, 3)))
+#endif
+void Print(std::FILE* stream, const char* format, ...);
 // True when the folder of `utf8_path` has no room for another delivery.
 bool DiskFull(const std::string& utf8_path);
 void SleepMilliseconds(int ms);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cerrno>
 #include <cstdint>
@@ -137,6 +138,14 @@ bool g_closed_at_start[3] = {false, false, false};
 }  // namespace
 
 bool StandardStreamWasClosed(int fd) { return fd >= 0 && fd <= 2 && g_closed_at_start[fd]; }
+
+// Terminals take UTF-8 as it is.
+void Print(std::FILE* stream, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stream, format, args);
+  va_end(args);
+}
 
 void ReserveStandardStreams() {
   for (int fd = 0; fd <= 2; ++fd) {

@@ -7,7 +7,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdarg>
 #include <cstdlib>
+#include <new>
 
 #include "platform/console.h"
 #include "platform/utf8_path.h"
@@ -55,6 +57,71 @@ bool EnterPressed(bool* watching) {
 }
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+namespace {
+
+// The console `stream` writes to, or null when it is a file, a pipe or
+// nothing.
+HANDLE ConsoleOf(std::FILE* stream) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode;
+  return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) ? h : nullptr;
+}
+
+// UTF-8 onto the console as UTF-16 (malformed bytes show as U+FFFD). Stack
+// buffers for the usual message; a longer one takes memory without
+// throwing, and is cut short where there is none.
+void WriteToConsole(HANDLE console, const char* text, int bytes) {
+  wchar_t small[1024];
+  wchar_t* wide = small;
+  int units = MultiByteToWideChar(CP_UTF8, 0, text, bytes, nullptr, 0);
+  if (units > static_cast<int>(sizeof small / sizeof small[0])) {
+    wide = new (std::nothrow) wchar_t[static_cast<std::size_t>(units)];
+    if (wide == nullptr) {
+      wide = small;
+      units = static_cast<int>(sizeof small / sizeof small[0]);
+    }
+  }
+  units = MultiByteToWideChar(CP_UTF8, 0, text, bytes, wide, units);
+  for (int done = 0; done < units;) {
+    DWORD wrote = 0;
+    if (!WriteConsoleW(console, wide + done, static_cast<DWORD>(units - done), &wrote, nullptr) || wrote == 0) break;
+    done += static_cast<int>(wrote);
+  }
+  if (wide != small) delete[] wide;
+}
+
+}  // namespace
+
+void Print(std::FILE* stream, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  HANDLE console = ConsoleOf(stream);
+  if (console == nullptr) {
+    std::vfprintf(stream, format, args);
+    va_end(args);
+    return;
+  }
+  char small[1024];
+  char* text = small;
+  va_list again;
+  va_copy(again, args);
+  int bytes = std::vsnprintf(small, sizeof small, format, args);
+  if (bytes >= static_cast<int>(sizeof small)) {
+    text = new (std::nothrow) char[static_cast<std::size_t>(bytes) + 1];
+    if (text != nullptr)
+      std::vsnprintf(text, static_cast<std::size_t>(bytes) + 1, format, again);
+    else
+      text = small, bytes = sizeof small - 1;
+  }
+  va_end(again);
+  va_end(args);
+  if (bytes > 0) {
+    std::fflush(stream);  // what went before through the C library goes first
+    WriteToConsole(console, text, bytes);
+  }
+  if (text != small) delete[] text;
+}
 
 bool DiskFull(const std::string& path) {
   std::wstring wide(path.size() + 1, L'\0');

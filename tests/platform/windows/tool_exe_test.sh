@@ -4,9 +4,9 @@
 # UTF-16 whatever the code page), info on the result, and record with no
 # device reachable finishing an empty file.
 #
-#   tool_exe_test.sh WINE_RUNNER KIVGSM_EXE SPEECH.raw [NATIVE_KIVGSM]
+#   tool_exe_test.sh WINE_RUNNER KIVGSM_EXE SPEECH.raw [NATIVE_KIVGSM [CONSOLE_HOST]]
 set -euo pipefail
-runner=$1 exe=$2 speech=$3 native=${4:-}
+runner=$1 exe=$2 speech=$3 native=${4:-} console_host=${5:-}
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 out="$dir/résumé-звук-€.wav"
@@ -55,3 +55,12 @@ for jobs in 2 1; do
   test "$(ls "$dir/case$jobs" | wc -l)" = 1
 done
 echo "convert, info and record behave under Wine"
+# A message naming a non-ASCII file, on a console (Wine gives one to a
+# program on a terminal): the console shows the name as it is, and keeps
+# its code page once the tool has gone.
+if [ -n "$console_host" ]; then
+  # (console_host lies beside kivgsm.exe, where CreateProcess finds it.)
+  (cd "$dir" && script -qec "'$runner' '$console_host' 'kivgsm.exe convert missing-é-звук.raw out.wav' \
+                             'missing-é-звук.raw'" /dev/null >/dev/null)
+  echo "a non-ASCII name in a message reads right on the console"
+fi

@@ -17,6 +17,10 @@ target_link_libraries(dll_host PRIVATE version)
 target_link_options(dll_host PRIVATE -municode)
 add_dependencies(dll_host kivgsm)
 
+# Reads a console back, for the tool's messages on a console.
+add_executable(console_host platform/windows/console_host.c)
+target_link_options(console_host PRIVATE -municode)
+
 # kivgsm.dll imports system DLLs only, and exports the five names only.
 add_test(NAME Windows.DllImportsAndExports
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/check_dll.sh $<TARGET_FILE:kivgsm>)
@@ -45,7 +49,8 @@ endif()
 
 add_test(NAME Windows.ToolExe
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/tool_exe_test.sh ${kiv_wine_runner}
-          $<TARGET_FILE:kivgsm_tool> ${PROJECT_SOURCE_DIR}/data/speech_8k.raw "${native_tool}")
+          $<TARGET_FILE:kivgsm_tool> ${PROJECT_SOURCE_DIR}/data/speech_8k.raw "${native_tool}"
+          $<TARGET_FILE:console_host>)
 set_tests_properties(Windows.ToolExe PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120)
 
 # The Windows zip (target windows_zip), made afresh from this build and
