@@ -54,6 +54,12 @@ for jobs in 2 1; do
   test "$rc" = 9 || { echo "outputs differing in case gave $rc with -j $jobs" >&2; exit 1; }
   test "$(ls "$dir/case$jobs" | wc -l)" = 1
 done
+# The same two names from a list in UTF-8 with a mark (Notepad's UTF-8).
+printf '\357\273\277a\\Out.raw\r\nb\\out.raw\r\n' > "$dir/mixed.txt"
+rc=0
+(cd "$dir" && "$runner" "$exe" convert -o caselist --files-from mixed.txt >/dev/null 2>&1) || rc=$?
+test "$rc" = 9 || { echo "outputs differing in case, from a list, gave $rc" >&2; exit 1; }
+test "$(ls "$dir/caselist" | wc -l)" = 1
 echo "convert, info and record behave under Wine"
 # A message naming a non-ASCII file, on a console (Wine gives one to a
 # program on a terminal): the console shows the name as it is, and keeps
