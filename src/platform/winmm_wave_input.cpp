@@ -91,6 +91,7 @@ struct WinmmDevice {
   bool in_winmm = false;         // own buffer queued in winmm
   bool prepared = false;         // own buffer prepared in winmm
   bool delivering = false;       // the channel's callback runs, without the lock
+  int callbacks = 0;             // winmm's callbacks running (OnWinmm, whole)
   bool written_off = false;      // a wait ran out; see the file comment
   bool abandoned = false;        // the service thread frees the device itself
   bool finished = false;         // the service thread is done with winmm
@@ -113,6 +114,7 @@ void CALLBACK OnWinmm(HWAVEIN, UINT message, DWORD_PTR instance, DWORD_PTR, DWOR
     d->changed.notify_all();
     return;
   }
+  ++d->callbacks;
   WaveInBuffer* b = d->queue.front();
   d->queue.pop_front();
   const std::uint32_t n = d->own.dwBytesRecorded < b->buffer_length ? d->own.dwBytesRecorded : b->buffer_length;
@@ -124,6 +126,18 @@ void CALLBACK OnWinmm(HWAVEIN, UINT message, DWORD_PTR instance, DWORD_PTR, DWOR
   d->callback(d, kWaveInDone, d->user, reinterpret_cast<std::uintptr_t>(b), 0);
   lock.lock();
   d->delivering = false;
+  // The channel re-added its buffer: the device's own goes back to winmm,
+  // here on winmm's thread and outside the lock, so that a stop that writes
+  // the device off never waits on winmm.
+  const bool re_add = d->running && !d->written_off && !d->queue.empty() && !d->in_winmm;
+  if (re_add) d->in_winmm = true;
+  const HWAVEIN wave = d->wave;
+  d->changed.notify_all();
+  lock.unlock();
+  const bool re_added = !re_add || Api()->add(wave, &d->own, sizeof d->own) == MMSYSERR_NOERROR;
+  lock.lock();
+  if (!re_added) d->in_winmm = false;
+  --d->callbacks;
   d->changed.notify_all();
 }
 
@@ -183,6 +197,19 @@ MMRESULT Serve(WinmmDevice* d, Request request) {
   return MMSYSERR_NOERROR;
 }
 
+// Frees the device once winmm has closed it and no callback of its runs;
+// one that winmm would not close keeps pointing its callback here, and is
+// left allocated. False when it was left.
+bool FreeIfClosed(WinmmDevice* d, Clock::time_point deadline) {
+  {
+    std::unique_lock<std::mutex> lock(d->mutex);
+    if (d->wave != nullptr || !d->changed.wait_until(lock, deadline, [d] { return d->callbacks == 0; }))
+      return false;
+  }
+  delete d;
+  return true;
+}
+
 DWORD WINAPI ServiceThread(void* arg) {
   WinmmDevice* d = static_cast<WinmmDevice*>(arg);
   std::unique_lock<std::mutex> lock(d->mutex);
@@ -198,19 +225,20 @@ DWORD WINAPI ServiceThread(void* arg) {
     d->changed.notify_all();
     if (request == Request::kClose || d->abandoned) break;
   }
+  // Decided in the same locked section that published the last result:
+  // whoever looks next sees either `finished` (and frees the device) or
+  // `abandoned` already acted on here.
   const bool free_self = d->abandoned;
+  d->finished = !free_self;
+  d->changed.notify_all();
   lock.unlock();
   if (free_self) {
     // Written off: nobody waits for this device any more.
     Halt(d);
     CloseWave(d);
-    delete d;
+    FreeIfClosed(d, Clock::time_point::max());
     g_abandoned.fetch_sub(1);
-    return 0;
   }
-  lock.lock();
-  d->finished = true;
-  d->changed.notify_all();
   return 0;
 }
 
@@ -226,8 +254,9 @@ MMRESULT Call(WinmmDevice* d, Request request, Clock::time_point deadline) {
 }
 
 // Lets go of the channel's buffers and waits out a delivery in progress
-// (the channel's own code, not winmm's): from here on the device never
-// calls back.
+// (the channel's callback, which makes no winmm call: OnWinmm re-adds the
+// device's buffer only after it): from here on the device never calls
+// back.
 void WriteOff(WinmmDevice* d) {
   std::unique_lock<std::mutex> lock(d->mutex);
   d->written_off = true;
@@ -253,7 +282,7 @@ void Abandon(WinmmDevice* d) {
   lock.unlock();
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);
-  delete d;
+  FreeIfClosed(d, Clock::now() + kCloseFloor);
 }
 
 std::uint32_t Open(WaveInHandle* handle, std::uint32_t device_id, const WaveFormat* f, WaveInCallback callback,
@@ -306,16 +335,9 @@ std::uint32_t Add(WaveInHandle h, WaveInBuffer* b, std::uint32_t) {
   if (d->data.size() == 0 || b->buffer_length > d->data.size()) return WAVERR_UNPREPARED;
   if (!d->queue.push_back(b)) return MMSYSERR_NOMEM;
   b->flags &= ~kWaveInBufferDoneFlag;
-  if (!d->running || d->in_winmm) return MMSYSERR_NOERROR;
-  // Running: the channel re-adds from its callback, on winmm's thread.
-  d->in_winmm = true;
-  lock.unlock();
-  const MMRESULT r = Api()->add(d->wave, &d->own, sizeof d->own);
-  if (r != MMSYSERR_NOERROR) {
-    lock.lock();
-    d->in_winmm = false;
-  }
-  return r;
+  // The device's own buffer goes to winmm at start, and after each
+  // delivery (OnWinmm).
+  return MMSYSERR_NOERROR;
 }
 
 std::uint32_t Start(WaveInHandle h) {
@@ -326,7 +348,12 @@ std::uint32_t Start(WaveInHandle h) {
     d->running = true;
   }
   const MMRESULT r = Call(d, Request::kStart, Clock::now() + kServiceBound);
-  if (r == kTimedOut) WriteOff(d);
+  if (r == kTimedOut) {
+    WriteOff(d);
+  } else if (r != MMSYSERR_NOERROR) {
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->running = false;
+  }
   return r;
 }
 
@@ -371,9 +398,10 @@ std::uint32_t Close(WaveInHandle h) {
     Abandon(d);
     return r == kTimedOut ? MMSYSERR_NOERROR : r;
   }
-  WaitForSingleObject(d->thread, INFINITE);
-  CloseHandle(d->thread);
-  delete d;
+  const HANDLE thread = d->thread;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  FreeIfClosed(d, Clock::now() + kCloseFloor);
   return MMSYSERR_NOERROR;
 }
 
