@@ -20,7 +20,7 @@
 if(NOT CMAKE_SCRIPT_MODE_FILE)
   find_program(KIV_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14)
   set(KIV_WINDOWS_ZIP ${CMAKE_BINARY_DIR}/kivgsm-${PROJECT_VERSION}-${KIV_WINDOWS_NAME}.zip)
-  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(machine i386)
   else()
     set(machine i386:x86-64)
@@ -93,6 +93,13 @@ file(WRITE ${root}/README.txt "${readme}")
 file(COPY ${SOURCE_DIR}/bindings/csharp/Kivgsm.cs DESTINATION ${root}/bindings)
 # find_package(kivgsm) on the unpacked folder.
 string(REGEX MATCH "^[0-9]+" VERSION_MAJOR "${VERSION}")
+# The width of the projects the package answers: the DLL's.
+if(MACHINE STREQUAL "i386")
+  set(POINTER_BYTES 4)
+else()
+  set(POINTER_BYTES 8)
+endif()
+math(EXPR POINTER_BITS "${POINTER_BYTES} * 8")
 configure_file(${SOURCE_DIR}/cmake/windows-zip-config.cmake.in ${root}/lib/cmake/kivgsm/kivgsmConfig.cmake @ONLY)
 configure_file(${SOURCE_DIR}/cmake/windows-zip-config-version.cmake.in
                ${root}/lib/cmake/kivgsm/kivgsmConfigVersion.cmake @ONLY)

@@ -25,9 +25,12 @@ for doc in LICENSE THIRD-PARTY-NOTICES; do
   fi
 done
 machine=${2:-}
-if [ -z "$machine" ]; then
-  machine=$(sed -n 's|^CMAKE_TOOLCHAIN_FILE:[A-Z]*=.*/mingw-w64-\(.*\)\.cmake$|\1|p' "$build/CMakeCache.txt" 2>/dev/null)
+configured=$(sed -n 's|^CMAKE_TOOLCHAIN_FILE:[A-Z]*=.*/mingw-w64-\(.*\)\.cmake$|\1|p' "$build/CMakeCache.txt" 2>/dev/null || true)
+if [ -n "$machine" ] && [ -n "$configured" ] && [ "$machine" != "$configured" ]; then
+  echo "windows-zip.sh: $build is configured for $configured, not $machine; use another BUILD_DIR" >&2
+  exit 64
 fi
+machine=${machine:-$configured}
 case "${machine:=x86_64}" in
   x86_64) name=win64 ;;
   i686) name=win32 ;;
