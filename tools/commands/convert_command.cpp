@@ -133,7 +133,8 @@ int CheckCommandLineOutputs(const ConvertOptions& options) {
   std::map<std::string, std::string> claimed;  // output -> the input that writes it
   for (const std::string& in : options.files) {
     if (in == "-") {
-      Print(stderr, "kivgsm: standard input has no name to write; convert it with 'kivgsm convert - OUT.wav'\n");
+      Print(stderr, "%s",
+            "kivgsm: standard input has no name to write; convert it with 'kivgsm convert - OUT.wav'\n");
       return kExitUsage;
     }
     std::string out = options.keep_tree ? TreeOutputFor(options.out_dir, in) : OutputFor(options.out_dir, in);

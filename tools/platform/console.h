@@ -30,7 +30,9 @@ bool StderrIsTerminal();
 // stderr). On a Windows console it goes through WriteConsoleW, so that
 // names beyond ASCII show as they are whatever the console's code page;
 // anywhere else the bytes go as they are.
-#if defined(__GNUC__) && !defined(_WIN32)
+#if defined(__MINGW_PRINTF_FORMAT)
+__attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)))
+#elif defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
 #endif
 void Print(std::FILE* stream, const char* format, ...);

@@ -63,26 +63,27 @@ namespace {
 // The console `stream` writes to, or null when it is a file, a pipe or
 // nothing.
 HANDLE ConsoleOf(std::FILE* stream) {
-  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  const int fd = _fileno(stream);
+  if (fd < 0) return nullptr;
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
   DWORD mode;
   return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) ? h : nullptr;
 }
 
 // UTF-8 onto the console as UTF-16 (malformed bytes show as U+FFFD). Stack
 // buffers for the usual message; a longer one takes memory without
-// throwing, and is cut short where there is none.
+// throwing, and where there is none it goes in pieces.
 void WriteToConsole(HANDLE console, const char* text, int bytes) {
   wchar_t small[1024];
-  wchar_t* wide = small;
-  int units = MultiByteToWideChar(CP_UTF8, 0, text, bytes, nullptr, 0);
-  if (units > static_cast<int>(sizeof small / sizeof small[0])) {
-    wide = new (std::nothrow) wchar_t[static_cast<std::size_t>(units)];
-    if (wide == nullptr) {
-      wide = small;
-      units = static_cast<int>(sizeof small / sizeof small[0]);
-    }
+  const int units = MultiByteToWideChar(CP_UTF8, 0, text, bytes, nullptr, 0);
+  wchar_t* wide = units > 1024 ? new (std::nothrow) wchar_t[static_cast<std::size_t>(units)] : small;
+  if (wide == nullptr) {
+    // 512 bytes never make more than 512 units; a sequence cut at the
+    // piece's end shows as U+FFFD.
+    for (int at = 0; at < bytes; at += 512) WriteToConsole(console, text + at, bytes - at < 512 ? bytes - at : 512);
+    return;
   }
-  units = MultiByteToWideChar(CP_UTF8, 0, text, bytes, wide, units);
+  MultiByteToWideChar(CP_UTF8, 0, text, bytes, wide, units);
   for (int done = 0; done < units;) {
     DWORD wrote = 0;
     if (!WriteConsoleW(console, wide + done, static_cast<DWORD>(units - done), &wrote, nullptr) || wrote == 0) break;
