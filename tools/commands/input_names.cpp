@@ -2,30 +2,14 @@
 #include "commands/input_names.h"
 
 #include <iostream>
+#include <new>
 
+#include "io/utf16_path.h"
 #include "messages.h"
 #include "platform/utf8_path.h"
 
 namespace kiv::tool {
 namespace {
-
-void AppendUtf8(std::uint32_t c, std::string* out) {
-  if (c < 0x80) {
-    *out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    *out += static_cast<char>(0xC0 | (c >> 6));
-    *out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    *out += static_cast<char>(0xE0 | (c >> 12));
-    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    *out += static_cast<char>(0xF0 | (c >> 18));
-    *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 #if defined(_WIN32)
 bool IsUtf8(const std::string& s) {
@@ -92,36 +76,40 @@ bool InputNames::ReadBytes(std::string* name) {
   return true;
 }
 
-// One name of a UTF-16 list as UTF-8; `valid` false for a lone surrogate.
+// One name of a UTF-16 list as UTF-8; `valid` false for a lone surrogate
+// or a zero unit, which are left out of the name (then only shown in the
+// report).
 bool InputNames::ReadUtf16(std::string* name, bool* valid) {
   const bool little = encoding_ == Encoding::kUtf16Le;
-  const std::uint32_t separator = options_.null_separated ? 0 : '\n';
-  name->clear();
-  *valid = true;
-  std::uint32_t high = 0;  // a high surrogate waiting for its pair
+  const KivPathChar separator = options_.null_separated ? 0 : '\n';
+  std::basic_string<KivPathChar> units;
   bool any = false;
   for (;;) {
     const int a = list_->get();
     const int b = a == std::char_traits<char>::eof() ? a : list_->get();
     if (b == std::char_traits<char>::eof()) break;
     any = true;
-    const std::uint32_t unit = little ? static_cast<std::uint32_t>(a | (b << 8)) : static_cast<std::uint32_t>(b | (a << 8));
+    const auto unit = static_cast<KivPathChar>(little ? a | (b << 8) : b | (a << 8));
     if (unit == separator) break;
-    if (high != 0) {
-      if (unit >= 0xDC00 && unit <= 0xDFFF) {
-        AppendUtf8(0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00), name);
-        high = 0;
-        continue;
-      }
-      *valid = false;
-      high = 0;
-    }
-    if (unit >= 0xD800 && unit <= 0xDBFF) high = unit;
-    else if (unit >= 0xDC00 && unit <= 0xDFFF) *valid = false;
-    else AppendUtf8(unit, name);
+    units += unit;
   }
-  if (high != 0) *valid = false;
-  if (!options_.null_separated && !name->empty() && name->back() == '\r') name->pop_back();
+  if (!options_.null_separated && !units.empty() && units.back() == '\r') units.pop_back();
+  // A zero unit inside a name would cut it short wherever it is used.
+  *valid = units.find(KivPathChar{0}) == units.npos && (units.empty() || IsValidPath(units.c_str()));
+  if (!*valid) {
+    std::basic_string<KivPathChar> kept;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+      const KivPathChar u = units[i];
+      const bool high = u >= 0xD800 && u <= 0xDBFF, low = u >= 0xDC00 && u <= 0xDFFF;
+      const bool paired = high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF;
+      if (paired) kept += units[i++];
+      if (paired || !(high || low || u == 0)) kept += units[i];
+    }
+    units = std::move(kept);
+  }
+  const Utf8FileName utf8(units.c_str());
+  if (utf8.c_str() == nullptr && !units.empty()) throw std::bad_alloc();
+  *name = utf8.c_str() != nullptr ? utf8.c_str() : "";
   return any;
 }
 
@@ -146,7 +134,7 @@ bool InputNames::Next(std::string* name, std::string* undecodable) {
     *undecodable = list + ", " + (options_.null_separated ? "name " : "line ") + std::to_string(line_) + ": '" +
                    Shown(*name) + "' is not " +
                    (encoding_ == Encoding::kBytes ? "UTF-8 (a list in another encoding needs UTF-16 with a byte-order mark)"
-                                                  : "valid UTF-16 (a lone surrogate)") +
+                                                  : "valid UTF-16 for a name (a lone surrogate or a zero)") +
                    "; skipped";
     return true;
   }
