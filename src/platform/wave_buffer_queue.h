@@ -29,6 +29,15 @@ class WaveBufferQueue {
     return true;
   }
   void clear() { head_ = count_ = 0; }
+  // Takes `b` out wherever it stands; the others keep their order.
+  void remove(const WaveInBuffer* b) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < count_; ++i) {
+      WaveInBuffer* item = items_[(head_ + i) % kCapacity];
+      if (item != b) items_[(head_ + kept++) % kCapacity] = item;
+    }
+    count_ = kept;
+  }
   bool contains(const WaveInBuffer* b) const {
     for (std::size_t i = 0; i < count_; ++i)
       if (items_[(head_ + i) % kCapacity] == b) return true;

@@ -374,10 +374,7 @@ std::uint32_t Stop(WaveInHandle h) {
 std::uint32_t Unprepare(WaveInHandle h, WaveInBuffer* b, std::uint32_t) {
   WinmmDevice* d = Dev(h);
   std::lock_guard<std::mutex> lock(d->mutex);
-  WaveBufferQueue kept;
-  for (; !d->queue.empty(); d->queue.pop_front())
-    if (d->queue.front() != b) kept.push_back(d->queue.front());
-  d->queue = kept;
+  d->queue.remove(b);
   return MMSYSERR_NOERROR;
 }
 
