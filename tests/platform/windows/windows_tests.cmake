@@ -43,7 +43,7 @@ find_program(KIV_PULSEAUDIO pulseaudio)
 if(KIV_NATIVE_BUILD AND KIV_PULSEAUDIO)
   add_test(NAME Windows.DllRecordsThroughASoundServer
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/platform/windows/wine_record_test.sh ${kiv_wine_runner}
-            $<TARGET_FILE:dll_host> ${KIV_NATIVE_BUILD})
+            $<TARGET_FILE:dll_host> ${KIV_NATIVE_BUILD} $<TARGET_FILE:kivgsm_tool>)
   set_tests_properties(Windows.DllRecordsThroughASoundServer PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
 endif()
 
