@@ -21,6 +21,7 @@
 #include "exit_codes.h"
 #include "messages.h"
 #include "platform/console.h"
+#include "record/wave_input.h"
 #include "versions.h"
 
 using namespace kiv::tool;
@@ -182,6 +183,7 @@ int Main(int argc, char** argv) {
     Print(stderr, "kivgsm: cannot write to standard output: %s\n", std::strerror(errno));
     if (rc == kExitOk) rc = kExitWrite;
   }
+  if (kiv::AbandonedWaveInDevices() > 0) EndLeavingAudioThreads(rc);
   return rc;
 }
 

@@ -608,6 +608,8 @@ const WaveInOps kOps = {Open, Prepare, Add, Start, Stop, Unprepare, Close, Overr
 
 }  // namespace
 
+int AbandonedWaveInDevices() { return g_abandoned.load(); }
+
 const WaveInOps* PlatformWaveInOps() { return &kOps; }
 
 }  // namespace kiv

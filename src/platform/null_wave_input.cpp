@@ -15,4 +15,6 @@ const WaveInOps kOps = {Open, Buffer, Buffer, Device, Device, Buffer, Device, nu
 
 const WaveInOps* PlatformWaveInOps() { return &kOps; }
 
+int AbandonedWaveInDevices() { return 0; }
+
 }  // namespace kiv

@@ -410,4 +410,6 @@ void SetWinmmApiForTesting(const WinmmApi* api) { g_api.store(api != nullptr ? a
 
 const WaveInOps* PlatformWaveInOps() { return &kOps; }
 
+int AbandonedWaveInDevices() { return g_abandoned.load(); }
+
 }  // namespace kiv

@@ -75,6 +75,11 @@ struct WaveInOps {
 // The backend built into this library.
 const WaveInOps* PlatformWaveInOps();
 
+// Devices written off because their audio service stopped answering, whose
+// thread is still inside that service (they close themselves when it
+// answers again).
+int AbandonedWaveInDevices();
+
 // The operations in use: the backend's, unless a test put others in place.
 const WaveInOps* ActiveWaveInOps();
 // Internal seam for tests (not exported): nullptr restores the backend.

@@ -21,6 +21,12 @@ int StopRequest();
 // Ends the process as the request would have ended it.
 [[noreturn]] void EndAsRequested(int request);
 
+// Ends the process with `code`, its output flushed, while audio devices
+// that stopped answering still have threads inside the audio service. On
+// Windows without the orderly exit, which Wine 8 turns into a crash when a
+// thread waits inside its pulse driver; elsewhere as exit() does.
+[[noreturn]] void EndLeavingAudioThreads(int code);
+
 // True once Enter was pressed on standard input; stops watching it at its
 // end or when it is not something to watch.
 bool EnterPressed(bool* watching);

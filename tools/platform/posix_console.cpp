@@ -139,6 +139,8 @@ bool g_closed_at_start[3] = {false, false, false};
 
 bool StandardStreamWasClosed(int fd) { return fd >= 0 && fd <= 2 && g_closed_at_start[fd]; }
 
+void EndLeavingAudioThreads(int code) { std::exit(code); }
+
 // Terminals take UTF-8 as it is.
 void Print(std::FILE* stream, const char* format, ...) {
   va_list args;

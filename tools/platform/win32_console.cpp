@@ -41,6 +41,12 @@ void EndAsRequested(int) {
   ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
+void EndLeavingAudioThreads(int code) {
+  std::fflush(nullptr);
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+  ExitProcess(static_cast<UINT>(code));  // not reached
+}
+
 bool EnterPressed(bool* watching) {
   if (!*watching) return false;
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
