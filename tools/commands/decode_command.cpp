@@ -82,6 +82,27 @@ class PcmOutput {
   SNDFILE* file_ = nullptr;
 };
 
+// Decodes `samples` samples, block by block, into `pcm` until a stop is
+// requested. False when a write fails; `read_ok` is cleared when a block
+// cannot be read or decoded.
+bool DecodeBlocks(FileBytes& file, const WaveInfo& info, std::uint64_t samples, gsm codec, PcmOutput& pcm,
+                  std::uint64_t* written, bool* read_ok) {
+  gsm_byte block[kGsmBlockBytes];
+  short decoded[kGsmSamplesPerBlock];
+  for (std::uint64_t b = 0; *written < samples && StopRequest() == 0; ++b) {
+    if (!file.Read(info.data_offset + b * kGsmBlockBytes, block, kGsmBlockBytes) ||
+        gsm_decode(codec, block, decoded) != 0 ||
+        gsm_decode(codec, block + kGsmFirstFrameBytes, decoded + kGsmSamplesPerFrame) != 0) {
+      *read_ok = false;
+      return true;
+    }
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kGsmSamplesPerBlock, samples - *written));
+    if (!pcm.Write(decoded, n)) return false;
+    *written += n;
+  }
+  return true;
+}
+
 }  // namespace
 
 int DecodeCommand(const std::string& in, const std::string& out_name) {
@@ -123,27 +144,9 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
   PcmOutput pcm;
   if (!pcm.Open(temp ? temp->path() : "-", rf64)) return Fail(kExitOutputCreate, out, ExitMessage(kExitOutputCreate));
 
-  std::vector<gsm_byte> block(kGsmBlockBytes);
-  short decoded[kGsmSamplesPerBlock];
   std::uint64_t written = 0;
-  bool read_ok = true, write_ok = true;
-  for (std::uint64_t b = 0; b < blocks && written < samples && StopRequest() == 0; ++b) {
-    if (!file.Read(info.data_offset + b * kGsmBlockBytes, block.data(), kGsmBlockBytes)) {
-      read_ok = false;
-      break;
-    }
-    if (gsm_decode(codec.get(), block.data(), decoded) != 0 ||
-        gsm_decode(codec.get(), block.data() + kGsmFirstFrameBytes, decoded + kGsmSamplesPerFrame) != 0) {
-      read_ok = false;
-      break;
-    }
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kGsmSamplesPerBlock, samples - written));
-    if (!pcm.Write(decoded, n)) {
-      write_ok = false;
-      break;
-    }
-    written += n;
-  }
+  bool read_ok = true;
+  bool write_ok = DecodeBlocks(file, info, samples, codec.get(), pcm, &written, &read_ok);
   if (!pcm.Close()) write_ok = false;
   if (StopRequest() != 0) {
     temp.reset();  // the partial file goes before the tool ends
