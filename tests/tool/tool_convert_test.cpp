@@ -364,7 +364,16 @@ INSTANTIATE_TEST_SUITE_P(
         AllTheAudio{"WaveDataSizeShort",
                     "cp %d/a.wav %d/in.wav && printf '\\000\\175\\000\\000' | "
                     "dd of=%d/in.wav bs=1 seek=40 conv=notrunc status=none",
-                    "in.wav", 1, "64000 bytes after the data chunk"}),
+                    "in.wav", 1, "64000 bytes after the data chunk"},
+        // WAVE headers streamed before their audio, then saved: sizes that
+        // mean "to the end" (sox's just under 2 GiB, ffmpeg's 4 GiB), for
+        // samples of any width.
+        AllTheAudio{"StreamedWaveFloatBySox",
+                    "sox %d/a.wav -t raw - | sox -t raw -r 16000 -e signed -b 16 -c 1 - -t wav -e float -b 32 - "
+                    "2>/dev/null | cat >%d/in.wav",
+                    "in.wav", 3, ""},
+        AllTheAudio{"StreamedWaveDoubleByFfmpeg",
+                    "ffmpeg -v error -i %d/a.wav -c:a pcm_f64le -f wav - | cat >%d/in.wav", "in.wav", 3, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct Hostile {

@@ -87,6 +87,29 @@ sf_count_t Pump(SNDFILE* file, const SF_INFO& info, SampleSink& sink) {
   }
 }
 
+// Bytes of one sample as stored; 2 where samples are packed otherwise.
+sf_count_t BytesPerSample(int format) {
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8: case SF_FORMAT_PCM_U8: case SF_FORMAT_ULAW: case SF_FORMAT_ALAW: return 1;
+    case SF_FORMAT_PCM_24: return 3;
+    case SF_FORMAT_PCM_32: case SF_FORMAT_FLOAT: return 4;
+    case SF_FORMAT_DOUBLE: return 8;
+    default: return 2;
+  }
+}
+
+// A header that gives no length promises nothing to fall short of. A
+// program that streams a WAVE header before its audio cannot come back to
+// write the size, and writes one no audio will reach instead: the largest a
+// 32-bit field holds (ffmpeg), or just under 2 GiB (sox), whatever the
+// sample size, and whether the stream was then saved to a file or not. On
+// a pipe, any container's such sizes mean the same.
+bool LengthLeftOpen(const SF_INFO& info, bool seekable) {
+  const int type = info.format & SF_FORMAT_TYPEMASK;
+  const bool wave = type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX;
+  return (wave || !seekable) && info.frames * info.channels * BytesPerSample(info.format) >= 0x7FFF0000;
+}
+
 }  // namespace
 
 DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink) {
@@ -115,12 +138,7 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink) {
   const bool failed = sf_error(file) != SF_ERR_NO_ERROR || in.failed();
   const char* why = in.failed() ? "a read error" : sf_strerror(file);
   if (read == 0 && failed) return Failure(KIV_ERR_INPUT_READ, std::string("cannot decode the input: ") + why);
-  // A header that gives no length promises nothing to fall short of: sizes
-  // that only the unreachable length above could give (AU's "unknown"), or,
-  // on a pipe, the largest sizes a 32-bit field holds, which programs that
-  // stream a WAVE header before its audio write for "until the end".
-  const bool declared = info.frames > 0 && info.frames < SF_COUNT_MAX / 64 &&
-                        (in.seekable() || info.frames * info.channels * 2 < 0x7FFF0000);
+  const bool declared = info.frames > 0 && info.frames < SF_COUNT_MAX / 64 && !LengthLeftOpen(info, in.seekable());
   if (failed || (declared && read < info.frames)) {
     char what[240];
     const double rate = info.samplerate;
