@@ -483,6 +483,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "sox -n -r 16000 -c 1 -b 16 %d/a.wav synth 1 sine 440 && "
                 "(ulimit -n 12; timeout 20 %t convert %d/a.wav %d/o.wav >/dev/null)",
                 0, "test -s %d/o.wav", false},
+        // A raw name is raw, whatever its first samples look like.
+        Hostile{"RawNameWithAForeignSignature",
+                "{ printf '\\377\\361\\000\\000ftyp'; cat %d/speech.raw; } >%d/s.raw && %t convert %d/s.raw %d/o.wav >/dev/null",
+                0, "test \\$(stat -c %s %d/o.wav) -gt 10000"},
         // A summary or help text that cannot be written is a failed write.
         Hostile{"SummaryToAFullDisk", "(%t convert %d/speech.raw %d/o.wav >/dev/full)", 7, "test -s %d/o.wav"},
         Hostile{"HelpToAFullDisk", "(%t --help >/dev/full)", 7, ""}),

@@ -151,10 +151,13 @@ Recognised RecogniseInput(const unsigned char* head, std::size_t n, const std::s
   }
   for (const NamedContainer& c : kNamedContainers)
     if (EndsWith(name, c.ext)) return Refused(std::string("named as ") + c.container + " but does not start like such a file");
+  // A raw name is the user's word: its first samples may happen to look
+  // like a foreign signature (0xFFF1 is a sample of -3585).
+  if (NamedAs(name, kRawNames)) return {InputKind::kRaw, "", ""};
   for (const Foreign& f : kForeign)
     if (n >= f.offset + f.length && std::memcmp(head + f.offset, f.bytes, f.length) == 0)
       return Refused(std::string("it is ") + f.what);
-  if (NamedAs(name, kRawNames) || from_stdin) return {InputKind::kRaw, "", ""};
+  if (from_stdin) return {InputKind::kRaw, "", ""};
   if (n == 0) return Refused("it is empty, and its name does not say it is raw audio");
   return Refused(LooksLikeText(head, n) ? "it is text, not audio"
                                         : "it starts like no audio format kivgsm knows, and its name does not say raw");
