@@ -487,6 +487,10 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"RawNameWithAForeignSignature",
                 "{ printf '\\377\\361\\000\\000ftyp'; cat %d/speech.raw; } >%d/s.raw && %t convert %d/s.raw %d/o.wav >/dev/null",
                 0, "test \\$(stat -c %s %d/o.wav) -gt 10000"},
+        // Folders --keep-tree made for inputs that failed go again.
+        Hostile{"KeepTreeLeavesNoEmptyFolders",
+                "cd %d && %t convert -o o --keep-tree x/y/missing.wav speech.raw >/dev/null", 5,
+                "test ! -e %d/o/x && test -s %d/o/speech.wav"},
         // A summary or help text that cannot be written is a failed write.
         Hostile{"SummaryToAFullDisk", "(%t convert %d/speech.raw %d/o.wav >/dev/full)", 7, "test -s %d/o.wav"},
         Hostile{"HelpToAFullDisk", "(%t --help >/dev/full)", 7, ""}),

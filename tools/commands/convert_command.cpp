@@ -173,6 +173,10 @@ class BatchRun {
       }
     }
     for (std::thread& t : workers) t.join();
+    // A folder sorts before what it holds: the deepest go first, and only
+    // empty ones go at all.
+    std::error_code ec;
+    for (auto folder = made_folders_.rbegin(); folder != made_folders_.rend(); ++folder) std::filesystem::remove(*folder, ec);
     if (failure_) std::rethrow_exception(failure_);
   }
 
@@ -233,8 +237,7 @@ class BatchRun {
     const std::string key = out.empty() ? out : NameAsTheFolderKnowsIt(out);
     ConvertResult r = Claim(in, out, key);
     if (r.code == 0) {
-      std::error_code unused;
-      if (options_.keep_tree) std::filesystem::create_directories(FsPath(out).parent_path(), unused);
+      if (options_.keep_tree) MakeTreeFolders(out);
       slot->Reset();
       r = ConvertFile({in, out, options_.raw, 1, options_.no_clobber}, slot);
       const std::uint64_t id = r.written ? FileIdentityOf(out) : 0;
@@ -243,6 +246,20 @@ class BatchRun {
       if (id != 0) tally_.written.insert(id);
     }
     Count(index, r);
+  }
+
+  // The folders --keep-tree makes for an output, noted so that those that
+  // failed inputs leave empty are removed when the run ends.
+  void MakeTreeFolders(const std::string& out) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path folder = FsPath(out).parent_path();
+    std::vector<fs::path> missing;
+    for (fs::path p = folder; !p.empty() && !fs::exists(fs::symlink_status(p, ec)); p = p.parent_path())
+      missing.push_back(p);
+    fs::create_directories(folder, ec);
+    std::lock_guard<std::mutex> lock(tally_.mutex);
+    made_folders_.insert(missing.begin(), missing.end());
   }
 
   // One input's result in the batch's counts and messages.
@@ -273,6 +290,7 @@ class BatchRun {
   std::deque<ConvertProgress> progress_;  // one slot per worker
   BatchCounters counters_;
   BatchTally tally_;
+  std::set<std::filesystem::path> made_folders_;  // by --keep-tree (under tally_.mutex)
 };
 
 // The folder of -o, made with its parents when it does not exist: 0, or
