@@ -491,6 +491,10 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"KeepTreeLeavesNoEmptyFolders",
                 "cd %d && %t convert -o o --keep-tree x/y/missing.wav speech.raw >/dev/null", 5,
                 "test ! -e %d/o/x && test -s %d/o/speech.wav"},
+        // A signal while a FIFO waits for its writer ends the run as the
+        // signal would, not as an unreadable input.
+        Hostile{"SignalWhileAFifoWaits", "mkfifo %d/f && timeout --preserve-status -s TERM 1 %t convert %d/f %d/o.wav",
+                143, "test ! -e %d/o.wav", false},
         // A summary or help text that cannot be written is a failed write.
         Hostile{"SummaryToAFullDisk", "(%t convert %d/speech.raw %d/o.wav >/dev/full)", 7, "test -s %d/o.wav"},
         Hostile{"HelpToAFullDisk", "(%t --help >/dev/full)", 7, ""}),

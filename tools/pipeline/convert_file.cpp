@@ -277,7 +277,10 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   const std::string& out = target.path;
   const bool to_stdout = out == "-";
   Opened o;
-  if (ConvertResult refused = OpenAndRecognise(in, request.raw, &o); refused.code != 0) return refused;
+  // A signal that cut an open or a read short (a FIFO with no writer yet)
+  // ends the run as the signal would, not as a bad input.
+  if (ConvertResult refused = OpenAndRecognise(in, request.raw, &o); refused.code != 0)
+    return StopRequest() != 0 ? Failed(-1, in, "interrupted") : refused;
   const std::int64_t size = o.input->size();
   if (o.what.kind == InputKind::kRaw && size > 0) progress->seconds = static_cast<double>(size) / kPcmBytesPerSecond;
 
