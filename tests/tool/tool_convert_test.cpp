@@ -483,6 +483,13 @@ INSTANTIATE_TEST_SUITE_P(
                 "sox -n -r 16000 -c 1 -b 16 %d/a.wav synth 1 sine 440 && "
                 "(ulimit -n 12; timeout 20 %t convert %d/a.wav %d/o.wav >/dev/null)",
                 0, "test -s %d/o.wav", false},
+        // A name that was free when the job began and is another program's
+        // by the end is left to it (the pipe holds 64 KiB: once 150000
+        // bytes are in, the tool is reading, its output chosen).
+        Hostile{"NewNameTakenMeanwhileIsLeftAlone",
+                "cat %d/speech.raw %d/speech.raw >%d/big.raw && { head -c 150000 %d/big.raw; echo other >%d/race.wav; "
+                "tail -c +150001 %d/big.raw; } | %t convert --raw - %d/race.wav",
+                9, "test \\$(cat %d/race.wav) = other"},
         // A raw name is raw, whatever its first samples look like.
         Hostile{"RawNameWithAForeignSignature",
                 "{ printf '\\377\\361\\000\\000ftyp'; cat %d/speech.raw; } >%d/s.raw && %t convert %d/s.raw %d/o.wav >/dev/null",

@@ -160,7 +160,7 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
   if (write_ok && temp && !rf64 && !IsFinishedWave(temp->path())) write_ok = false;
   if (!write_ok) return Fail(kExitWrite, out, ExitMessage(kExitWrite));
   std::string why;
-  if (int rc = temp ? temp->RenameTo(out, &why) : 0; rc != 0) return Fail(rc, out, "cannot rename into place: " + why);
+  if (int rc = temp ? temp->RenameTo(out, target.existed, &why) : 0; rc != 0) return Fail(rc, out, "cannot rename into place: " + why);
   if (!Quiet())
     Print(to_stdout ? stderr : stdout, "%llu samples, %.2f s of audio, decoded from %llu blocks into %s%s\n",
                  static_cast<unsigned long long>(written), static_cast<double>(written) / kSampleRate,

@@ -196,8 +196,9 @@ std::string Notes(const Opened& o, const DecodeResult& decoded) {
 // Puts the finished file in place. Success, and the two failures whose
 // partial files are documented (7 and 10), replace the output; everything
 // else has left it as it was.
-ConvertResult PutInPlace(TempFile& part, int rc, const ConvertRequest& request, const std::string& out,
+ConvertResult PutInPlace(TempFile& part, int rc, const ConvertRequest& request, const OutputTarget& target,
                          ConvertResult result) {
+  const std::string& out = target.path;
   result.bytes = SizeOrZero(part.path());
   // A disk that filled before a single block fitted leaves a file that
   // holds no audio: the output is left as it was.
@@ -212,7 +213,7 @@ ConvertResult PutInPlace(TempFile& part, int rc, const ConvertRequest& request, 
   if (request.no_clobber && rc != KIV_OK)
     return Failed(rc, out, std::string(ExitMessage(rc)) + "; with --no-clobber only a finished file is put in place");
   std::string why;
-  const int renamed = part.RenameTo(out, &why, request.no_clobber);
+  const int renamed = part.RenameTo(out, target.existed, &why, request.no_clobber);
   if (renamed == TempFile::kKeptExisting) return Skipped();
   if (renamed != 0) return Failed(renamed, out, "cannot rename into place: " + why);
   return Written(rc, out, std::move(result));
@@ -318,7 +319,7 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   result.clipped = sink.clipped();
   result.silenced = sink.silenced();
   if (const std::string note = Notes(o, decoded); !note.empty()) result.warning = in + ": " + note;
-  if (!to_stdout) return PutInPlace(*part, rc, request, out, std::move(result));
+  if (!to_stdout) return PutInPlace(*part, rc, request, target, std::move(result));
   if (rc == KIV_ERR_WRITE)
     return Failed(rc, "-", "writing to standard output failed (its reader ended, or the disk is full); what went out is cut short");
   result.bytes = StandardOutputBytes();

@@ -36,7 +36,7 @@ OutputTarget ResolveOutput(const std::string& name, const std::string& input) {
     return refuse(KIV_ERR_OUTPUT_CREATE, "cannot create the output file: it is read-only to this user");
   // Both must exist to be one file; either missing is an error, not a match.
   if (fs::equivalent(FsPath(input), path, ec)) return refuse(KIV_ERR_ARGUMENT, "bad argument: the output is the input file");
-  if (!fs::is_symlink(fs::symlink_status(path, ec))) return {name, 0, ""};
+  if (!fs::is_symlink(fs::symlink_status(path, ec))) return {name, 0, "", fs::exists(status)};
   // Follow the links one by one, so that a link to a file not made yet
   // (latest.wav -> archive/memo.wav) leads to the name to create, and the
   // link itself is never replaced.
@@ -48,7 +48,7 @@ OutputTarget ResolveOutput(const std::string& name, const std::string& input) {
                                                (ec ? ": " + ec.message() : std::string(": too many levels")));
     target = next.is_absolute() ? next : target.parent_path() / next;
   }
-  return {Utf8Name(target.lexically_normal()), 0, ""};
+  return {Utf8Name(target.lexically_normal()), 0, "", fs::exists(fs::symlink_status(target, ec))};
 }
 
 }  // namespace kiv::tool

@@ -16,6 +16,7 @@ struct OutputTarget {
   std::string path;  // to rename the finished output to; "" when refused
   int code = 0;      // when refused: 4 (not a file) or 9 (the input itself)
   std::string why;
+  bool existed = false;  // a file had the name when it was resolved
 };
 
 OutputTarget ResolveOutput(const std::string& utf8_name, const std::string& utf8_input);

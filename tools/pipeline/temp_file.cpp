@@ -82,15 +82,16 @@ TempFile::~TempFile() {
   UntrackFile(handle_);
 }
 
-int TempFile::RenameTo(const std::string& target, std::string* error, bool keep_existing) {
+int TempFile::RenameTo(const std::string& target, bool existed, std::string* error, bool keep_existing) {
   constexpr char kBusy[] = "the output is being written by another program";
   // The name itself, not what a link there leads to: the caller resolved
   // links already, and a link in its place now is not to be replaced blindly.
   std::error_code ec;
   const bool exists = std::filesystem::exists(std::filesystem::symlink_status(FsPath(target), ec));
   if (exists && keep_existing) return kKeptExisting;
-  if (!exists) {
-    // A new name: taken only while nothing has it.
+  if (!exists || !existed) {
+    // A new name: taken only while nothing has it. A file that appeared
+    // there during the job is another program's, not one to replace.
     bool taken = false;
     if (unnamed_ >= 0 ? LinkUnnamedFile(unnamed_, target, &taken) : RenameWithoutReplacing(path_, target, &taken)) {
       renamed_ = true;

@@ -30,13 +30,14 @@ class TempFile {
   std::string NameForLibrary();
   // Renames the file over `target`: 0, or (with the reason in `error`, and
   // the file still removed later) 9 when `target` is being written by
-  // another program, or appeared since the conversion began, 4 when the
-  // rename fails. An existing `target` is held under the writers' lock
-  // until it is replaced, so that no recording starts on it meanwhile; a
-  // new name is taken only if it is still free.
+  // another program, or appeared since the job began, 4 when the rename
+  // fails. `existed` says whether a file had the name when the job began:
+  // only then is one there replaced, held under the writers' lock until it
+  // is, so that no recording starts on it meanwhile; a name that was free
+  // is taken only if it still is.
   // With `keep_existing`, a target that exists, or appears meanwhile, is
   // left as it is and the result is kKeptExisting.
-  int RenameTo(const std::string& target, std::string* error, bool keep_existing = false);
+  int RenameTo(const std::string& target, bool existed, std::string* error, bool keep_existing = false);
   static constexpr int kKeptExisting = -2;
 
  private:
