@@ -90,6 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
               "", "", "cmp s.wav d.wav"},
         Habit{"NoAudioToATerminal", "script -qec \"$K convert in.raw -\" /dev/null", 4, "standard output is a terminal",
               "", "true"},
+        Habit{"NoAudioFromATerminal", "script -qec \"timeout 10 $K convert - x.wav\" /dev/null", 5, "standard input is a terminal",
+              "", "[ ! -e x.wav ]"},
         Habit{"NoClobberSkipsAndCounts",
               "mkdir out && echo kept >out/in.wav && cp in.raw other.raw && $K convert -n -o out in.raw other.raw", 0,
               "1 of 2 files converted into out, 1 skipped", "", "[ \"$(cat out/in.wav)\" = kept ] && cmp out/other.wav ref.wav"},

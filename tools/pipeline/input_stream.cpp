@@ -22,9 +22,11 @@ namespace {
 #if defined(_WIN32)
 int SeekTo(std::FILE* f, std::int64_t at) { return _fseeki64(f, at, SEEK_SET); }
 std::int64_t Position(std::FILE* f) { return _ftelli64(f); }
+bool IsTerminal(std::FILE* f) { return _isatty(_fileno(f)) != 0; }
 #else
 int SeekTo(std::FILE* f, std::int64_t at) { return fseeko(f, static_cast<off_t>(at), SEEK_SET); }
 std::int64_t Position(std::FILE* f) { return static_cast<std::int64_t>(ftello(f)); }
+bool IsTerminal(std::FILE* f) { return isatty(fileno(f)) != 0; }
 #endif
 
 constexpr char kNotReadable[] = "not a file, pipe or FIFO that can be read";
@@ -107,6 +109,12 @@ std::unique_ptr<InputStream> InputStream::Open(const std::string& name, std::str
   bool owned = true, regular = false;
   std::int64_t size = -1;
   if (name == "-") {
+    // Nobody types audio: at a terminal, "-" would wait for keys and take
+    // them for samples.
+    if (IsTerminal(stdin)) {
+      *why = "standard input is a terminal; pipe the audio in, or name a file";
+      return nullptr;
+    }
 #if defined(_WIN32)
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
