@@ -78,6 +78,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "$K repair p.wav >/dev/null && cmp p.wav ref.wav"},
         Habit{"StdoutThatIsTheInput", "cp in.raw l.raw && $K convert --raw l.raw - >>l.raw", 9, "",
               "the output is the input", "cmp l.raw in.raw"},
+        Habit{"OutputThatStdinReads", "cp ref.wav x.wav && $K convert - x.wav <x.wav", 9, "", "the output is the input",
+              "cmp x.wav ref.wav"},
         Habit{"StdoutClosed", "$K convert in.raw - >&-", 4, "", "standard output is closed", "true"},
         Habit{"StdoutReaderEndsEarly",
               "head -c 4000000 /dev/zero >long.raw && $K convert long.raw - | head -c 100 >/dev/null; exit ${PIPESTATUS[0]}", 7, "",

@@ -17,6 +17,10 @@ OutputTarget ResolveOutput(const std::string& name, const std::string& input) {
   constexpr char kNotAFile[] =
       "it must be a regular file or a new name in a folder, not standard output, a pipe, a device or a folder";
   auto refuse = [](int code, std::string why) { return OutputTarget{"", code, std::move(why)}; };
+  // Standard input read from the file named as the output: that file is
+  // the input.
+  if (input == "-" && name != "-" && IsStandardStream(name, 0))
+    return refuse(KIV_ERR_ARGUMENT, "bad argument: the output is the input file");
   if (name == "-" || IsStandardStream(name))
     return refuse(KIV_ERR_OUTPUT_CREATE, std::string("cannot create the output file: it is a standard stream; ") +
                                              kNotAFile + " (convert and decode write standard output when it is named -)");
