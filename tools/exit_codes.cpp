@@ -26,7 +26,7 @@ constexpr ExitCodeEntry kExitCodes[] = {
      "(also: a container that cannot be read, not a regular file to decode)"},
     {kExitCodec, "the GSM codec cannot be created (libgsm lacks WAV49 support)", ""},
     {kExitWrite, "writing the output failed (disk full or I/O error)",
-     " (record: the file holds less than was recorded; convert: no room to copy a piped input)"},
+     " (record: the file holds less than was recorded; decode puts nothing in place)"},
     {kExitBusy, "a recording is already running", "(record)"},
     {kExitArgument, "bad argument",
      ": an empty or malformed path, an output that is the input or is being written, a GSM input to "
@@ -82,8 +82,9 @@ std::string ExitCodeTable() {
   }
   out +=
       "convert and decode write each output beside it and rename it into place, so an existing output\n"
-      "is replaced only by a finished one (or, on 7 and 10, by the partial file described); repair\n"
-      "edits its file in place, header and length only, and can be run again after an interruption.\n"
+      "is replaced only by a finished one (or, by convert on 7 and 10, by the partial file described);\n"
+      "repair edits its file in place, header and length only, and can be run again after an\n"
+      "interruption.\n"
       "A batch (-o DIR) exits 0 only if every file converted, else with the first failure's code.\n";
   return out;
 }
