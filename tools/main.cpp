@@ -183,7 +183,9 @@ int Main(int argc, char** argv) {
     Print(stderr, "kivgsm: cannot write to standard output: %s\n", std::strerror(errno));
     if (rc == kExitOk) rc = kExitWrite;
   }
-  if (kiv::AbandonedWaveInDevices() > 0) EndLeavingAudioThreads(rc);
+  // An audio service that stopped answering may hold threads of its own
+  // (Wine's pulse driver) even once every device of ours has closed.
+  if (kiv::AbandonedWaveInDevices() > 0 || rc == kExitDeviceSilent) EndLeavingAudioThreads(rc);
   return rc;
 }
 
