@@ -355,6 +355,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         AllTheAudio{"ChainedOgg", "sox %d/a.wav %d/a.ogg && cat %d/a.ogg %d/a.ogg %d/a.ogg > %d/in.ogg", "in.ogg", 9,
                     ""},
+        // Two streams at once in one link: the first is converted, and the
+        // other is said to be left out.
+        AllTheAudio{"MultiplexedOgg", "ffmpeg -v error -i %d/a.wav -i %d/a.wav -map 0 -map 1 -c:a libvorbis %d/in.ogg",
+                    "in.ogg", 3, "1 stream multiplexed beside the one decoded was not converted"},
         AllTheAudio{"ConcatenatedMp3", "ffmpeg -v error -i %d/a.wav %d/a.mp3 && cat %d/a.mp3 %d/a.mp3 > %d/in.mp3",
                     "in.mp3", 6, ""},
         AllTheAudio{"Mp3InWave", "ffmpeg -v error -i %d/a.wav -c:a libmp3lame %d/in.wav", "in.wav", 3, ""},

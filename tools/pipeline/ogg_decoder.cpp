@@ -53,6 +53,10 @@ class PageCount {
   // Links that start with the serial number the one before ended with (the
   // same file twice): both libraries take that for one stream with a hole.
   std::uint64_t restarts() const { return restarts_; }
+  // Audio streams that began beside another in the same link (multiplexed):
+  // each library decodes one stream of a link, the first of its codec.
+  // Streams that are no audio (a Skeleton index, video) do not count.
+  std::uint64_t beside() const { return beside_; }
   // What follows the last whole page: a page cut short, or bytes that are
   // no page at all.
   bool CutShort() const { return Unframed() >= 4 && std::memcmp(sync_.data + sync_.returned, "OggS", 4) == 0; }
@@ -60,6 +64,12 @@ class PageCount {
 
  private:
   std::uint64_t Unframed() const { return static_cast<std::uint64_t>(sync_.fill - sync_.returned); }
+  static bool IsAudioHead(const ogg_page& page) {
+    auto starts = [&page](const char* head, std::size_t n) {
+      return page.body_len >= static_cast<long>(n) && std::memcmp(page.body, head, n) == 0;
+    };
+    return starts("\x01vorbis", 7) || starts("OpusHead", 8) || starts("\x7f" "FLAC", 5) || starts("Speex   ", 8);
+  }
   // A link begins with beginning-of-stream pages (several when streams
   // are multiplexed).
   void Page(ogg_page& page) {
@@ -68,13 +78,16 @@ class PageCount {
     if (begins && !last_began_) {
       if (links_ > 0 && serial == last_serial_) ++restarts_;
       ++links_;
+      audio_in_link_ = 0;
     }
+    if (begins && IsAudioHead(page) && ++audio_in_link_ > 1) ++beside_;
     last_began_ = begins;
     last_serial_ = serial;
   }
 
   ogg_sync_state sync_;
-  std::uint64_t bytes_ = 0, places_ = 0, since_page_ = 0, links_ = 0, restarts_ = 0;
+  std::uint64_t bytes_ = 0, places_ = 0, since_page_ = 0, links_ = 0, restarts_ = 0, beside_ = 0;
+  std::uint64_t audio_in_link_ = 0;
   bool last_began_ = false;
   long last_serial_ = 0;
 };
@@ -294,6 +307,9 @@ std::string Note(const Tally& t, const Source& src) {
   if (src.pages.bytes() > 0)
     add(Plural(src.pages.bytes(), "byte", "bytes") + " that are not Ogg pages skipped (in " +
         Plural(src.pages.places(), "place", "places") + ")");
+  if (src.pages.beside() > 0)
+    add(Plural(src.pages.beside(), "stream", "streams") + " multiplexed beside the one decoded " +
+        (src.pages.beside() == 1 ? "was" : "were") + " not converted");
   if (src.pages.Trailing() > 0)
     add(Plural(src.pages.Trailing(), "byte", "bytes") + " after the last page are not Ogg");
   if (src.pages.CutShort()) add("the last page is cut short");
