@@ -220,6 +220,10 @@ const Case kCases[] = {
      3, nullptr},
 #if defined(KIV_HAVE_OPUS)
     {"ChainedOpus", Codec::kOgg, {"o1.opus", "o2.opus"}, -1, 0, 4.95, 5.05, "48000 Hz stereo Ogg Opus", 2, nullptr},
+    // Each link is decoded in its own codec, whichever comes first.
+    {"VorbisThenOpus", Codec::kOgg, {"v1.ogg", "o2.opus", "v2.ogg"}, -1, 0, 8.95, 9.05, "44100 Hz stereo Ogg Vorbis", 3,
+     nullptr},
+    {"OpusThenVorbis", Codec::kOgg, {"o2.opus", "v1.ogg"}, -1, 0, 4.95, 5.05, "48000 Hz mono Ogg Opus", 2, nullptr},
 #endif
 };
 
