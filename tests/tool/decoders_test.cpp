@@ -283,6 +283,20 @@ TEST(Decoders, NothingDecodableIsCode5) {
 }
 
 #if defined(KIV_HAVE_OGG)
+// A link whose headers are damaged is passed over; the links after it
+// still decode, from a file or a pipe.
+TEST(Decoders, OggLinkWithDamagedHeadersIsPassedOver) {
+  Bytes chain = Joined({"v1.ogg", "v2.ogg", "v3.ogg"}, -1, 0);
+  chain[200] ^= 0xff;  // inside the first link's setup header
+  for (bool pipe : {false, true}) {
+    CountingSink sink;
+    const DecodeResult r = Decode(Codec::kOgg, chain, pipe, &sink);
+    EXPECT_EQ(r.code, 0) << r.error;
+    EXPECT_NEAR(sink.seconds, 6.0, 0.05);  // the 4 s and 2 s links
+    EXPECT_NE(r.note.find("could not be decoded and was skipped"), std::string::npos) << r.note;
+  }
+}
+
 // Each link is set up and let go in turn: ten thousand take no more memory
 // than one.
 TEST(Decoders, TenThousandLinksInBoundedMemory) {
