@@ -297,6 +297,28 @@ TEST(Decoders, OggLinkWithDamagedHeadersIsPassedOver) {
   }
 }
 
+// A link cut short within its headers, or whose first page is damaged,
+// is one part skipped: neither takes the next link with it, nor hides.
+TEST(Decoders, OggLinkCutOrHeadlessIsSkippedAlone) {
+  const Bytes v1 = test::ReadFile(Inputs::Dir().path("v1.ogg")), v3 = test::ReadFile(Inputs::Dir().path("v3.ogg"));
+  Bytes cut = test::ReadFile(Inputs::Dir().path("v2.ogg")), headless = cut;
+  cut.resize(1000);
+  headless[40] ^= 0xff;  // inside the first page
+  for (const Bytes& middle : {cut, headless}) {
+    Bytes chain = v1;
+    chain.insert(chain.end(), middle.begin(), middle.end());
+    chain.insert(chain.end(), v3.begin(), v3.end());
+    for (bool pipe : {false, true}) {
+      CountingSink sink;
+      const DecodeResult r = Decode(Codec::kOgg, chain, pipe, &sink);
+      EXPECT_EQ(r.code, 0) << r.error;
+      EXPECT_NEAR(sink.seconds, 5.0, 0.05);  // the 3 s and 2 s links around it
+      EXPECT_NE(r.note.find("1 part of the stream could not be decoded"), std::string::npos) << r.note;
+      EXPECT_EQ(r.note.find("multiplexed"), std::string::npos) << r.note;
+    }
+  }
+}
+
 // Each link is set up and let go in turn: ten thousand take no more memory
 // than one.
 TEST(Decoders, TenThousandLinksInBoundedMemory) {

@@ -506,6 +506,12 @@ INSTANTIATE_TEST_SUITE_P(
         // signal would, not as an unreadable input.
         Hostile{"SignalWhileAFifoWaits", "mkfifo %d/f && timeout --preserve-status -s TERM 1 %t convert %d/f %d/o.wav",
                 143, "test ! -e %d/o.wav", false},
+        // An endless Ogg stream with no Vorbis or Opus in it is read until
+        // a signal asks for a stop, and no further.
+        Hostile{"SignalWhileReadingOggWithoutAudio",
+                "ffmpeg -v quiet -re -f lavfi -i sine -c:a flac -f ogg - | "
+                "timeout --preserve-status -s TERM 2 %t convert - %d/o.wav",
+                143, "test ! -e %d/o.wav", false},
         // A summary or help text that cannot be written is a failed write.
         Hostile{"SummaryToAFullDisk", "(%t convert %d/speech.raw %d/o.wav >/dev/full)", 7, "test -s %d/o.wav"},
         Hostile{"HelpToAFullDisk", "(%t --help >/dev/full)", 7, ""}),

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include "platform/console.h"
 
 namespace kiv::tool {
 namespace {
@@ -37,11 +38,14 @@ StreamHead HeadOf(const ogg_page& page) {
 
 // The libraries' input: the stream, read front to back, never sought,
 // framed into pages here and handed to a decoder one link at a time. A
-// link ends where the next one's first beginning-of-stream page starts:
-// its decoder reads the end of its input there, and the next link gets a
-// decoder of its own codec (a chain may mix Vorbis and Opus), started
-// afresh. Every byte is seen once; what lies outside pages, which neither
-// library reports, is counted here and not passed on.
+// link ends where the next one starts: its decoder reads the end of its
+// input there, and the next link gets a decoder of its own codec (a chain
+// may mix Vorbis and Opus), started afresh. A link starts with a
+// beginning-of-stream page after the link's data, after damage, or of a
+// stream the link has already begun; and with a page of a stream the link
+// never began (a link whose first page was lost). Every byte is seen once;
+// what lies outside pages, which neither library reports, is counted here
+// and not passed on.
 class LinkReader {
  public:
   explicit LinkReader(InputStream* in) : in_(in) { ogg_sync_init(&sync_); }
@@ -62,6 +66,7 @@ class LinkReader {
     held_.clear();
     link_open_ = true;
     data_seen_ = !IsBeginning(out_);
+    serials_.assign(1, SerialOf(out_));
     if (!data_seen_) ++links_;
     StreamHead head = held_head_;
     *codec = head.codec;
@@ -90,7 +95,6 @@ class LinkReader {
   }
 
   bool failed() const { return failed_; }
-  bool ended() const { return ended_; }
   std::uint64_t links() const { return links_; }
   std::uint64_t bytes() const { return bytes_; }    // skipped, with pages after them
   std::uint64_t places() const { return places_; }  // runs of such bytes
@@ -114,17 +118,21 @@ class LinkReader {
   bool Take(StreamHead* head) {
     if (!link_open_) return false;
     StreamHead h;
-    if (!Pull(&page_, &h)) {
+    bool damaged = false;
+    if (!Pull(&page_, &h, &damaged)) {
       link_open_ = false;
       return false;
     }
     const bool begins = IsBeginning(page_);
-    if (begins && data_seen_) {
+    const std::uint32_t serial = SerialOf(page_);
+    const bool known = std::find(serials_.begin(), serials_.end(), serial) != serials_.end();
+    if (begins ? data_seen_ || damaged || known : !known) {
       held_.swap(page_);
       held_head_ = h;
       link_open_ = false;
       return false;
     }
+    if (begins) serials_.push_back(serial);
     data_seen_ = data_seen_ || !begins;
     if (head != nullptr) {
       *head = h;
@@ -134,26 +142,31 @@ class LinkReader {
   }
 
   static bool IsBeginning(const std::vector<unsigned char>& page) { return (page[5] & 0x02) != 0; }
+  static std::uint32_t SerialOf(const std::vector<unsigned char>& page) {
+    return page[14] | (page[15] << 8) | (page[16] << 16) | (std::uint32_t{page[17]} << 24);
+  }
 
-  // The next whole page of the input, header and body; false at its end or
-  // when reading fails.
-  bool Pull(std::vector<unsigned char>* bytes, StreamHead* head) {
+  // The next whole page of the input, header and body, and whether bytes
+  // that are no page came before it; false at its end, when reading fails,
+  // or when a stop is asked for.
+  bool Pull(std::vector<unsigned char>* bytes, StreamHead* head, bool* damaged = nullptr) {
     ogg_page page;
     for (long r; (r = ogg_sync_pageseek(&sync_, &page)) <= 0;) {
       if (r < 0) {
         since_page_ += static_cast<std::uint64_t>(-r);
         continue;
       }
+      if (StopRequest() != 0) return false;
       char* buffer = ogg_sync_buffer(&sync_, kChunk);
       const std::size_t got = buffer == nullptr ? 0 : in_->Read(buffer, kChunk);
       if (got == 0) {
         failed_ = failed_ || buffer == nullptr || in_->failed();
-        ended_ = !failed_;
         return false;
       }
       position_ += got;
       ogg_sync_wrote(&sync_, static_cast<long>(got));
     }
+    if (damaged != nullptr) *damaged = since_page_ > 0;
     if (since_page_ > 0) {
       bytes_ += since_page_;
       ++places_;
@@ -172,7 +185,8 @@ class LinkReader {
   std::vector<unsigned char> page_;  // the page just read
   std::vector<unsigned char> held_;  // the next link's first page, read ahead
   StreamHead held_head_;
-  bool link_open_ = false, data_seen_ = false, failed_ = false, ended_ = false;
+  std::vector<std::uint32_t> serials_;  // of the streams the link began
+  bool link_open_ = false, data_seen_ = false, failed_ = false;
   std::uint64_t links_ = 0, bytes_ = 0, places_ = 0, since_page_ = 0, beside_ = 0, position_ = 0;
 };
 
@@ -371,14 +385,16 @@ DecodeResult DecodeOgg(InputStream& in, SampleSink& sink) {
     else if (codec == Codec::kOpus)
       DecodeOpus(src, sink, t);
     else
-      t.SkipLink("no Ogg Vorbis or Ogg Opus stream" + std::string(src.links() > 1 ? " in a link" : " at the start"));
+      t.SkipLink("a link with no Vorbis or Opus stream, or whose first page is damaged or missing");
   }
   if (t.result.code == 7) return t.result;
   t.result.streams = src.links();
   if (t.frames == 0) {
     t.result.code = 5;
-    t.result.error = src.failed() ? "the input could not be read"
-                                  : t.last_error.empty() ? "no audio in the stream" : t.last_error;
+    t.result.error = src.failed()             ? "the input could not be read"
+                     : src.links() == 0          ? "no Ogg Vorbis or Ogg Opus stream at the start"
+                     : t.last_error.empty()      ? "no audio in the stream"
+                                                 : t.last_error;
     return t.result;
   }
   t.result.note = Note(t, src);
