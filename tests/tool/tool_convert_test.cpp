@@ -376,6 +376,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "sox %d/a.wav -t raw - | sox -t raw -r 16000 -e signed -b 16 -c 1 - -t wav -e float -b 32 - "
                     "2>/dev/null | cat >%d/in.wav",
                     "in.wav", 3, ""},
+        // A real header of over 2 GiB, cut short, is still said to be.
+        AllTheAudio{"WaveOver2GiBCutShort",
+                    "cp %d/a.wav %d/in.wav && printf '\\000\\000\\000\\232' | "
+                    "dd of=%d/in.wav bs=1 seek=40 conv=notrunc status=none",
+                    "in.wav", 3, "cut short"},
         AllTheAudio{"StreamedWaveDoubleByFfmpeg",
                     "ffmpeg -v error -i %d/a.wav -c:a pcm_f64le -f wav - | cat >%d/in.wav", "in.wav", 3, ""}),
     [](const auto& info) { return std::string(info.param.name); });
