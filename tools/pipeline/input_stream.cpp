@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #if defined(_WIN32)
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -22,7 +23,11 @@ namespace {
 #if defined(_WIN32)
 int SeekTo(std::FILE* f, std::int64_t at) { return _fseeki64(f, at, SEEK_SET); }
 std::int64_t Position(std::FILE* f) { return _ftelli64(f); }
-bool IsTerminal(std::FILE* f) { return _isatty(_fileno(f)) != 0; }
+// A console, not merely a character device: NUL is one too.
+bool IsTerminal(std::FILE* f) {
+  DWORD mode;
+  return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f))), &mode) != 0;
+}
 #else
 int SeekTo(std::FILE* f, std::int64_t at) { return fseeko(f, static_cast<off_t>(at), SEEK_SET); }
 std::int64_t Position(std::FILE* f) { return static_cast<std::int64_t>(ftello(f)); }
