@@ -80,7 +80,9 @@ CONF
     'pipewire & for _ in $(seq 1 50); do [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && break; sleep 0.1; done
      wireplumber & pipewire-pulse & wait' >> "$dir/pipewire.log" 2>&1 < /dev/null &
   echo "-$!" > "$dir/daemon.pid"
-  for _ in $(seq 1 150); do
+  # Up to 30 s: three daemons and a D-Bus session start slowly beside a
+  # parallel test run on two cores.
+  for _ in $(seq 1 300); do
     if pactl info >/dev/null 2>&1 && configure; then exit 0; fi
     sleep 0.1
   done
