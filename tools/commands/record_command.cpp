@@ -213,7 +213,7 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
       if (stop != nullptr) stop();
     }
   } unwind{stop_fn};
-  const bool live = StderrIsTerminal() && !Quiet();
+  const bool live = IsTerminal(2) && !Quiet();
   if (live) Print(stderr, "recording %s to %s; press Enter or Ctrl-C to stop\n", pcm ? "PCM" : "GSM", out);
   const Waited waited = WaitForTheEnd(out, pcm, seconds, live);
   unwind.stop = nullptr;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/console.h"
 #include "platform/utf8_path.h"
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -23,15 +24,9 @@ namespace {
 #if defined(_WIN32)
 int SeekTo(std::FILE* f, std::int64_t at) { return _fseeki64(f, at, SEEK_SET); }
 std::int64_t Position(std::FILE* f) { return _ftelli64(f); }
-// A console, not merely a character device: NUL is one too.
-bool IsTerminal(std::FILE* f) {
-  DWORD mode;
-  return GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f))), &mode) != 0;
-}
 #else
 int SeekTo(std::FILE* f, std::int64_t at) { return fseeko(f, static_cast<off_t>(at), SEEK_SET); }
 std::int64_t Position(std::FILE* f) { return static_cast<std::int64_t>(ftello(f)); }
-bool IsTerminal(std::FILE* f) { return isatty(fileno(f)) != 0; }
 #endif
 
 constexpr char kNotReadable[] = "not a file, pipe or FIFO that can be read";
@@ -116,7 +111,7 @@ std::unique_ptr<InputStream> InputStream::Open(const std::string& name, std::str
   if (name == "-") {
     // Nobody types audio: at a terminal, "-" would wait for keys and take
     // them for samples.
-    if (IsTerminal(stdin)) {
+    if (IsTerminal(0)) {
       *why = "standard input is a terminal; pipe the audio in, or name a file";
       return nullptr;
     }

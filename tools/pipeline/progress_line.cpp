@@ -54,7 +54,7 @@ ProgressLine::ProgressLine(std::deque<ConvertProgress>* jobs, const BatchCounter
 // The line is drawn by a thread of its own, on a terminal only; without
 // one (none could be started) the work goes on without the line.
 void ProgressLine::Begin() {
-  if (!StderrIsTerminal() || Quiet()) return;
+  if (!IsTerminal(2) || Quiet()) return;
   try {
     thread_ = std::thread([this] {
       LeaveStopRequestsToTheMainThread();

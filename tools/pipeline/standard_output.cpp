@@ -28,7 +28,6 @@ std::int64_t Write(int fd, const void* p, std::size_t n) { return _write(fd, p, 
 std::int64_t Seek(int fd, std::int64_t at, int whence) { return _lseeki64(fd, at, whence); }
 bool Truncate(int fd, std::int64_t length) { return _chsize_s(fd, length) == 0; }
 bool Appending(int) { return false; }
-bool IsTerminal(int fd) { return _isatty(fd) != 0; }
 #else
 using StatBuf = struct stat;
 int Fstat(int fd, StatBuf* st) { return fstat(fd, st); }
@@ -41,7 +40,6 @@ std::int64_t Write(int fd, const void* p, std::size_t n) {
 std::int64_t Seek(int fd, std::int64_t at, int whence) { return lseek(fd, static_cast<off_t>(at), whence); }
 bool Truncate(int fd, std::int64_t length) { return ftruncate(fd, static_cast<off_t>(length)) == 0; }
 bool Appending(int fd) { return (fcntl(fd, F_GETFL) & O_APPEND) != 0; }
-bool IsTerminal(int fd) { return isatty(fd) != 0; }
 #endif
 
 constexpr int kFd = 1;

@@ -30,7 +30,9 @@ int StopRequest();
 // True once Enter was pressed on standard input; stops watching it at its
 // end or when it is not something to watch.
 bool EnterPressed(bool* watching);
-bool StderrIsTerminal();
+// True when `fd` is a terminal someone reads (on Windows a console, not
+// any character device: NUL is one too).
+bool IsTerminal(int fd);
 
 // Writes a message (printf's format, UTF-8) to `stream` (stdout or
 // stderr). On a Windows console it goes through WriteConsoleW, so that

@@ -120,7 +120,7 @@ bool EnterPressed(bool* watching) {
   return std::memchr(buf, '\n', static_cast<std::size_t>(n)) != nullptr;
 }
 
-bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
+bool IsTerminal(int fd) { return ::isatty(fd) != 0; }
 
 bool DiskFull(const std::string& path) {
   std::size_t slash = path.rfind('/');

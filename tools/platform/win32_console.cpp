@@ -62,7 +62,11 @@ bool EnterPressed(bool* watching) {
   return false;
 }
 
-bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+bool IsTerminal(int fd) {
+  DWORD mode;
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
+}
 
 namespace {
 

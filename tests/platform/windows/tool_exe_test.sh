@@ -60,6 +60,10 @@ rc=0
 (cd "$dir" && "$runner" "$exe" convert -o caselist --files-from mixed.txt >/dev/null 2>&1) || rc=$?
 test "$rc" = 9 || { echo "outputs differing in case, from a list, gave $rc" >&2; exit 1; }
 test "$(ls "$dir/caselist" | wc -l)" = 1
+# NUL is a character device but no terminal: GSM sent to it is thrown
+# away, as a user who redirects there asks.
+(cd "$(dirname "$exe")" && "$runner" cmd /c "kivgsm.exe convert $speech - > NUL" 2>"$dir/nul.err") ||
+  { echo "convert to standard output at NUL failed" >&2; cat "$dir/nul.err" >&2; exit 1; }
 echo "convert, info and record behave under Wine"
 # A message naming a non-ASCII file, on a console (Wine gives one to a
 # program on a terminal): the console shows the name as it is, and keeps
