@@ -105,7 +105,7 @@ class LinkReader {
   // no page at all.
   bool CutShort() const { return Unframed() >= 4 && std::memcmp(sync_.data + sync_.returned, "OggS", 4) == 0; }
   std::uint64_t Trailing() const { return since_page_ + (CutShort() ? 0 : Unframed()); }
-  std::uint64_t position() const { return position_; }  // bytes read from the input
+  std::int64_t position() const { return in_->Tell(); }  // bytes read from the input
 
  private:
   static constexpr long kChunk = 4096;
@@ -163,7 +163,6 @@ class LinkReader {
         failed_ = failed_ || buffer == nullptr || in_->failed();
         return false;
       }
-      position_ += got;
       ogg_sync_wrote(&sync_, static_cast<long>(got));
     }
     if (damaged != nullptr) *damaged = since_page_ > 0;
@@ -187,7 +186,7 @@ class LinkReader {
   StreamHead held_head_;
   std::vector<std::uint32_t> serials_;  // of the streams the link began
   bool link_open_ = false, data_seen_ = false, failed_ = false;
-  std::uint64_t links_ = 0, bytes_ = 0, places_ = 0, since_page_ = 0, beside_ = 0, position_ = 0;
+  std::uint64_t links_ = 0, bytes_ = 0, places_ = 0, since_page_ = 0, beside_ = 0;
 };
 
 std::size_t ReadForVorbis(void* dst, std::size_t size, std::size_t count, void* source) {
@@ -364,7 +363,7 @@ std::string Note(const Tally& t, const LinkReader& src) {
   if (src.Trailing() > 0)
     add(Plural(src.Trailing(), "byte", "bytes") + " after the last page are not Ogg");
   if (src.CutShort()) add("the last page is cut short");
-  if (src.failed()) add("reading the input failed after " + Plural(src.position(), "byte", "bytes"));
+  if (src.failed()) add("reading the input failed after " + Plural(static_cast<std::uint64_t>(src.position()), "byte", "bytes"));
   return note;
 }
 
