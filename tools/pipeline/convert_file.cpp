@@ -87,8 +87,8 @@ DecodeResult PumpRaw(InputStream& in, GsmWaveWriter* writer, const std::function
 }
 
 // The decoder that Recognise chose, or a refusal where this build has none.
-DecodeResult Decode(const Recognised& what, InputStream& in, ConversionSink& sink, GsmWaveWriter* writer,
-                    const std::function<bool()>& keep_going) {
+DecodeResult Decode(const Recognised& what, InputStream& in, const WaveInfo& wave, ConversionSink& sink,
+                    GsmWaveWriter* writer, const std::function<bool()>& keep_going) {
   DecodeResult none;
   none.code = KIV_ERR_INPUT_READ;
   none.error = "starts like " + what.container + ", which this build cannot read" + kRawHint;
@@ -109,7 +109,7 @@ DecodeResult Decode(const Recognised& what, InputStream& in, ConversionSink& sin
 #endif
     case InputKind::kSndfile:
 #if defined(KIV_HAVE_SNDFILE)
-      return DecodeSndfile(in, sink);
+      return DecodeSndfile(in, sink, wave);
 #else
       return none;
 #endif
@@ -303,7 +303,7 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
     return StopRequest() == 0;
   };
   ConversionSink sink(&writer, request.resampler_threads, keep_going);
-  DecodeResult decoded = Decode(o.what, source, sink, &writer, keep_going);
+  DecodeResult decoded = Decode(o.what, source, o.wave, sink, &writer, keep_going);
   if (decoded.code == 0) sink.Finish();
   const int rc = GsmWaveWriterFinish(&writer);
 

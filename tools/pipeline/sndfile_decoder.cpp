@@ -20,18 +20,27 @@ constexpr sf_count_t kChunkFrames = 16384;
 
 // libsndfile's view of the input: a length it cannot reach, so that a
 // header's sizes are taken as they stand and a cut shows as frames missing.
+// Where the input ends is known from the start for a file, and once a read
+// comes back short for a pipe.
+struct Source {
+  InputStream* in;
+  std::int64_t end;  // -1 while unknown
+};
 sf_count_t Length(void*) { return std::numeric_limits<sf_count_t>::max() / 4; }
 sf_count_t Seek(sf_count_t offset, int whence, void* user) {
-  auto* in = static_cast<InputStream*>(user);
+  InputStream* in = static_cast<Source*>(user)->in;
   const sf_count_t to = whence == SEEK_SET ? offset : whence == SEEK_CUR ? in->Tell() + offset : -1;
   if (to < 0 || !in->Seek(to)) return -1;
   return to;
 }
 sf_count_t Read(void* dst, sf_count_t count, void* user) {
-  return static_cast<sf_count_t>(static_cast<InputStream*>(user)->Read(dst, static_cast<std::size_t>(count)));
+  auto* source = static_cast<Source*>(user);
+  const std::size_t got = source->in->Read(dst, static_cast<std::size_t>(count));
+  if (got < static_cast<std::size_t>(count) && !source->in->failed()) source->end = source->in->Tell();
+  return static_cast<sf_count_t>(got);
 }
 sf_count_t Write(const void*, sf_count_t, void*) { return 0; }
-sf_count_t Tell(void* user) { return static_cast<InputStream*>(user)->Tell(); }
+sf_count_t Tell(void* user) { return static_cast<Source*>(user)->in->Tell(); }
 
 std::string Describe(const SF_INFO& info) {
   SF_FORMAT_INFO format{};
@@ -65,10 +74,25 @@ sf_count_t ReadFloats(SNDFILE* file, const SF_INFO& info, float* out, std::vecto
   return n;
 }
 
+// The frames that the blocks present hold, in ADPCM WAVE: libsndfile
+// decodes a missing block as silence, so its frame count cannot tell a cut.
+// -1 where there is no such limit, or it is not known yet.
+sf_count_t FramesPresent(const SF_INFO& info, const WaveInfo& wave, const Source& source) {
+  const int codec = info.format & SF_FORMAT_SUBMASK;
+  if ((codec != SF_FORMAT_MS_ADPCM && codec != SF_FORMAT_IMA_ADPCM) || source.end < 0 || !wave.has_data ||
+      wave.block_align == 0 || wave.data_size < wave.block_align)
+    return -1;
+  const auto blocks_declared = static_cast<sf_count_t>(wave.data_size / wave.block_align);
+  const auto frames_per_block = info.frames / blocks_declared;
+  const auto present = std::clamp<sf_count_t>(source.end - static_cast<sf_count_t>(wave.data_offset), 0,
+                                              static_cast<sf_count_t>(wave.data_size));
+  return frames_per_block < 1 ? -1 : present / wave.block_align * frames_per_block;
+}
+
 // Pulls every frame through the sink: 8000 Hz mono 16-bit PCM as integers,
 // untouched; anything else as floats. Returns the frames read, or -1 when
 // the sink refused more.
-sf_count_t Pump(SNDFILE* file, const SF_INFO& info, SampleSink& sink) {
+sf_count_t Pump(SNDFILE* file, const SF_INFO& info, const WaveInfo& wave, const Source& source, SampleSink& sink) {
   const bool exact = info.samplerate == static_cast<int>(kSampleRate) && info.channels == 1 &&
                      (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
   const std::size_t samples = static_cast<std::size_t>(kChunkFrames) * static_cast<std::size_t>(info.channels);
@@ -77,8 +101,10 @@ sf_count_t Pump(SNDFILE* file, const SF_INFO& info, SampleSink& sink) {
   std::vector<double> doubles((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_DOUBLE ? samples : 0);
   sf_count_t read = 0;
   for (;;) {
-    const sf_count_t n = exact ? sf_read_short(file, shorts.data(), kChunkFrames)
-                               : ReadFloats(file, info, floats.data(), &doubles);
+    sf_count_t n = exact ? sf_read_short(file, shorts.data(), kChunkFrames)
+                         : ReadFloats(file, info, floats.data(), &doubles);
+    if (const sf_count_t present = FramesPresent(info, wave, source); present >= 0)
+      n = std::min(n, present - read);
     if (n <= 0) return read;
     const bool more = exact ? sink.PushShort(shorts.data(), static_cast<std::size_t>(n), 1, info.samplerate)
                             : sink.PushFloat(floats.data(), static_cast<std::size_t>(n), info.channels, info.samplerate);
@@ -117,10 +143,11 @@ bool LengthLeftOpen(const SF_INFO& info, bool seekable) {
 
 }  // namespace
 
-DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink) {
+DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wave) {
   SF_VIRTUAL_IO io = {Length, Seek, Read, Write, Tell};
   SF_INFO info{};
-  SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, &in);
+  Source source{&in, in.size()};
+  SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, &source);
   if (file == nullptr) return Failure(KIV_ERR_INPUT_READ, sf_strerror(nullptr));
   struct Closer {
     SNDFILE* f;
@@ -135,7 +162,7 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink) {
   DecodeResult r;
   r.format = Describe(info);
   r.streams = 1;
-  const sf_count_t read = Pump(file, info, sink);
+  const sf_count_t read = Pump(file, info, wave, source, sink);
   if (read < 0) {
     r.code = KIV_ERR_WRITE;
     return r;
