@@ -25,8 +25,9 @@ constexpr sf_count_t kChunkFrames = 16384;
 struct Source {
   InputStream* in;
   std::int64_t end;  // -1 while unknown
+  sf_count_t length = std::numeric_limits<sf_count_t>::max() / 4;
 };
-sf_count_t Length(void*) { return std::numeric_limits<sf_count_t>::max() / 4; }
+sf_count_t Length(void* user) { return static_cast<Source*>(user)->length; }
 sf_count_t Seek(sf_count_t offset, int whence, void* user) {
   InputStream* in = static_cast<Source*>(user)->in;
   const sf_count_t to = whence == SEEK_SET ? offset : whence == SEEK_CUR ? in->Tell() + offset : -1;
@@ -141,13 +142,25 @@ bool LengthLeftOpen(const SF_INFO& info, bool seekable) {
   return !seekable && bytes >= 0x7FFF0000;
 }
 
+// Opens the input in libsndfile. A file in which it finds no frames when
+// told no length (a W64 file of IMA ADPCM, whose chunk walk then runs past
+// the audio and gives up) is opened again with its real length.
+SNDFILE* Open(Source* source, SF_INFO* info) {
+  static SF_VIRTUAL_IO io = {Length, Seek, Read, Write, Tell};
+  SNDFILE* file = sf_open_virtual(&io, SFM_READ, info, source);
+  if (file == nullptr || info->frames > 0 || !source->in->seekable() || !source->in->Seek(0)) return file;
+  sf_close(file);
+  *info = {};
+  source->length = source->in->size();
+  return sf_open_virtual(&io, SFM_READ, info, source);
+}
+
 }  // namespace
 
 DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wave) {
-  SF_VIRTUAL_IO io = {Length, Seek, Read, Write, Tell};
   SF_INFO info{};
   Source source{&in, in.size()};
-  SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, &source);
+  SNDFILE* file = Open(&source, &info);
   if (file == nullptr) return Failure(KIV_ERR_INPUT_READ, sf_strerror(nullptr));
   struct Closer {
     SNDFILE* f;
