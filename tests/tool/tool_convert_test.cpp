@@ -374,8 +374,10 @@ INSTANTIATE_TEST_SUITE_P(
         AllTheAudio{"ConcatenatedMp3", "ffmpeg -v error -i %d/a.wav %d/a.mp3 && cat %d/a.mp3 %d/a.mp3 > %d/in.mp3",
                     "in.mp3", 6, ""},
         AllTheAudio{"Mp3InWave", "ffmpeg -v error -i %d/a.wav -c:a libmp3lame %d/in.wav", "in.wav", 3, ""},
-        // libsndfile finds no frames in this one when told no length.
+        // libsndfile finds no frames in these, or refuses them, when told
+        // no length.
         AllTheAudio{"ImaAdpcmW64", "sox %d/a.wav -e ima-adpcm %d/in.w64", "in.w64", 3, ""},
+        AllTheAudio{"Paf24", "sox %d/a.wav -b 24 %d/in.paf", "in.paf", 3, ""},
         AllTheAudio{"OggThenJunk", "sox %d/a.wav %d/a.ogg && (cat %d/a.ogg; head -c 3000 /dev/zero) > %d/in.ogg",
                     "in.ogg", 3, "3000 bytes after the last page"},
         // A data size that covers 1 s of the 3 (a header never finished).

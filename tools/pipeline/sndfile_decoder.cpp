@@ -142,14 +142,15 @@ bool LengthLeftOpen(const SF_INFO& info, bool seekable) {
   return !seekable && bytes >= 0x7FFF0000;
 }
 
-// Opens the input in libsndfile. A file in which it finds no frames when
-// told no length (a W64 file of IMA ADPCM, whose chunk walk then runs past
-// the audio and gives up) is opened again with its real length.
+// Opens the input in libsndfile. A file that it refuses, or in which it
+// finds no frames, when told no length (PAF; a W64 file of IMA ADPCM, whose
+// chunk walk then runs past the audio and gives up) is opened again with
+// its real length.
 SNDFILE* Open(Source* source, SF_INFO* info) {
   static SF_VIRTUAL_IO io = {Length, Seek, Read, Write, Tell};
   SNDFILE* file = sf_open_virtual(&io, SFM_READ, info, source);
-  if (file == nullptr || info->frames > 0 || !source->in->seekable() || !source->in->Seek(0)) return file;
-  sf_close(file);
+  if ((file != nullptr && info->frames > 0) || !source->in->seekable() || !source->in->Seek(0)) return file;
+  if (file != nullptr) sf_close(file);
   *info = {};
   source->length = source->in->size();
   return sf_open_virtual(&io, SFM_READ, info, source);
