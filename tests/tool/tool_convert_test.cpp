@@ -378,6 +378,15 @@ INSTANTIATE_TEST_SUITE_P(
         // no length.
         AllTheAudio{"ImaAdpcmW64", "sox %d/a.wav -e ima-adpcm %d/in.w64", "in.w64", 3, ""},
         AllTheAudio{"Paf24", "sox %d/a.wav -b 24 %d/in.paf", "in.paf", 3, ""},
+        // An ID3v2 tag (21 bytes) that a tagger put before a FLAC or Ogg file.
+        AllTheAudio{"FlacAfterId3",
+                    "sox %d/a.wav %d/a.flac && (printf 'ID3\\003\\000\\000\\000\\000\\000\\013'; "
+                    "head -c 11 /dev/zero; cat %d/a.flac) > %d/in.flac",
+                    "in.flac", 3, ""},
+        AllTheAudio{"OggAfterId3",
+                    "sox %d/a.wav %d/a.ogg && (printf 'ID3\\003\\000\\000\\000\\000\\000\\013'; "
+                    "head -c 11 /dev/zero; cat %d/a.ogg) > %d/in.ogg",
+                    "in.ogg", 3, "21 bytes"},
         AllTheAudio{"OggThenJunk", "sox %d/a.wav %d/a.ogg && (cat %d/a.ogg; head -c 3000 /dev/zero) > %d/in.ogg",
                     "in.ogg", 3, "3000 bytes after the last page"},
         // A data size that covers 1 s of the 3 (a header never finished).

@@ -122,6 +122,20 @@ std::uint32_t FrameLength(const unsigned char* h, std::uint32_t* id) {
 
 Recognised Refused(std::string why) { return {InputKind::kRefused, "", std::move(why)}; }
 
+// The container whose signature `head` starts with, or kRefused.
+Recognised BySignature(const unsigned char* head, std::size_t n) {
+  for (const Signature& s : kSignatures)
+    if (n >= s.length && std::memcmp(head, s.bytes, s.length) == 0) return {s.kind, s.container, ""};
+  return Refused("");
+}
+
+// The bytes an ID3v2 tag at `head` takes (its header, body and footer).
+std::size_t Id3v2Length(const unsigned char* head) {
+  const std::size_t body = static_cast<std::size_t>((head[6] & 0x7f) << 21 | (head[7] & 0x7f) << 14 |
+                                                    (head[8] & 0x7f) << 7 | (head[9] & 0x7f));
+  return 10 + body + ((head[5] & 0x10) != 0 ? 10 : 0);
+}
+
 }  // namespace
 
 bool MpegFramesAtStart(const unsigned char* data, std::size_t n) {
@@ -142,8 +156,16 @@ bool MpegFramesAtStart(const unsigned char* data, std::size_t n) {
 
 Recognised RecogniseInput(const unsigned char* head, std::size_t n, const std::string& name, bool raw) {
   if (raw) return {InputKind::kRaw, "", ""};
-  for (const Signature& s : kSignatures)
-    if (n >= s.length && std::memcmp(head, s.bytes, s.length) == 0) return {s.kind, s.container, ""};
+  // A tagger may put an ID3v2 tag before any file: the container after it
+  // decides (libsndfile and the Ogg page walk pass over the tag).
+  if (n >= 10 && std::memcmp(head, "ID3", 3) == 0) {
+    const std::size_t tag = Id3v2Length(head);
+    if (tag < n && std::memcmp(head + tag, "ID3", 3) != 0) {
+      const Recognised after = BySignature(head + tag, n - tag);
+      if (after.kind != InputKind::kRefused) return after;
+    }
+  }
+  if (Recognised known = BySignature(head, n); known.kind != InputKind::kRefused) return known;
   const bool from_stdin = name == "-";
   if (NamedAs(name, kMpegNames) || from_stdin) {
     if (MpegFramesAtStart(head, n)) return {InputKind::kMpeg, "MPEG", ""};
