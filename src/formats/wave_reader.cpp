@@ -183,9 +183,11 @@ WaveInfo InspectWave(const ByteSource& f) {
       // another program appended), not audio. A GSM recording in progress
       // carries provisional sizes, never these. A PCM recording's header
       // may be a stale one that fits an earlier length, so there the audio
-      // still runs to the end of the file.
+      // still runs to the end of the file. An odd-sized data chunk may end
+      // the RIFF chunk with its pad byte or without (as written here).
+      const std::uint64_t riff_end = std::uint64_t{w.riff_size} + kRiffChunkHeaderBytes;
       bool riff_ends_here = size <= available && w.has_fmt && w.format_tag == kWaveFormatGsm610 &&
-                            std::uint64_t{w.riff_size} + kRiffChunkHeaderBytes == end;
+                            (riff_end == end || riff_end == body + size);
       w.data_fits = tail || riff_ends_here;
       w.chunks_after_data = tail && any;
       // Unless the stated size fits, the payload runs to the end of the file.

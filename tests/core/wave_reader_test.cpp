@@ -109,6 +109,17 @@ INSTANTIATE_TEST_SUITE_P(
                      return b;
                    },
                    WaveKind::kGsm, false, false, true, false, 2.0},
+        // The same after an odd number of blocks, with no pad byte (as the
+        // library writes them).
+        ReaderCase{"BytesAfterAnOddDataChunk",
+                   [] {
+                     Bytes b = Converted(640 * 25);
+                     Bytes tag(128, 0);
+                     std::copy_n("TAGTitle", 8, tag.begin());
+                     b.insert(b.end(), tag.begin(), tag.end());
+                     return b;
+                   },
+                   WaveKind::kGsm, false, false, true, false, 1.0},
         ReaderCase{"ChunksAfterData", [] { return test::GsmWith(25, 8000, {test::Chunk("LIST", Bytes(30, 'i'))}); },
                    WaveKind::kGsm, true, false, true, true, 1.0},
         // An odd number of blocks and its pad byte, with the count sox writes
