@@ -387,6 +387,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "sox %d/a.wav %d/a.ogg && (printf 'ID3\\003\\000\\000\\000\\000\\000\\013'; "
                     "head -c 11 /dev/zero; cat %d/a.ogg) > %d/in.ogg",
                     "in.ogg", 3, "21 bytes"},
+        // An RF64 header never finished (its 64-bit sizes still zero), as
+        // a recording killed early leaves it: nothing to convert, but said.
+        AllTheAudio{"Rf64SizesZero",
+                    "ffmpeg -v error -i %d/a.wav -rf64 always %d/in.wav && "
+                    "head -c 24 /dev/zero | dd of=%d/in.wav bs=1 seek=20 conv=notrunc status=none",
+                    "in.wav", 0, "96000 bytes follow a header that gives no audio"},
         AllTheAudio{"OggThenJunk", "sox %d/a.wav %d/a.ogg && (cat %d/a.ogg; head -c 3000 /dev/zero) > %d/in.ogg",
                     "in.ogg", 3, "3000 bytes after the last page"},
         // A data size that covers 1 s of the 3 (a header never finished).

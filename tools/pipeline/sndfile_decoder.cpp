@@ -142,6 +142,15 @@ bool LengthLeftOpen(const SF_INFO& info, bool seekable) {
   return !seekable && bytes >= 0x7FFF0000;
 }
 
+// The bytes from where the input stands to its end, read through on a pipe.
+std::uint64_t BytesLeft(InputStream& in) {
+  if (in.seekable()) return static_cast<std::uint64_t>(std::max<std::int64_t>(in.size() - in.Tell(), 0));
+  std::uint64_t left = 0;
+  char buffer[16384];
+  for (std::size_t got; (got = in.Read(buffer, sizeof buffer)) > 0;) left += got;
+  return left;
+}
+
 // Opens the input in libsndfile. A file that it refuses, or in which it
 // finds no frames, when told no length (PAF; a W64 file of IMA ADPCM, whose
 // chunk walk then runs past the audio and gives up) is opened again with
@@ -184,6 +193,15 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
   const bool failed = sf_error(file) != SF_ERR_NO_ERROR || in.failed();
   const char* why = in.failed() ? "a read error" : sf_strerror(file);
   if (read == 0 && failed) return Failure(KIV_ERR_INPUT_READ, std::string("cannot decode the input: ") + why);
+  // A header that gives no audio, with bytes after it (a recording killed
+  // before its header was written: RF64's sizes still zero). A WAVE file's
+  // are named from its own reader.
+  if (read == 0 && info.frames == 0 && !failed && wave.kind == WaveKind::kNotWave) {
+    if (const std::uint64_t left = BytesLeft(in); left > 0)
+      r.note = std::to_string(left) + " bytes follow a header that gives no audio; none were converted (a header "
+               "never finished?)";
+    return r;
+  }
   const bool declared = info.frames > 0 && info.frames < SF_COUNT_MAX / 64 && !LengthLeftOpen(info, in.seekable());
   if (failed || (declared && read < info.frames)) {
     char what[240];
