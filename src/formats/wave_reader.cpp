@@ -12,12 +12,6 @@ namespace {
 
 bool Tag(const unsigned char* p, const char* tag) { return std::memcmp(p, tag, 4) == 0; }
 
-// A chunk id as RIFF writers use them: four printable ASCII characters.
-bool PlausibleId(const unsigned char* p) {
-  for (int i = 0; i < 4; ++i)
-    if (p[i] < 0x20 || p[i] > 0x7e) return false;
-  return true;
-}
 
 void ReadFormat(WaveInfo* w, const ByteSource& f, std::uint64_t body, std::uint32_t size) {
   unsigned char p[kGsmFormatChunkBytes] = {};
@@ -44,7 +38,7 @@ bool WellFormedTail(const ByteSource& f, std::uint64_t pos, bool* any) {
   for (;;) {
     if (pos >= f.size()) return true;  // includes a missing final pad byte
     unsigned char h[kRiffChunkHeaderBytes];
-    if (!f.Read(pos, h, sizeof h) || !PlausibleId(h)) return false;
+    if (!f.Read(pos, h, sizeof h) || !PlausibleChunkId(h)) return false;
     std::uint64_t size = GetLe32(h + 4);
     if (size > f.size() - pos - sizeof h) return false;
     *any = true;
@@ -225,6 +219,12 @@ WaveInfo InspectWave(const ByteSource& f) {
   }
   Judge(&w);
   return w;
+}
+
+bool PlausibleChunkId(const unsigned char* id) {
+  for (int i = 0; i < 4; ++i)
+    if (id[i] < 0x20 || id[i] > 0x7e) return false;
+  return true;
 }
 
 std::uint64_t GsmSamplesToDecode(const WaveInfo& w) {

@@ -58,6 +58,11 @@ inline WaveInfo InspectWave(const unsigned char* data, std::size_t size) {
   return InspectWave(MemoryBytes(data, size));
 }
 
+// Whether four bytes can be a chunk id as RIFF writers use them: printable
+// ASCII characters. What follows the data chunk counts as chunks only when
+// each starts so.
+bool PlausibleChunkId(const unsigned char* id);
+
 // The samples a decoder should produce from a GSM file: its sample count
 // when the file is finished and the count agrees with the blocks present;
 // otherwise (unfinished, no count, or a count that disagrees) every whole

@@ -351,7 +351,10 @@ TEST_P(ToolConvertAllTheAudio, ConvertsEveryStream) {
   const AllTheAudio& c = GetParam();
   ASSERT_EQ(Shell("sox -n -r 16000 -c 1 -b 16 %d/a.wav synth 3 pinknoise vol 0.3 && " + c.prepare, dir), 0);
   std::string err;
-  ASSERT_EQ(Shell("%t convert %d/" + c.in + " %d/out.wav", dir, nullptr, &err), 0) << err;
+  // "<in.wav": the file through a pipe.
+  const std::string command = c.in[0] == '<' ? "cat %d/" + c.in.substr(1) + " | %t convert - %d/out.wav"
+                                             : "%t convert %d/" + c.in + " %d/out.wav";
+  ASSERT_EQ(Shell(command, dir, nullptr, &err), 0) << err;
   if (c.said.empty()) {
     EXPECT_EQ(err, "");
   } else {
@@ -400,6 +403,20 @@ INSTANTIATE_TEST_SUITE_P(
                     "cp %d/a.wav %d/in.wav && printf '\\000\\175\\000\\000' | "
                     "dd of=%d/in.wav bs=1 seek=40 conv=notrunc status=none",
                     "in.wav", 1, "64000 bytes after the data chunk"},
+        AllTheAudio{"WaveDataSizeShortFromPipe",
+                    "cp %d/a.wav %d/in.wav && printf '\\000\\175\\000\\000' | "
+                    "dd of=%d/in.wav bs=1 seek=40 conv=notrunc status=none",
+                    "<in.wav", 1, "64000 bytes after the data chunk"},
+        // Past what the tool kept of the stream's start, where libsndfile
+        // reads ahead.
+        AllTheAudio{"WaveThenJunkFromPipe", "(cat %d/a.wav; head -c 5000 /dev/zero) > %d/in.wav", "<in.wav", 3,
+                    "5000 bytes after the data chunk"},
+        // A 100000-byte LIST chunk after the data, well formed, from a pipe:
+        // the chunk walk goes past what the tool kept of the stream's start.
+        AllTheAudio{"WaveListAfterDataFromPipe",
+                    "sox %d/a.wav -r 8000 %d/b.wav && "
+                    "(cat %d/b.wav; printf 'LIST\\240\\206\\001\\000'; head -c 100000 /dev/zero) > %d/in.wav",
+                    "<in.wav", 3, ""},
         // WAVE headers streamed before their audio, then saved: sizes that
         // mean "to the end" (sox's just under 2 GiB, ffmpeg's 4 GiB), for
         // samples of any width.

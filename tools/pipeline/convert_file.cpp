@@ -18,6 +18,7 @@
 #include "pipeline/output_target.h"
 #include "pipeline/standard_output.h"
 #include "pipeline/temp_file.h"
+#include "pipeline/wave_tail.h"
 #include "platform/console.h"
 #include "platform/utf8_path.h"
 #include "wave_format.h"
@@ -305,6 +306,9 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   ConversionSink sink(&writer, request.resampler_threads, keep_going);
   DecodeResult decoded = Decode(o.what, source, o.wave, sink, &writer, keep_going);
   if (decoded.code == 0) sink.Finish();
+  // From a pipe, what follows the data chunk is known only once it is read.
+  if (decoded.code == 0 && !source.seekable() && o.what.container == kWaveContainer)
+    JudgeStreamedTail(source, &o.wave);
   const int rc = GsmWaveWriterFinish(&writer);
 
   // Nothing decodable, a read error or an interrupt: the output is left as

@@ -26,6 +26,7 @@ struct Source {
   InputStream* in;
   std::int64_t end;  // -1 while unknown
   sf_count_t length = std::numeric_limits<sf_count_t>::max() / 4;
+  std::int64_t stop_at = -1;  // reads end here, once the header is read
 };
 sf_count_t Length(void* user) { return static_cast<Source*>(user)->length; }
 sf_count_t Seek(sf_count_t offset, int whence, void* user) {
@@ -36,6 +37,7 @@ sf_count_t Seek(sf_count_t offset, int whence, void* user) {
 }
 sf_count_t Read(void* dst, sf_count_t count, void* user) {
   auto* source = static_cast<Source*>(user);
+  if (source->stop_at >= 0) count = std::clamp<sf_count_t>(source->stop_at - source->in->Tell(), 0, count);
   const std::size_t got = source->in->Read(dst, static_cast<std::size_t>(count));
   if (got < static_cast<std::size_t>(count) && !source->in->failed()) source->end = source->in->Tell();
   return static_cast<sf_count_t>(got);
@@ -185,6 +187,10 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
   DecodeResult r;
   r.format = Describe(info);
   r.streams = 1;
+  // From a pipe, libsndfile reads ahead past a WAVE file's audio; what
+  // follows the data chunk is left for the tool to judge.
+  if (!in.seekable() && wave.has_data && wave.kind != WaveKind::kNotWave && !LengthLeftOpen(info, false))
+    source.stop_at = static_cast<std::int64_t>(wave.data_offset + wave.data_size);
   const sf_count_t read = Pump(file, info, wave, source, sink);
   if (read < 0) {
     r.code = KIV_ERR_WRITE;
