@@ -429,6 +429,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "cp %d/a.wav %d/in.wav && printf '\\000\\000\\000\\232' | "
                     "dd of=%d/in.wav bs=1 seek=40 conv=notrunc status=none",
                     "in.wav", 3, "cut short"},
+        AllTheAudio{"StreamedAiffBySox", "sox %d/a.wav -t aiff - | cat >%d/in.aiff", "in.aiff", 3, ""},
+        AllTheAudio{"StreamedAiffBySoxFromPipe", "sox %d/a.wav -t aiff - | cat >%d/in.aiff", "<in.aiff", 3, ""},
         AllTheAudio{"StreamedWaveDoubleByFfmpeg",
                     "ffmpeg -v error -i %d/a.wav -c:a pcm_f64le -f wav - | cat >%d/in.wav", "in.wav", 3, ""}),
     [](const auto& info) { return std::string(info.param.name); });

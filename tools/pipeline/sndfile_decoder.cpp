@@ -128,20 +128,21 @@ sf_count_t BytesPerSample(int format) {
 }
 
 // A header that gives no length promises nothing to fall short of. A
-// program that streams a WAVE header before its audio cannot come back to
-// write the size, and writes one no audio will reach instead: the largest a
-// 32-bit field holds (ffmpeg), or just under 2 GiB (sox), rounded down to
-// whole frames, whatever the sample size, and whether the stream was then
-// saved to a file or not. A real file of about those sizes cut short is
-// the one such case missed. On a pipe, any container's sizes from there
-// on mean the same.
+// program that streams a header before its audio cannot come back to write
+// the size, and writes one no audio will reach instead: in WAVE the largest
+// a 32-bit field holds (ffmpeg), or just under 2 GiB (sox); in AIFF 2 GiB
+// less 16 MiB (sox). Rounded down to whole frames, whatever the sample
+// size, and whether the stream was then saved to a file or not. A real
+// file of about those sizes cut short is the one such case missed. On a
+// pipe, any container's sizes from there on mean the same.
 bool LengthLeftOpen(const SF_INFO& info, bool seekable) {
   const sf_count_t bytes = info.frames * info.channels * BytesPerSample(info.format);
   const int type = info.format & SF_FORMAT_TYPEMASK;
   const auto just_under = [bytes](sf_count_t mark) { return bytes <= mark && bytes > mark - 65536; };
   if ((type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX) && (just_under(0xFFFFFFFF) || just_under(0x7FFFF000)))
     return true;
-  return !seekable && bytes >= 0x7FFF0000;
+  if (type == SF_FORMAT_AIFF && just_under(0x7F000000)) return true;
+  return !seekable && bytes >= 0x7F000000;
 }
 
 // The bytes from where the input stands to its end, read through on a pipe.
