@@ -5,6 +5,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <cstdio>
 #include <memory>
@@ -137,7 +138,8 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
     return Fail(kExitCodec, in, ExitMessage(kExitCodec));
 
   std::unique_ptr<TempFile> temp = to_stdout ? nullptr : TempFile::Beside(out, ".part");
-  if (!temp && !to_stdout) return Fail(kExitOutputCreate, out, ExitMessage(kExitOutputCreate));
+  if (!temp && !to_stdout)
+    return Fail(kExitOutputCreate, out, std::string(ExitMessage(kExitOutputCreate)) + ": " + std::strerror(errno));
   // A decode that a RIFF size cannot describe (from 74.6 hours on) is
   // written as RF64, never with a wrapped size; shorter ones as WAVE.
   const bool rf64 = kPcmHeaderBytes + samples * kBytesPerSample > kMaxRiffFileBytes;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "pipeline/convert_file.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -291,8 +292,10 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   // descriptor's where the temporary name holds bytes that are not UTF-8),
   // so that the user's name may be any bytes the file system holds.
   std::unique_ptr<TempFile> part = to_stdout ? nullptr : TempFile::Beside(out, ".part");
+  if (!to_stdout && !part)
+    return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE) + ": " + std::strerror(errno));
   std::basic_string<KivPathChar> part16(1, '-');
-  if (!to_stdout && (!part || !Utf8ToPath(part->NameForLibrary(), &part16)))
+  if (!to_stdout && !Utf8ToPath(part->NameForLibrary(), &part16))
     return Failed(KIV_ERR_OUTPUT_CREATE, out, ConverterFailure(KIV_ERR_OUTPUT_CREATE));
   GsmWaveWriter writer;
   const FileSystem* files = to_stdout ? StandardOutputFileSystem() : ActiveFileSystem();

@@ -15,8 +15,8 @@ namespace kiv::tool {
 
 class TempFile {
  public:
-  // Creates the file in the folder of `target`; nullptr when that folder
-  // cannot take one.
+  // Creates the file in the folder of `target`; nullptr, with errno saying
+  // why, when that folder cannot take one.
   static std::unique_ptr<TempFile> Beside(const std::string& target, const std::string& suffix);
   ~TempFile();
   TempFile(const TempFile&) = delete;

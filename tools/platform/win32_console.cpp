@@ -164,7 +164,15 @@ bool CreateNewFile(const std::string& path) {
                               static_cast<int>(wide.size()));
   if (n <= 0) return false;
   HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) {
+    // In errno's terms, for the message.
+    const DWORD error = GetLastError();
+    errno = error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND ? ENOENT
+            : error == ERROR_ACCESS_DENIED                                 ? EACCES
+            : error == ERROR_FILE_EXISTS                                   ? EEXIST
+                                                                           : EIO;
+    return false;
+  }
   CloseHandle(h);
   return true;
 }
