@@ -396,6 +396,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "ffmpeg -v error -i %d/a.wav -rf64 always %d/in.wav && "
                     "head -c 24 /dev/zero | dd of=%d/in.wav bs=1 seek=20 conv=notrunc status=none",
                     "in.wav", 0, "96000 bytes follow a header that gives no audio"},
+        // Nothing on standard input (the program before it failed).
+        AllTheAudio{"EmptyStandardInput", ": > %d/in.raw", "<in.raw", 0, "the input is empty"},
         AllTheAudio{"OggThenJunk", "sox %d/a.wav %d/a.ogg && (cat %d/a.ogg; head -c 3000 /dev/zero) > %d/in.ogg",
                     "in.ogg", 3, "3000 bytes after the last page"},
         // A data size that covers 1 s of the 3 (a header never finished).

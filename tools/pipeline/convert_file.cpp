@@ -84,6 +84,9 @@ DecodeResult PumpRaw(InputStream& in, GsmWaveWriter* writer, const std::function
   if (in.failed()) {
     r.code = KIV_ERR_INPUT_READ;
     r.error = ExitMessage(KIV_ERR_INPUT_READ);
+  } else if (in.Tell() == 0) {
+    // As a program before kivgsm in a pipe leaves it when it fails.
+    r.note = "the input is empty: the output holds no audio";
   }
   return r;
 }
