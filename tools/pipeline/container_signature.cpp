@@ -160,7 +160,7 @@ Recognised RecogniseInput(const unsigned char* head, std::size_t n, const std::s
   // decides (libsndfile and the Ogg page walk pass over the tag).
   if (n >= 10 && std::memcmp(head, "ID3", 3) == 0) {
     const std::size_t tag = Id3v2Length(head);
-    if (tag < n && std::memcmp(head + tag, "ID3", 3) != 0) {
+    if (tag + 4 <= n && std::memcmp(head + tag, "ID3", 3) != 0) {
       const Recognised after = BySignature(head + tag, n - tag);
       if (after.kind != InputKind::kRefused) return after;
     }
