@@ -413,6 +413,25 @@ INSTANTIATE_TEST_SUITE_P(
         // reads ahead.
         AllTheAudio{"WaveThenJunkFromPipe", "(cat %d/a.wav; head -c 5000 /dev/zero) > %d/in.wav", "<in.wav", 3,
                     "5000 bytes after the data chunk"},
+        // A data chunk that ends where the kept start of the stream does,
+        // with a chunk after it that libsndfile looks at while opening.
+        AllTheAudio{"WaveDataEndingWhereTheKeptStartEndsFromPipe",
+                    "sox %d/a.wav -r 8000 -t raw - repeat 1 | head -c 65492 > %d/d.raw && "
+                    "sox -r 8000 -e signed -b 16 -c 1 -t raw %d/d.raw %d/b.wav && "
+                    "(cat %d/b.wav; printf 'LIST\\004\\000\\000\\000INFO') > %d/in.wav",
+                    "<in.wav", 4.09, ""},
+        // A complete IMA ADPCM file whose last block is short (its sizes
+        // made to agree with 3996 bytes of data after sox's 60-byte header).
+        AllTheAudio{"ImaAdpcmShortLastBlock",
+                    "sox %d/a.wav -r 8000 -e ima-adpcm %d/b.wav && head -c 4056 %d/b.wav > %d/in.wav && "
+                    "printf '\\320\\017' | dd of=%d/in.wav bs=1 seek=4 conv=notrunc status=none && "
+                    "printf '\\234\\017' | dd of=%d/in.wav bs=1 seek=56 conv=notrunc status=none",
+                    "in.wav", 1, ""},
+        // An empty AIFF with a chunk after its sound data.
+        AllTheAudio{"EmptyAiffWithAnnotation",
+                    "sox -n -r 8000 -c 1 -b 16 %d/e.aiff trim 0 0 && "
+                    "(cat %d/e.aiff; printf 'ANNO\\000\\000\\000\\004note') > %d/in.aiff",
+                    "in.aiff", 0, ""},
         // A 100000-byte LIST chunk after the data, well formed, from a pipe:
         // the chunk walk goes past what the tool kept of the stream's start.
         AllTheAudio{"WaveListAfterDataFromPipe",

@@ -77,19 +77,23 @@ sf_count_t ReadFloats(SNDFILE* file, const SF_INFO& info, float* out, std::vecto
   return n;
 }
 
-// The frames that the blocks present hold, in ADPCM WAVE: libsndfile
-// decodes a missing block as silence, so its frame count cannot tell a cut.
-// -1 where there is no such limit, or it is not known yet.
+// The frames that the whole blocks present hold, in an ADPCM WAVE file
+// cut short: libsndfile decodes a missing block as silence, so its frame
+// count cannot tell a cut. -1 where nothing is missing, or it is not known
+// yet.
 sf_count_t FramesPresent(const SF_INFO& info, const WaveInfo& wave, const Source& source) {
   const int codec = info.format & SF_FORMAT_SUBMASK;
   if ((codec != SF_FORMAT_MS_ADPCM && codec != SF_FORMAT_IMA_ADPCM) || source.end < 0 || !wave.has_data ||
-      wave.block_align == 0 || wave.data_size < wave.block_align)
+      info.channels < 1)
     return -1;
-  const auto blocks_declared = static_cast<sf_count_t>(wave.data_size / wave.block_align);
-  const auto frames_per_block = info.frames / blocks_declared;
-  const auto present = std::clamp<sf_count_t>(source.end - static_cast<sf_count_t>(wave.data_offset), 0,
-                                              static_cast<sf_count_t>(wave.data_size));
-  return frames_per_block < 1 ? -1 : present / wave.block_align * frames_per_block;
+  const auto present = std::max<sf_count_t>(source.end - static_cast<sf_count_t>(wave.data_offset), 0);
+  if (present >= static_cast<sf_count_t>(wave.data_size)) return -1;
+  // Each channel's block header holds its first sample (IMA) or two (MS);
+  // the rest of the block holds two samples a byte.
+  const sf_count_t channels = info.channels, align = wave.block_align;
+  const sf_count_t per_block = codec == SF_FORMAT_IMA_ADPCM ? (align - 4 * channels) * 2 / channels + 1
+                                                            : (align - 7 * channels) * 2 / channels + 2;
+  return per_block < 1 ? -1 : present / align * per_block;
 }
 
 // Pulls every frame through the sink: 8000 Hz mono 16-bit PCM as integers,
@@ -173,6 +177,12 @@ SNDFILE* Open(Source* source, SF_INFO* info) {
 DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wave) {
   SF_INFO info{};
   Source source{&in, in.size()};
+  // From a pipe, libsndfile reads ahead past a WAVE file's audio, and
+  // while opening it looks past the data chunk for more chunks: a look
+  // beyond the kept start of the stream would leave it no way back to the
+  // audio. What follows the data chunk is left for the tool to judge.
+  const bool piped_wave = !in.seekable() && wave.has_data && wave.kind != WaveKind::kNotWave;
+  if (piped_wave) source.stop_at = static_cast<std::int64_t>(in.head_size());
   SNDFILE* file = Open(&source, &info);
   if (file == nullptr) return Failure(KIV_ERR_INPUT_READ, sf_strerror(nullptr));
   struct Closer {
@@ -188,10 +198,8 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
   DecodeResult r;
   r.format = Describe(info);
   r.streams = 1;
-  // From a pipe, libsndfile reads ahead past a WAVE file's audio; what
-  // follows the data chunk is left for the tool to judge.
-  if (!in.seekable() && wave.has_data && wave.kind != WaveKind::kNotWave && !LengthLeftOpen(info, false))
-    source.stop_at = static_cast<std::int64_t>(wave.data_offset + wave.data_size);
+  if (piped_wave)
+    source.stop_at = LengthLeftOpen(info, false) ? -1 : static_cast<std::int64_t>(wave.data_offset + wave.data_size);
   const sf_count_t read = Pump(file, info, wave, source, sink);
   if (read < 0) {
     r.code = KIV_ERR_WRITE;
@@ -200,10 +208,10 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
   const bool failed = sf_error(file) != SF_ERR_NO_ERROR || in.failed();
   const char* why = in.failed() ? "a read error" : sf_strerror(file);
   if (read == 0 && failed) return Failure(KIV_ERR_INPUT_READ, std::string("cannot decode the input: ") + why);
-  // A header that gives no audio, with bytes after it (a recording killed
-  // before its header was written: RF64's sizes still zero). A WAVE file's
-  // are named from its own reader.
-  if (read == 0 && info.frames == 0 && !failed && wave.kind == WaveKind::kNotWave) {
+  // An RF64 header that gives no audio, with bytes after it: a recording
+  // killed before its 64-bit sizes were written. (A WAVE file's are named
+  // from its own reader; other containers may end in chunks of tags.)
+  if (read == 0 && info.frames == 0 && !failed && (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64) {
     if (const std::uint64_t left = BytesLeft(in); left > 0)
       r.note = std::to_string(left) + " bytes follow a header that gives no audio; none were converted (a header "
                "never finished?)";

@@ -72,6 +72,7 @@ bool JudgeStreamedTail(InputStream& in, WaveInfo* wave) {
     pos = body_end + (body_end - pos) % 2;
   }
   at += Skip(in, UINT64_MAX);
+  if (in.failed()) return false;  // what was not read cannot be judged
   wave->data_fits = chunks;
   wave->chunks_after_data = chunks && any;
   wave->data_present = chunks ? wave->data_size : at - wave->data_offset;

@@ -13,7 +13,8 @@ namespace kiv::tool {
 // Reads `in` to its end from where the decoder left it, and sets `wave`'s
 // judgement of the data chunk's end (`data_fits`, `data_present`,
 // `chunks_after_data`) as the whole file's reader would. False, with
-// `wave` unchanged, when the decoder read past the data chunk.
+// `wave` unchanged, when the decoder read past the data chunk or reading
+// fails.
 bool JudgeStreamedTail(InputStream& in, WaveInfo* wave);
 
 }  // namespace kiv::tool
