@@ -29,7 +29,7 @@ set -euo pipefail
 build_packages=(
   cmake ninja-build g++ pkg-config
   libgsm1-dev libasound2-dev libcli11-dev libsndfile1-dev libsoxr-dev
-  libmpg123-dev libvorbis-dev libopusfile-dev
+  libmpg123-dev libvorbis-dev libopusfile-dev libflac-dev
 )
 # What the native test suite and the benchmarks add: GoogleTest and Google
 # Benchmark, a private PulseAudio and a private PipeWire (with its pulse
@@ -60,7 +60,7 @@ i386_packages=(wine32:i386 libwine:i386 libgstreamer-plugins-base1.0-0:i386 libg
 # version exactly, which the archive's arm64 and armhf indexes do not
 # always carry; those builds read Ogg Vorbis only.)
 foreign_packages=(libgsm1-dev libasound2-dev libgtest-dev libgmock-dev libsndfile1-dev libsoxr-dev
-  libmpg123-dev libvorbis-dev)
+  libmpg123-dev libvorbis-dev libflac-dev)
 
 me=install-packages.sh
 set_name=default

@@ -7,6 +7,9 @@
 #if defined(KIV_HAVE_MPG123)
 #include <mpg123.h>
 #endif
+#if defined(KIV_HAVE_FLAC)
+#include <FLAC/format.h>
+#endif
 
 namespace kiv::tool {
 
@@ -20,6 +23,9 @@ std::string VersionText(const std::string& tool_version) {
           std::to_string(GSM_PATCHLEVEL) + " (as built against)";
 #if defined(KIV_HAVE_MPG123)
   text += "\nlibmpg123:  API " + std::to_string(MPG123_API_VERSION) + " (as built against)";
+#endif
+#if defined(KIV_HAVE_FLAC)
+  text += std::string("\nlibFLAC:    ") + FLAC__VERSION_STRING;
 #endif
   return text;
 }

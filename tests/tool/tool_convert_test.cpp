@@ -398,6 +398,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "in.wav", 0, "96000 bytes follow a header that gives no audio"},
         // Nothing on standard input (the program before it failed).
         AllTheAudio{"EmptyStandardInput", ": > %d/in.raw", "<in.raw", 0, "the input is empty"},
+        // FLAC damaged part-way, or with junk let in: decoding goes on at the
+        // next frame, as sox's and ffmpeg's does.
+        AllTheAudio{"FlacDamagedPartWay",
+                    "sox %d/a.wav %d/in.flac && "
+                    "dd if=/dev/zero of=%d/in.flac bs=1 seek=20000 count=500 conv=notrunc status=none",
+                    "in.flac", 3, "1 damaged part of the stream was skipped"},
+        AllTheAudio{"FlacJunkLetInFromPipe",
+                    "sox %d/a.wav %d/a.flac && "
+                    "(head -c 20000 %d/a.flac; head -c 1000 /dev/zero; tail -c +20001 %d/a.flac) > %d/in.flac",
+                    "<in.flac", 3, "1 damaged part of the stream was skipped"},
         AllTheAudio{"OggThenJunk", "sox %d/a.wav %d/a.ogg && (cat %d/a.ogg; head -c 3000 /dev/zero) > %d/in.ogg",
                     "in.ogg", 3, "3000 bytes after the last page"},
         // A data size that covers 1 s of the 3 (a header never finished).

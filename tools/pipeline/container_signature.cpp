@@ -24,7 +24,7 @@ constexpr Signature kSignatures[] = {
     {"BW64", 4, InputKind::kSndfile, "BW64"},
     {"riff", 4, InputKind::kSndfile, "W64"},
     {"FORM", 4, InputKind::kSndfile, "AIFF/IFF"},
-    {"fLaC", 4, InputKind::kSndfile, "FLAC"},
+    {"fLaC", 4, InputKind::kSndfile, kFlacContainer},
     {"caff", 4, InputKind::kSndfile, "CAF"},
     {".snd", 4, InputKind::kSndfile, "AU"},
     {"dns.", 4, InputKind::kSndfile, "AU"},

@@ -29,6 +29,7 @@ struct Recognised {
 };
 
 inline constexpr char kWaveContainer[] = "RIFF/WAVE";
+inline constexpr char kFlacContainer[] = "FLAC";
 
 // `head` holds the input's first `n` bytes (all of a shorter input), `name`
 // the name the user gave ("-" for standard input), `raw` whether --raw was.

@@ -33,6 +33,9 @@
 #if defined(KIV_HAVE_OGG)
 #include "pipeline/ogg_decoder.h"
 #endif
+#if defined(KIV_HAVE_FLAC)
+#include "pipeline/flac_decoder.h"
+#endif
 
 namespace kiv::tool {
 namespace {
@@ -113,6 +116,9 @@ DecodeResult Decode(const Recognised& what, InputStream& in, const WaveInfo& wav
       return none;
 #endif
     case InputKind::kSndfile:
+#if defined(KIV_HAVE_FLAC)
+      if (what.container == kFlacContainer) return DecodeFlac(in, sink);
+#endif
 #if defined(KIV_HAVE_SNDFILE)
       return DecodeSndfile(in, sink, wave);
 #else
@@ -173,12 +179,19 @@ ConvertResult OpenAndRecognise(const std::string& in, bool raw, Opened* o) {
   return {};
 }
 
+#if defined(KIV_HAVE_FLAC)
+constexpr char kFlacDecoder[] = "libFLAC";
+#else
+constexpr char kFlacDecoder[] = "libsndfile";
+#endif
+
 // What -v says of an input: what it was found to be, and how it was decoded.
 std::string Detail(const Recognised& what, const DecodeResult& decoded, const ConversionSink& sink) {
   if (what.kind == InputKind::kRaw) return "raw 8000 Hz mono s16le, encoded sample for sample";
-  const char* decoder = what.kind == InputKind::kMpeg  ? "libmpg123"
-                        : what.kind == InputKind::kOgg ? "libvorbisfile/libopusfile"
-                                                       : "libsndfile";
+  const char* decoder = what.kind == InputKind::kMpeg    ? "libmpg123"
+                        : what.kind == InputKind::kOgg   ? "libvorbisfile/libopusfile"
+                        : what.container == kFlacContainer ? kFlacDecoder
+                                                           : "libsndfile";
   std::string detail = what.container + ", decoded by " + decoder;
   if (!decoded.format.empty()) detail += ": " + decoded.format;
   if (decoded.streams > 1) detail += ", " + std::to_string(decoded.streams) + " streams one after another";
