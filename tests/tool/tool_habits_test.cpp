@@ -66,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
               "cmp q.wav ref.wav && cmp qd/in.wav ref.wav"},
         Habit{"QuietStillSaysErrors", "$K -q convert missing.raw q.wav", 5, "", "missing.raw: cannot open", "true"},
         Habit{"VerboseSaysWhatWasFound", "sox -t s16 -r 8000 -c 1 in.raw -r 44100 -c 2 in.flac && $K -v convert in.flac v.wav",
-              0, "written to v.wav", "FLAC, decoded by libsndfile: 44100 Hz stereo", "test -s v.wav"},
+              0, "written to v.wav", "FLAC, decoded by libFLAC: 44100 Hz stereo", "test -s v.wav"},
         Habit{"StdoutToAFileIsByteIdentical", "$K convert in.raw - >s.wav", 0, "", "written to standard output",
               "cmp s.wav ref.wav"},
         // Between other output: the file starts where the shell was and
