@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "versions.h"
 
+#include <cstdio>
+
 #include <gsm.h>
 #include <sndfile.h>
 #include <soxr.h>
@@ -19,8 +21,9 @@ std::string VersionText(const std::string& tool_version) {
   text += std::string("libsndfile: ") + sf_version_string() + "\n";
   text += std::string("libsoxr:    ") + soxr_version() + "\n";
   // libgsm has no call that names its version: this is the one built against.
-  text += "libgsm:     " + std::to_string(GSM_MAJOR) + "." + std::to_string(GSM_MINOR) + "." +
-          std::to_string(GSM_PATCHLEVEL) + " (as built against)";
+  char gsm[64];
+  std::snprintf(gsm, sizeof gsm, "libgsm:     %d.%d.%d (as built against)", GSM_MAJOR, GSM_MINOR, GSM_PATCHLEVEL);
+  text += gsm;
 #if defined(KIV_HAVE_MPG123)
   text += "\nlibmpg123:  API " + std::to_string(MPG123_API_VERSION) + " (as built against)";
 #endif
