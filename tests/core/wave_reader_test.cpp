@@ -47,6 +47,14 @@ Bytes WithPlaceholders(Bytes b) {
   return b;
 }
 
+// An ID3v1 tag appended after the file, as taggers do.
+Bytes WithTagAfter(Bytes b) {
+  Bytes tag(128, 0);
+  std::copy_n("TAGTitle", 8, tag.begin());
+  b.insert(b.end(), tag.begin(), tag.end());
+  return b;
+}
+
 Bytes Cut(Bytes b, std::size_t bytes) {
   b.resize(b.size() - bytes);
   return b;
@@ -100,26 +108,12 @@ INSTANTIATE_TEST_SUITE_P(
                    0.5},
         // A tag appended after a finished file: the sizes agree with each
         // other, so the audio ends where the data chunk says.
-        ReaderCase{"BytesAfterTheRiffChunk",
-                   [] {
-                     Bytes b = Converted(640 * 50);
-                     Bytes tag(128, 0);
-                     std::copy_n("TAGTitle", 8, tag.begin());
-                     b.insert(b.end(), tag.begin(), tag.end());
-                     return b;
-                   },
-                   WaveKind::kGsm, false, false, true, false, 2.0},
+        ReaderCase{"BytesAfterTheRiffChunk", [] { return WithTagAfter(Converted(640 * 50)); }, WaveKind::kGsm,
+                   false, false, true, false, 2.0},
         // The same after an odd number of blocks, with no pad byte (as the
         // library writes them).
-        ReaderCase{"BytesAfterAnOddDataChunk",
-                   [] {
-                     Bytes b = Converted(640 * 25);
-                     Bytes tag(128, 0);
-                     std::copy_n("TAGTitle", 8, tag.begin());
-                     b.insert(b.end(), tag.begin(), tag.end());
-                     return b;
-                   },
-                   WaveKind::kGsm, false, false, true, false, 1.0},
+        ReaderCase{"BytesAfterAnOddDataChunk", [] { return WithTagAfter(Converted(640 * 25)); }, WaveKind::kGsm,
+                   false, false, true, false, 1.0},
         ReaderCase{"ChunksAfterData", [] { return test::GsmWith(25, 8000, {test::Chunk("LIST", Bytes(30, 'i'))}); },
                    WaveKind::kGsm, true, false, true, true, 1.0},
         // An odd number of blocks and its pad byte, with the count sox writes
