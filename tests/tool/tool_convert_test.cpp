@@ -294,6 +294,21 @@ INSTANTIATE_TEST_SUITE_P(
                      return Prefixed(h, s);
                    },
                    "cannot be read as FLAC"},
+        // libsndfile would lose the end of a WAVE file by the tag's size.
+        Unreadable{"WaveAfterId3", "in.wav",
+                   [](const Bytes& s) {
+                     Bytes tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 11};
+                     tag.resize(21);
+                     return Prefixed(tag, Wave(1, 1, 8000)(s));
+                   },
+                   "RIFF/WAVE behind an ID3v2 tag"},
+        Unreadable{"SpeechAfterId3", "in.mp3",
+                   [](const Bytes& s) {
+                     Bytes tag = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 11};
+                     tag.resize(21);
+                     return Prefixed(tag, s);
+                   },
+                   "no MPEG audio frames after it"},
         Unreadable{"DamagedOgg", "in.ogg", [](const Bytes& s) { return Prefixed({'O', 'g', 'g', 'S'}, s); },
                    "cannot be read as Ogg"},
         Unreadable{"FlacThatIsNot", "in.flac", [](const Bytes& s) { return s; }, "named as FLAC"},

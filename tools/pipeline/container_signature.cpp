@@ -156,13 +156,26 @@ bool MpegFramesAtStart(const unsigned char* data, std::size_t n) {
 
 Recognised RecogniseInput(const unsigned char* head, std::size_t n, const std::string& name, bool raw) {
   if (raw) return {InputKind::kRaw, "", ""};
-  // A tagger may put an ID3v2 tag before any file: the container after it
-  // decides (libsndfile and the Ogg page walk pass over the tag).
+  // A tagger may put an ID3v2 tag before a FLAC or Ogg file: the container
+  // after it decides, where its decoder passes over the tag (libFLAC, the
+  // Ogg page walk). libsndfile would misplace the audio of any other
+  // container after one (a WAVE file's end was lost by the tag's size).
+  // After a tag that leaves room to see them, MPEG audio must have frames
+  // soon after it (a tagger may leave padding), as bare MPEG must start
+  // with them. A large tag, such as cover art, hides them.
   if (n >= 10 && std::memcmp(head, "ID3", 3) == 0) {
     const std::size_t tag = Id3v2Length(head);
-    if (tag + 4 <= n && std::memcmp(head + tag, "ID3", 3) != 0) {
-      const Recognised after = BySignature(head + tag, n - tag);
-      if (after.kind != InputKind::kRefused) return after;
+    const Recognised after = tag + 4 <= n ? BySignature(head + tag, n - tag) : Refused("");
+#if defined(KIV_HAVE_FLAC)
+    if (after.container == kFlacContainer) return after;
+#endif
+    if (after.kind == InputKind::kOgg) return after;
+    if (after.kind != InputKind::kRefused)
+      return Refused("it is " + after.container + " behind an ID3v2 tag, which kivgsm cannot read past; remove the tag");
+    if (tag < n && n - tag >= 8192) {
+      std::size_t skip = 0;
+      while (skip < 4096 && !MpegFramesAtStart(head + tag + skip, n - tag - skip)) ++skip;
+      if (skip == 4096) return Refused("it has an ID3v2 tag, but no MPEG audio frames after it");
     }
   }
   if (Recognised known = BySignature(head, n); known.kind != InputKind::kRefused) return known;
