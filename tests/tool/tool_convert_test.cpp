@@ -419,6 +419,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "sox %d/a.wav %d/in.flac && "
                     "dd if=/dev/zero of=%d/in.flac bs=1 seek=20000 count=500 conv=notrunc status=none",
                     "in.flac", 3, "1 damaged part of the stream was skipped"},
+        // Cut inside its metadata, before any frame: nothing converts, but
+        // the header's length is said to be unmet.
+        AllTheAudio{"FlacCutBeforeItsFirstFrame",
+                    "sox %d/a.wav %d/a.flac && head -c 50 %d/a.flac > %d/in.flac", "in.flac", 0,
+                    "the input ends at 0.00 s of the 3.00 s"},
         AllTheAudio{"FlacJunkLetInFromPipe",
                     "sox %d/a.wav %d/a.flac && "
                     "(head -c 20000 %d/a.flac; head -c 1000 /dev/zero; tail -c +20001 %d/a.flac) > %d/in.flac",

@@ -127,9 +127,11 @@ DecodeResult DecodeFlac(InputStream& in, SampleSink& sink) {
     return s.result;
   }
   s.result.streams = 1;
-  // A stream with a header and no frames is an empty recording.
-  if (s.frames == 0 && s.rate > 0 && s.errors == 0 && !in.failed()) {
+  // A stream whose header was read and no frame: an empty recording, or
+  // one cut short or damaged before its first frame, which the note says.
+  if (s.frames == 0 && s.rate > 0 && !in.failed()) {
     s.result.format = std::to_string(s.rate) + " Hz FLAC";
+    s.result.note = Note(s);
     return s.result;
   }
   if (s.frames == 0) {
