@@ -646,6 +646,30 @@ TEST(ToolConvert, OutputsThatDifferOnlyInCaseClashInACaseBlindFolder) {
   Shell("umount %d/mnt", dir);
 }
 
+// An IMA ADPCM file whose last block is short (156 bytes: 305 samples)
+// gives those samples and no more, whatever follows it: nothing from a
+// chunk after the data, no silence where there are no bytes; by name and
+// from a pipe alike.
+TEST(ToolConvert, AdpcmShortLastBlockGivesItsOwnSamples) {
+  test::ScratchDir dir;
+  ASSERT_EQ(Shell("sox -n -r 8000 -c 1 %d/w.wav synth 1.1 sine 300 vol 0.5 && "
+                  "sox %d/w.wav -e ima-adpcm %d/b.wav && head -c 4056 %d/b.wav > %d/a.wav && "
+                  "printf '\\320\\017' | dd of=%d/a.wav bs=1 seek=4 conv=notrunc status=none && "
+                  "printf '\\234\\017' | dd of=%d/a.wav bs=1 seek=56 conv=notrunc status=none && "
+                  "(cat %d/a.wav; printf 'LIST\\310\\000\\000\\000'; head -c 200 /dev/zero | tr '\\0' w) "
+                  "> %d/l.wav",
+                  dir),
+            0);
+  for (const char* command : {"%t convert %d/a.wav %d/o.wav", "%t convert %d/l.wav %d/o.wav",
+                              "cat %d/l.wav | %t convert - %d/o.wav"}) {
+    std::string err;
+    ASSERT_EQ(Shell(command, dir, nullptr, &err), 0) << command << "\n" << err;
+    EXPECT_EQ(err, "") << command;
+    // 15 blocks of 505 samples and 305: 7880, which is 24 GSM blocks.
+    EXPECT_EQ(DecodedSamples(dir, dir.path("o.wav")).size(), 24u * 320) << command;
+  }
+}
+
 TEST(ToolConvert, NanAndInfinityBecomeCountedSilence) {
   test::ScratchDir dir;
   ASSERT_EQ(Shell("sox -n -r 16000 -c 1 -e floating-point -b 32 %d/f.wav synth 1 sine 440 vol 0.1", dir), 0);

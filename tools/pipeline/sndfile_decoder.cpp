@@ -77,23 +77,35 @@ sf_count_t ReadFloats(SNDFILE* file, const SF_INFO& info, float* out, std::vecto
   return n;
 }
 
-// The frames that the whole blocks present hold, in an ADPCM WAVE file
-// cut short: libsndfile decodes a missing block as silence, so its frame
-// count cannot tell a cut. -1 where nothing is missing, or it is not known
-// yet.
-sf_count_t FramesPresent(const SF_INFO& info, const WaveInfo& wave, const Source& source) {
+// The frames that `bytes` of an ADPCM WAVE file's data hold: its whole
+// blocks, and the samples of a short last one. libsndfile decodes a short
+// or missing block as a whole one, from whatever follows it (silence at the
+// end, a chunk of tags after the data), so its frame count cannot be
+// taken. -1 for other codecs.
+sf_count_t AdpcmFrames(const SF_INFO& info, const WaveInfo& wave, sf_count_t bytes) {
   const int codec = info.format & SF_FORMAT_SUBMASK;
-  if ((codec != SF_FORMAT_MS_ADPCM && codec != SF_FORMAT_IMA_ADPCM) || source.end < 0 || !wave.has_data ||
-      info.channels < 1)
+  if ((codec != SF_FORMAT_MS_ADPCM && codec != SF_FORMAT_IMA_ADPCM) || !wave.has_data || info.channels < 1 ||
+      wave.block_align == 0)
     return -1;
-  const auto present = std::max<sf_count_t>(source.end - static_cast<sf_count_t>(wave.data_offset), 0);
-  if (present >= static_cast<sf_count_t>(wave.data_size)) return -1;
-  // Each channel's block header holds its first sample (IMA) or two (MS);
-  // the rest of the block holds two samples a byte.
+  // Each channel's block header holds its first sample (IMA: 4 bytes, then
+  // 8 samples a channel in each 4 bytes) or its first two (MS: 7 bytes, then
+  // two samples a byte).
   const sf_count_t channels = info.channels, align = wave.block_align;
-  const sf_count_t per_block = codec == SF_FORMAT_IMA_ADPCM ? (align - 4 * channels) * 2 / channels + 1
-                                                            : (align - 7 * channels) * 2 / channels + 2;
-  return per_block < 1 ? -1 : present / align * per_block;
+  const auto samples = [&](sf_count_t n) -> sf_count_t {
+    if (codec == SF_FORMAT_IMA_ADPCM) return n < 4 * channels ? 0 : (n - 4 * channels) / (4 * channels) * 8 + 1;
+    return n < 7 * channels ? 0 : (n - 7 * channels) * 2 / channels + 2;
+  };
+  return samples(align) < 1 ? -1 : bytes / align * samples(align) + samples(bytes % align);
+}
+
+// The frames of an ADPCM WAVE file that its bytes hold, as far as the input
+// is known to go; -1 where there is no such limit.
+sf_count_t FramesPresent(const SF_INFO& info, const WaveInfo& wave, const Source& source) {
+  const auto declared = static_cast<sf_count_t>(wave.data_size);
+  const sf_count_t present =
+      source.end < 0 ? declared
+                     : std::clamp<sf_count_t>(source.end - static_cast<sf_count_t>(wave.data_offset), 0, declared);
+  return AdpcmFrames(info, wave, present);
 }
 
 // Pulls every frame through the sink: 8000 Hz mono 16-bit PCM as integers,
@@ -217,15 +229,17 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
                "never finished?)";
     return r;
   }
-  const bool declared = info.frames > 0 && info.frames < SF_COUNT_MAX / 64 && !LengthLeftOpen(info, in.seekable());
-  if (failed || (declared && read < info.frames)) {
+  const sf_count_t adpcm = AdpcmFrames(info, wave, static_cast<sf_count_t>(wave.data_size));
+  const sf_count_t frames = adpcm >= 0 ? adpcm : info.frames;
+  const bool declared = frames > 0 && frames < SF_COUNT_MAX / 64 && !LengthLeftOpen(info, in.seekable());
+  if (failed || (declared && read < frames)) {
     char what[240];
     const double rate = info.samplerate;
     if (declared)
       std::snprintf(what, sizeof what,
                     "the input ends at %.2f s of the %.2f s its header gives (cut short or damaged%s%s); the %.2f s "
                     "there were converted",
-                    static_cast<double>(read) / rate, static_cast<double>(info.frames) / rate, failed ? ": " : "",
+                    static_cast<double>(read) / rate, static_cast<double>(frames) / rate, failed ? ": " : "",
                     failed ? why : "", static_cast<double>(read) / rate);
     else
       std::snprintf(what, sizeof what, "decoding stopped at %.2f s (%s); the audio before it was converted",
