@@ -462,6 +462,14 @@ INSTANTIATE_TEST_SUITE_P(
                     "sox -n -r 8000 -c 1 -b 16 %d/e.aiff trim 0 0 && "
                     "(cat %d/e.aiff; printf 'ANNO\\000\\000\\000\\004note') > %d/in.aiff",
                     "in.aiff", 0, ""},
+        // Two data chunks (2 s and 1 s): libsndfile takes the second, from a
+        // pipe as from the file.
+        AllTheAudio{"TwoDataChunksFromPipe",
+                    "sox %d/a.wav -t raw %d/a.raw && head -c 32000 %d/a.raw > %d/b.raw && "
+                    "sox -r 16000 -e signed -b 16 -c 1 -t raw %d/b.raw %d/b.wav && "
+                    "(head -c 36 %d/b.wav; printf 'data\\000\\372\\000\\000'; head -c 64000 %d/a.raw; "
+                    "tail -c +37 %d/b.wav) > %d/in.wav",
+                    "<in.wav", 1, ""},
         // A 100000-byte LIST chunk after the data, well formed, from a pipe:
         // the chunk walk goes past what the tool kept of the stream's start.
         AllTheAudio{"WaveListAfterDataFromPipe",

@@ -37,6 +37,9 @@ sf_count_t Seek(sf_count_t offset, int whence, void* user) {
 }
 sf_count_t Read(void* dst, sf_count_t count, void* user) {
   auto* source = static_cast<Source*>(user);
+  // Audio read from past where reads were to end is another data chunk's
+  // (libsndfile takes the last of two): it is not held back.
+  if (source->stop_at >= 0 && source->in->Tell() > source->stop_at) source->stop_at = -1;
   if (source->stop_at >= 0) count = std::clamp<sf_count_t>(source->stop_at - source->in->Tell(), 0, count);
   const std::size_t got = source->in->Read(dst, static_cast<std::size_t>(count));
   if (got < static_cast<std::size_t>(count) && !source->in->failed()) source->end = source->in->Tell();
