@@ -134,9 +134,12 @@ DecodeResult Decode(const Recognised& what, InputStream& in, const WaveInfo& wav
 // finished): a decoder stops where the header says, so they are named.
 std::string UndecodedTail(const WaveInfo& wave) {
   if (!wave.has_data || wave.data_fits || wave.data_present <= wave.data_size) return "";
-  std::string note = std::to_string(wave.data_present - wave.data_size) +
-                     " bytes after the data chunk are no chunks and were not decoded (a header never finished?";
-  return note + (wave.kind == WaveKind::kPcm ? " 'kivgsm repair' makes them part of the audio)" : ")");
+  const std::uint64_t after = wave.data_present - wave.data_size;
+  std::string note = std::to_string(after) + (after == 1 ? " byte after the data chunk is no chunk and was"
+                                                         : " bytes after the data chunk are no chunks and were") +
+                     " not decoded (a header never finished?";
+  if (wave.kind != WaveKind::kPcm) return note + ")";
+  return note + " 'kivgsm repair' makes " + (after == 1 ? "it" : "them") + " part of the audio)";
 }
 
 // A W64 file whose own size field (the 64-bit size of its "riff" chunk)
