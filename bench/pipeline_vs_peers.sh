@@ -67,7 +67,8 @@ most=0
 while kill -0 $! 2>/dev/null; do
   pid=$(pgrep -n -f "convert $work/chain.ogg" || true)
   if [ -n "$pid" ]; then
-    n=$(ls "/proc/$pid/fd" 2>/dev/null | wc -l)
+    # (The process may end between pgrep and ls.)
+    n=$(ls "/proc/$pid/fd" 2>/dev/null | wc -l || true)
     if [ "$n" -gt "$most" ]; then most=$n; fi
   fi
   sleep 0.005
