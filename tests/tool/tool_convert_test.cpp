@@ -419,6 +419,18 @@ INSTANTIATE_TEST_SUITE_P(
                     "sox %d/a.wav %d/in.flac && "
                     "dd if=/dev/zero of=%d/in.flac bs=1 seek=20000 count=500 conv=notrunc status=none",
                     "in.flac", 3, "1 damaged part of the stream was skipped"},
+        // FLAC files joined with cat, the second of another rate and block
+        // size: each is decoded as its own stream.
+        AllTheAudio{"ConcatenatedFlac",
+                    "ffmpeg -v error -i %d/a.wav %d/a.flac && "
+                    "ffmpeg -v error -i %d/a.wav -ar 8000 -frame_size 1152 %d/b.flac && "
+                    "cat %d/a.flac %d/b.flac > %d/in.flac",
+                    "in.flac", 6, ""},
+        AllTheAudio{"ConcatenatedFlacFromPipe",
+                    "ffmpeg -v error -i %d/a.wav %d/a.flac && "
+                    "ffmpeg -v error -i %d/a.wav -ar 8000 -frame_size 1152 %d/b.flac && "
+                    "cat %d/a.flac %d/b.flac > %d/in.flac",
+                    "<in.flac", 6, ""},
         // Cut inside its metadata, before any frame: nothing converts, but
         // the header's length is said to be unmet.
         AllTheAudio{"FlacCutBeforeItsFirstFrame",
