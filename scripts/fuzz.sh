@@ -12,7 +12,7 @@ seconds=${1:-60}
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DKIV_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz
 mkdir -p build-fuzz/artifacts
-for target in wave_info wave_repair input_signature ogg_chain; do
+for target in wave_info wave_repair input_signature chained_streams; do
   work="build-fuzz/corpus-$target"
   mkdir -p "$work"
   log="build-fuzz/$target.log"
