@@ -29,7 +29,7 @@ struct State {
   DecodeResult result;
   std::uint64_t declared = 0;  // frames the STREAMINFO blocks give; 0 when one is unknown
   unsigned rate = 0;           // the stream's, once its STREAMINFO is read; 0 before
-  std::uint64_t stream_frames = 0, frames = 0;  // pushed, in this stream and in all
+  std::uint64_t frames = 0;  // pushed, over all streams
   std::uint64_t errors = 0;  // runs of damage passed over
   bool in_error = false;
   bool refused = false;  // the sink wants no more
@@ -87,11 +87,8 @@ FLAC__StreamDecoderWriteStatus Write(const FLAC__StreamDecoder*, const FLAC__Fra
   const unsigned channels = frame->header.channels, count = frame->header.blocksize;
   const unsigned bits = frame->header.bits_per_sample;
   if (bits < 1 || bits > 32 || frame->header.sample_rate == 0) return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
-  if (s->frames == 0 && s->stream_frames == 0) {
-    s->result.format = std::to_string(frame->header.sample_rate) + " Hz " +
-                       (channels == 1 ? "mono" : channels == 2 ? "stereo" : std::to_string(channels) + " channels") +
-                       " FLAC";
-  }
+  if (s->frames == 0)
+    s->result.format = std::to_string(frame->header.sample_rate) + " Hz " + ChannelsName(static_cast<int>(channels)) + " FLAC";
   s->in_error = false;
   const float scale = 1.0f / static_cast<float>(std::uint64_t{1} << (bits - 1));
   s->interleaved.resize(std::size_t{count} * channels);
@@ -99,7 +96,6 @@ FLAC__StreamDecoderWriteStatus Write(const FLAC__StreamDecoder*, const FLAC__Fra
     for (unsigned i = 0; i < count; ++i)
       s->interleaved[std::size_t{i} * channels + c] = static_cast<float>(channel[c][i]) * scale;
   s->frames += count;
-  s->stream_frames += count;
   if (!s->sink->PushFloat(s->interleaved.data(), count, static_cast<int>(channels),
                           static_cast<int>(frame->header.sample_rate))) {
     s->refused = true;
@@ -122,10 +118,6 @@ void Error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void* dat
   auto* s = static_cast<State*>(data);
   if (!s->in_error) ++s->errors;
   s->in_error = true;
-}
-
-std::string Plural(std::uint64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 std::string Note(const State& s) {
@@ -170,7 +162,6 @@ DecodeResult DecodeFlac(InputStream& in, SampleSink& sink) {
       return s.result;
     }
     s.rate = 0;
-    s.stream_frames = 0;
     s.signature_seen = false;
     s.at_next_stream = false;
     FLAC__stream_decoder_process_until_end_of_stream(decoder.get());

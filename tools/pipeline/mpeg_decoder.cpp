@@ -277,14 +277,10 @@ std::string FormatName(mpg123_handle* mh, int channels) {
   static const char* const kVersions[] = {"MPEG-1", "MPEG-2", "MPEG-2.5"};
   static const char* const kLayers[] = {"", "Layer I", "Layer II", "Layer III"};
   std::string name = std::to_string(fi.rate) + " Hz ";
-  name += channels == 1 ? "mono" : channels == 2 ? "stereo" : std::to_string(channels) + " channels";
+  name += ChannelsName(channels);
   if (fi.version >= MPG123_1_0 && fi.version <= MPG123_2_5) name += std::string(" ") + kVersions[fi.version];
   if (fi.layer >= 1 && fi.layer <= 3) name += std::string(" ") + kLayers[fi.layer];
   return name;
-}
-
-std::string Plural(std::uint64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 std::string Note(const Skipped& s, const Source& src, const std::string& stopped) {

@@ -231,10 +231,6 @@ std::string OpusError(int code) {
 }
 #endif
 
-std::string Plural(std::uint64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 // What both codecs' loops keep track of, and how they hand samples on.
 struct Tally {
   DecodeResult result;
@@ -250,9 +246,7 @@ struct Tally {
     in_error = false;
     error_at = -1;
     if (frames == 0) {
-      result.format = std::to_string(rate) + " Hz " +
-                      (channels == 1 ? "mono" : channels == 2 ? "stereo" : std::to_string(channels) + " channels") +
-                      " " + codec;
+      result.format = std::to_string(rate) + " Hz " + ChannelsName(channels) + " " + codec;
     }
     frames += count;
     if (count > 0 && !sink.PushFloat(pcm, count, channels, rate)) {

@@ -37,4 +37,13 @@ struct DecodeResult {
   std::uint64_t streams = 0;  // streams one after another (a chain, concatenated files)
 };
 
+// The words of decoders' formats and notes: "3 bytes", "1 byte"; "mono",
+// "stereo", "6 channels".
+inline std::string Plural(std::uint64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+inline std::string ChannelsName(int channels) {
+  return channels == 1 ? "mono" : channels == 2 ? "stereo" : std::to_string(channels) + " channels";
+}
+
 }  // namespace kiv::tool
