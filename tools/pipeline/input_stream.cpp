@@ -170,6 +170,23 @@ std::size_t InputStream::Read(void* dst, std::size_t n) {
   return done + got;
 }
 
+std::uint64_t InputStream::Skip(std::uint64_t n) {
+  if (seekable_) {
+    const std::uint64_t left = static_cast<std::uint64_t>(std::max<std::int64_t>(size_ - pos_, 0));
+    const std::uint64_t skipped = std::min(n, left);
+    pos_ += static_cast<std::int64_t>(skipped);
+    return skipped;
+  }
+  char buffer[16384];
+  std::uint64_t skipped = 0;
+  while (skipped < n) {
+    const std::size_t got = Read(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(n - skipped, sizeof buffer)));
+    if (got == 0) break;
+    skipped += got;
+  }
+  return skipped;
+}
+
 bool InputStream::Seek(std::int64_t offset) {
   if (offset < 0) return false;
   if (!seekable_ && offset > static_cast<std::int64_t>(head_size_)) return false;

@@ -36,6 +36,9 @@ class InputStream {
   // Moves to byte `offset` from the start. Any offset of a regular file; on
   // a pipe only one within the kept head while nothing past it was read.
   bool Seek(std::int64_t offset);
+  // Moves on by up to `n` bytes (read and dropped from a pipe); how many
+  // there were before the end.
+  std::uint64_t Skip(std::uint64_t n);
   std::int64_t Tell() const { return pos_; }
   // The length in bytes, or -1 for a pipe.
   std::int64_t size() const { return size_; }

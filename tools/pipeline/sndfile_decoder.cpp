@@ -164,15 +164,6 @@ bool LengthLeftOpen(const SF_INFO& info, bool seekable) {
   return !seekable && bytes >= 0x7F000000;
 }
 
-// The bytes from where the input stands to its end, read through on a pipe.
-std::uint64_t BytesLeft(InputStream& in) {
-  if (in.seekable()) return static_cast<std::uint64_t>(std::max<std::int64_t>(in.size() - in.Tell(), 0));
-  std::uint64_t left = 0;
-  char buffer[16384];
-  for (std::size_t got; (got = in.Read(buffer, sizeof buffer)) > 0;) left += got;
-  return left;
-}
-
 // Opens the input in libsndfile. A file that it refuses, or in which it
 // finds no frames, when told no length (PAF; a W64 file of IMA ADPCM, whose
 // chunk walk then runs past the audio and gives up) is opened again with
@@ -227,7 +218,7 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
   // killed before its 64-bit sizes were written. (A WAVE file's are named
   // from its own reader; other containers may end in chunks of tags.)
   if (read == 0 && info.frames == 0 && !failed && (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64) {
-    if (const std::uint64_t left = BytesLeft(in); left > 0)
+    if (const std::uint64_t left = in.Skip(UINT64_MAX); left > 0)
       r.note = std::to_string(left) + " bytes follow a header that gives no audio; none were converted (a header "
                "never finished?)";
     return r;

@@ -9,22 +9,6 @@
 #include "wave_format.h"
 
 namespace kiv::tool {
-namespace {
-
-// Reads and drops up to `n` bytes; how many there were.
-std::uint64_t Skip(InputStream& in, std::uint64_t n) {
-  char buffer[16384];
-  std::uint64_t skipped = 0;
-  while (skipped < n) {
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(n - skipped, sizeof buffer));
-    const std::size_t got = in.Read(buffer, want);
-    if (got == 0) break;
-    skipped += got;
-  }
-  return skipped;
-}
-
-}  // namespace
 
 bool JudgeStreamedTail(InputStream& in, WaveInfo* wave) {
   if (!wave->has_data || in.Tell() < 0) return false;
@@ -35,7 +19,7 @@ bool JudgeStreamedTail(InputStream& in, WaveInfo* wave) {
   // read past the head is beyond knowing.
   auto at = static_cast<std::uint64_t>(in.Tell());
   auto reach = [&](std::uint64_t pos) {
-    if (pos > at) at += Skip(in, pos - at);
+    if (pos > at) at += in.Skip(pos - at);
     return at >= pos;
   };
   if (!reach(data_end)) {  // the data chunk is cut short: nothing follows it
@@ -71,7 +55,7 @@ bool JudgeStreamedTail(InputStream& in, WaveInfo* wave) {
     any = true;
     pos = body_end + (body_end - pos) % 2;
   }
-  at += Skip(in, UINT64_MAX);
+  at += in.Skip(UINT64_MAX);
   if (in.failed()) return false;  // what was not read cannot be judged
   wave->data_fits = chunks;
   wave->chunks_after_data = chunks && any;
