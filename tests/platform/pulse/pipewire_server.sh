@@ -74,15 +74,20 @@ stream.properties = {
 }
 CONF
   printf 'pcm.!default {\n type pulse\n}\nctl.!default {\n type pulse\n}\n' > "$dir/asound.conf"
+  # A restart after SIGKILL finds the old daemons' sockets still there. The
+  # session manager, waiting for the graph's socket below, would take the
+  # stale one, fail to connect and exit for good; no daemon runs now, so
+  # they go first.
+  rm -f "$dir/runtime/pipewire-0" "$dir/runtime/pipewire-0-manager" "$dir/runtime/pulse/native"
   # The session manager starts once the graph answers, as systemd orders
   # them; the group leader is the D-Bus session.
   setsid dbus-run-session -- bash -c \
     'pipewire & for _ in $(seq 1 50); do [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && break; sleep 0.1; done
      wireplumber & pipewire-pulse & wait' >> "$dir/pipewire.log" 2>&1 < /dev/null &
   echo "-$!" > "$dir/daemon.pid"
-  # Up to 30 s: three daemons and a D-Bus session start slowly beside a
-  # parallel test run on two cores.
-  for _ in $(seq 1 300); do
+  # Up to 60 s: three daemons and a D-Bus session start slowly beside a
+  # parallel sanitized test run on two cores.
+  for _ in $(seq 1 600); do
     if pactl info >/dev/null 2>&1 && configure; then exit 0; fi
     sleep 0.1
   done

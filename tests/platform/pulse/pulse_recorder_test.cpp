@@ -254,7 +254,8 @@ TEST(PulseRecorderOwnServer, ARecordingGoesOnAcrossAServerRestart) {
     ASSERT_EQ(KivGSMWAVSoundRecorderStart(Path16(p).c_str()), KIV_OK);
     ASSERT_EQ(KivGSMSoundRecorderStart(Path16(g).c_str()), KIV_OK);
     std::this_thread::sleep_until(begin + 3s);
-    ASSERT_TRUE(server.Restart());
+    std::string why;
+    ASSERT_TRUE(server.Restart(&why)) << why;
   }
   // A loaded machine (sanitizers, a parallel test run) can take seconds to
   // bring a server back: the recording goes on at least 6 s after it is,
@@ -414,18 +415,20 @@ TEST_P(ToolRecordServerEnd, SaysWhatBecameOfTheInput) {
   test::PulseServer server;
   ASSERT_TRUE(server.ok());
   test::ScratchDir dir;
-  std::string out = dir.path("r.wav"), err;
-  std::thread ender([&server] {
+  std::string out = dir.path("r.wav"), err, restart_err;
+  bool restarted = false;
+  std::thread ender([&] {
     std::this_thread::sleep_for(1500ms);
     server.Kill();
     // Gone for longer than the tool's 2.5 s without growth before it says so.
     std::this_thread::sleep_for(3s);
-    if (GetParam().restart) server.Restart();
+    if (GetParam().restart) restarted = server.Restart(&restart_err);
   });
   int rc = test::RunCommand("'" KIV_TOOL "' record --seconds " + std::string(GetParam().seconds) + " '" + out +
                                 "' </dev/null",
                             nullptr, &err);
   ender.join();
+  if (GetParam().restart) ASSERT_TRUE(restarted) << "the sound server did not come back:\n" << restart_err;
   EXPECT_EQ(rc, GetParam().exit_code) << err;
   EXPECT_NE(err.find(GetParam().says), std::string::npos) << err;
   std::string info;

@@ -79,12 +79,14 @@ void PulseServer::Kill() { Signal(SIGKILL); }
 void PulseServer::Hang() { Signal(SIGSTOP); }
 void PulseServer::Resume() { Signal(SIGCONT); }
 
-bool PulseServer::Restart() {
+bool PulseServer::Restart(std::string* why) {
   pid_t pid = DaemonPid(dir_);
   Kill();
   for (int i = 0; pid != 0 && i < 200 && ::kill(pid, 0) == 0; ++i) ::usleep(10000);
   std::string err;
-  return RunCommand("bash " + Quote(kScript) + " start " + Quote(dir_), nullptr, &err) == 0;
+  bool up = RunCommand("bash " + Quote(kScript) + " start " + Quote(dir_), nullptr, &err) == 0;
+  if (why != nullptr) *why = err;
+  return up;
 }
 
 Player::Player(const std::vector<std::int16_t>& samples) {

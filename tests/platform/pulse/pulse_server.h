@@ -36,8 +36,9 @@ class PulseServer {
   void Hang();    // SIGSTOP: a server that stops answering but keeps its socket
   void Resume();  // SIGCONT
   // SIGKILL, then a new daemon on the same socket, as a desktop restarts
-  // its sound server; false if the new one did not come up.
-  bool Restart();
+  // its sound server; false if the new one did not come up, with the
+  // daemon's last words in `why`.
+  bool Restart(std::string* why = nullptr);
 
  private:
   void Signal(int sig);
