@@ -367,6 +367,15 @@ TEST_F(PulseRecorder, HostKilledAtAnyMomentKeepsWhatWasRecorded) {
       if (children[i].t == t) ::kill(pids[i], SIGKILL);
   }
   for (pid_t pid : pids) ::waitpid(pid, nullptr, 0);
+  // What a kill at t leaves: the recording, begun once the tool is up and
+  // its stream open, less the delivery in flight. Six sanitized tools
+  // beside a parallel test run start slowly and fall behind the device by
+  // up to a second more.
+#ifdef KIV_SANITIZED
+  const double slack = 1.6;
+#else
+  const double slack = 1.0;
+#endif
   for (std::size_t i = 0; i < children.size(); ++i) {
     const Child& c = children[i];
     Bytes f = test::ReadFile(outs[i]);
@@ -376,14 +385,14 @@ TEST_F(PulseRecorder, HostKilledAtAnyMomentKeepsWhatWasRecorded) {
       ASSERT_EQ((f.size() - 44) % 8000, 0u) << "a delivery was cut in the middle";
       double held = static_cast<double>(f.size() - 44) / 16000;
       std::printf("PCM killed at %.1f s: %.2f s on disk\n", c.t, held);
-      EXPECT_GE(held, c.t - 1);
+      EXPECT_GE(held, c.t - slack);
       EXPECT_GE(test::FindRecorded(played, test::ToSamples(Bytes(f.begin() + 44, f.end()))), 0);
     } else {
       ASSERT_GE(f.size(), 60u);
       ASSERT_EQ((f.size() - 60) % 65, 0u) << "a block was cut in the middle";
       std::size_t blocks = (f.size() - 60) / 65;
       std::printf("GSM killed at %.1f s: %.2f s on disk\n", c.t, blocks * 0.04);
-      EXPECT_GE(blocks * 0.04, c.t - 1);
+      EXPECT_GE(blocks * 0.04, c.t - slack);
       // Repaired, it is what the converter makes of the audio it holds.
       ASSERT_EQ(test::RunCommand("'" KIV_TOOL "' repair '" + outs[i] + "'"), 0);
 #ifndef KIV_SANITIZED
