@@ -462,6 +462,19 @@ INSTANTIATE_TEST_SUITE_P(
                     "sox -r 8000 -e signed -b 16 -c 1 -t raw %d/d.raw %d/b.wav && "
                     "(cat %d/b.wav; printf 'LIST\\004\\000\\000\\000INFO') > %d/in.wav",
                     "<in.wav", 4.09, ""},
+        // Chunks before the audio (tags, a picture) that run past the kept
+        // start of the stream: the data chunk's header where it ends, and
+        // far beyond it.
+        AllTheAudio{"WaveDataHeaderWhereTheKeptStartEndsFromPipe",
+                    "(head -c 36 %d/a.wav; printf 'LIST\\320\\377\\000\\000'; head -c 65488 /dev/zero; "
+                    "tail -c +37 %d/a.wav) > %d/in.wav && "
+                    "printf '\\374\\166\\002\\000' | dd of=%d/in.wav bs=1 seek=4 conv=notrunc status=none",
+                    "<in.wav", 3, ""},
+        AllTheAudio{"WaveLongTagsBeforeTheAudioFromPipe",
+                    "(head -c 36 %d/a.wav; printf 'LIST\\100\\015\\003\\000'; head -c 200000 /dev/zero; "
+                    "tail -c +37 %d/a.wav) > %d/in.wav && "
+                    "printf '\\154\\204\\004\\000' | dd of=%d/in.wav bs=1 seek=4 conv=notrunc status=none",
+                    "<in.wav", 3, ""},
         // A complete IMA ADPCM file whose last block is short (its sizes
         // made to agree with 3996 bytes of data after sox's 60-byte header).
         AllTheAudio{"ImaAdpcmShortLastBlock",

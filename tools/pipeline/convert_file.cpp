@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "pipeline/convert_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -39,6 +40,10 @@
 
 namespace kiv::tool {
 namespace {
+
+// How much of a pipe's start is kept, at most, to find a WAVE file's audio
+// behind its other chunks.
+constexpr std::size_t kWaveHeaderBytes = 16 << 20;
 
 // The converter's result in the table's words, with what a partial output
 // then holds.
@@ -169,6 +174,13 @@ ConvertResult OpenAndRecognise(const std::string& in, bool raw, Opened* o) {
   if (!o->input) return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ) + ": " + why);
   InputStream& input = *o->input;
   o->wave = input.seekable() ? InspectWave(StreamBytes(input)) : InspectWave(input.head(), input.head_size());
+  // From a pipe, a WAVE file's chunks before its audio (tags, a picture)
+  // may run past the kept start: libsndfile could neither skip them nor
+  // come back to the audio. The start is kept longer until the data
+  // chunk's header is in it.
+  while (o->wave.kind != WaveKind::kNotWave && !o->wave.has_data && input.head_size() < kWaveHeaderBytes &&
+         input.ExtendHead(std::min(input.head_size() * 4, kWaveHeaderBytes)))
+    o->wave = InspectWave(input.head(), input.head_size());
   if (!input.Seek(0)) return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ));
   if (o->wave.kind == WaveKind::kGsm)
     return Failed(KIV_ERR_ARGUMENT, in,

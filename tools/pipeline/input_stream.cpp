@@ -132,13 +132,13 @@ std::unique_ptr<InputStream> InputStream::Open(const std::string& name, std::str
   }
   if (!regular) size = -1;
   std::unique_ptr<InputStream> in(new InputStream(file, owned, regular, size));
-  in->head_size_ = in->ReadFile(in->head_.get(), kHeadBytes);
+  in->head_size_ = in->ReadFile(in->head_.data(), kHeadBytes);
   in->file_pos_ = static_cast<std::int64_t>(in->head_size_);
   return in;
 }
 
 InputStream::InputStream(std::FILE* file, bool owned, bool seekable, std::int64_t size)
-    : file_(file), owned_(owned), seekable_(seekable), size_(size), head_(new unsigned char[kHeadBytes]) {}
+    : file_(file), owned_(owned), seekable_(seekable), size_(size), head_(kHeadBytes) {}
 
 InputStream::~InputStream() {
   if (owned_) std::fclose(file_);
@@ -156,7 +156,7 @@ std::size_t InputStream::Read(void* dst, std::size_t n) {
   // Bytes still in the kept head come from there.
   if (pos_ < static_cast<std::int64_t>(head_size_)) {
     done = std::min(n, head_size_ - static_cast<std::size_t>(pos_));
-    std::memcpy(out, head_.get() + pos_, done);
+    std::memcpy(out, head_.data() + pos_, done);
     pos_ += static_cast<std::int64_t>(done);
   }
   if (done == n) return n;
@@ -185,6 +185,16 @@ std::uint64_t InputStream::Skip(std::uint64_t n) {
     skipped += got;
   }
   return skipped;
+}
+
+bool InputStream::ExtendHead(std::size_t bytes) {
+  if (seekable_ || bytes <= head_.size() || head_size_ < head_.size() ||
+      file_pos_ != static_cast<std::int64_t>(head_size_))
+    return false;
+  head_.resize(bytes);
+  head_size_ += ReadFile(head_.data() + head_size_, bytes - head_size_);
+  file_pos_ = static_cast<std::int64_t>(head_size_);
+  return true;
 }
 
 bool InputStream::Seek(std::int64_t offset) {

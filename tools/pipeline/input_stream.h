@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kiv::tool {
 
@@ -43,8 +44,12 @@ class InputStream {
   // The length in bytes, or -1 for a pipe.
   std::int64_t size() const { return size_; }
   // The first bytes (all of a shorter input).
-  const unsigned char* head() const { return head_.get(); }
+  const unsigned char* head() const { return head_.data(); }
   std::size_t head_size() const { return head_size_; }
+  // Keeps up to `bytes` of a pipe's start instead, reading on, while
+  // nothing past the head has been read; false if there is no more to
+  // keep (the input ended, a file, or a read went past the head).
+  bool ExtendHead(std::size_t bytes);
 
  private:
   InputStream(std::FILE* file, bool owned, bool seekable, std::int64_t size);
@@ -57,7 +62,7 @@ class InputStream {
   std::int64_t pos_ = 0;       // the position the next Read reads from
   std::int64_t file_pos_ = 0;  // where file_ stands
   bool failed_ = false;
-  std::unique_ptr<unsigned char[]> head_;
+  std::vector<unsigned char> head_;
   std::size_t head_size_ = 0;
 };
 
