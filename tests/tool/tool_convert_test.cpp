@@ -515,6 +515,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "in.wav", 3, "cut short"},
         AllTheAudio{"StreamedAiffBySox", "sox %d/a.wav -t aiff - | cat >%d/in.aiff", "in.aiff", 3, ""},
         AllTheAudio{"StreamedAiffBySoxFromPipe", "sox %d/a.wav -t aiff - | cat >%d/in.aiff", "<in.aiff", 3, ""},
+        // CAF streamed by ffmpeg: a data size of -1, "to the end of the file".
+        AllTheAudio{"StreamedCafByFfmpeg", "ffmpeg -v error -i %d/a.wav -f caf - >%d/in.caf", "in.caf", 3, ""},
+        AllTheAudio{"StreamedCafByFfmpegFromPipe", "ffmpeg -v error -i %d/a.wav -f caf - >%d/in.caf", "<in.caf", 3,
+                    ""},
         AllTheAudio{"StreamedWaveDoubleByFfmpeg",
                     "ffmpeg -v error -i %d/a.wav -c:a pcm_f64le -f wav - | cat >%d/in.wav", "in.wav", 3, ""}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -27,7 +28,32 @@ struct Source {
   std::int64_t end;  // -1 while unknown
   sf_count_t length = std::numeric_limits<sf_count_t>::max() / 4;
   std::int64_t stop_at = -1;  // reads end here, once the header is read
+  std::int64_t size_at = -1;  // a CAF data size of -1 here reads as size
+  std::uint64_t size = 0;
 };
+
+// A CAF file streamed by a program that could not know its audio's size
+// (ffmpeg's -f caf -) gives its data chunk, the last, the size -1: "to the
+// end of the file". libsndfile refuses that, so it reads the real size
+// there instead for a file, and for a pipe one that no audio will reach.
+void OpenCafDataSize(Source* source) {
+  const InputStream& in = *source->in;
+  const unsigned char* h = in.head();
+  const std::size_t n = in.head_size();
+  if (n < 8 || std::memcmp(h, "caff", 4) != 0) return;
+  for (std::size_t at = 8; at + 12 <= n;) {
+    std::uint64_t size = 0;
+    for (std::size_t i = 4; i < 12; ++i) size = size << 8 | h[at + i];
+    if (std::memcmp(h + at, "data", 4) == 0) {
+      if (size != UINT64_MAX) return;
+      source->size_at = static_cast<std::int64_t>(at + 4);
+      source->size = in.size() < 0 ? std::uint64_t{1} << 40 : static_cast<std::uint64_t>(in.size()) - (at + 12);
+      return;
+    }
+    if (size > n - at - 12) return;
+    at += 12 + static_cast<std::size_t>(size);
+  }
+}
 sf_count_t Length(void* user) { return static_cast<Source*>(user)->length; }
 sf_count_t Seek(sf_count_t offset, int whence, void* user) {
   InputStream* in = static_cast<Source*>(user)->in;
@@ -41,8 +67,13 @@ sf_count_t Read(void* dst, sf_count_t count, void* user) {
   // (libsndfile takes the last of two): it is not held back.
   if (source->stop_at >= 0 && source->in->Tell() > source->stop_at) source->stop_at = -1;
   if (source->stop_at >= 0) count = std::clamp<sf_count_t>(source->stop_at - source->in->Tell(), 0, count);
+  const std::int64_t from = source->in->Tell();
   const std::size_t got = source->in->Read(dst, static_cast<std::size_t>(count));
   if (got < static_cast<std::size_t>(count) && !source->in->failed()) source->end = source->in->Tell();
+  // The 8 big-endian bytes of a CAF data size read as the size meant.
+  for (std::int64_t i = 0; source->size_at >= 0 && i < 8; ++i)
+    if (const std::int64_t at = source->size_at + i - from; at >= 0 && at < static_cast<std::int64_t>(got))
+      static_cast<unsigned char*>(dst)[at] = static_cast<unsigned char>(source->size >> (56 - 8 * i));
   return static_cast<sf_count_t>(got);
 }
 sf_count_t Write(const void*, sf_count_t, void*) { return 0; }
@@ -189,6 +220,7 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
   // audio. What follows the data chunk is left for the tool to judge.
   const bool piped_wave = !in.seekable() && wave.has_data && wave.kind != WaveKind::kNotWave;
   if (piped_wave) source.stop_at = static_cast<std::int64_t>(in.head_size());
+  OpenCafDataSize(&source);
   SNDFILE* file = Open(&source, &info);
   if (file == nullptr) return Failure(KIV_ERR_INPUT_READ, sf_strerror(nullptr));
   struct Closer {
