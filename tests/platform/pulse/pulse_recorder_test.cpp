@@ -386,7 +386,8 @@ TEST_F(PulseRecorder, HostKilledAtAnyMomentKeepsWhatWasRecorded) {
       double held = static_cast<double>(f.size() - 44) / 16000;
       std::printf("PCM killed at %.1f s: %.2f s on disk\n", c.t, held);
       EXPECT_GE(held, c.t - slack);
-      EXPECT_GE(test::FindRecorded(played, test::ToSamples(Bytes(f.begin() + 44, f.end()))), 0);
+      // (Killed before its first delivery, a sanitized tool holds none.)
+      if (f.size() > 44) EXPECT_GE(test::FindRecorded(played, test::ToSamples(Bytes(f.begin() + 44, f.end()))), 0);
     } else {
       ASSERT_GE(f.size(), 60u);
       ASSERT_EQ((f.size() - 60) % 65, 0u) << "a block was cut in the middle";
