@@ -349,6 +349,39 @@ TEST_P(ToolConvertCut, ConvertsWhatThereIsAndSaysSo) {
 INSTANTIATE_TEST_SUITE_P(Containers, ToolConvertCut,
                          ::testing::Values("wav", "aiff", "w64", "flac", "wav -e ms-adpcm", "wav -e ima-adpcm"));
 
+struct HeaderCut {
+  const char* name;
+  std::string make;  // makes %d/full.<ext>
+  const char* ext;
+  int first, last;  // the lengths it is cut to: all inside its header
+};
+
+class ToolConvertHeaderCut : public ::testing::TestWithParam<HeaderCut> {};
+
+// A file cut inside its header, a chunk's size among the lost bytes, is
+// refused (5) at once, by name and from a pipe; it once sent libsndfile's
+// chunk walk on without end.
+TEST_P(ToolConvertHeaderCut, IsRefusedAtOnce) {
+  test::ScratchDir dir;
+  const HeaderCut& c = GetParam();
+  const std::string full = std::string("%d/full.") + c.ext, cut = std::string("%d/cut.") + c.ext;
+  ASSERT_EQ(Shell("ffmpeg -v error -f lavfi -i sine=d=1 -ar 8000 " + c.make, dir), 0);
+  for (int n = c.first; n <= c.last; ++n)
+    for (const std::string& how : {cut, "- <" + cut}) {
+      ASSERT_EQ(Shell("head -c " + std::to_string(n) + " " + full + " >" + cut, dir), 0);
+      std::string err;
+      EXPECT_EQ(Shell("timeout -s KILL 20 %t convert " + how + " %d/o.wav", dir, nullptr, &err), 5)
+          << how << ", cut to " << n << " bytes\n" << err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, ToolConvertHeaderCut,
+    ::testing::Values(HeaderCut{"WaveTagged", "%d/full.wav", "wav", 36, 47},
+                      HeaderCut{"Rf64Tagged", "-rf64 always -f wav %d/full.rf64", "rf64", 72, 83},
+                      HeaderCut{"CafStreamed", "-f caf - >%d/full.caf", "caf", 112, 125}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct AllTheAudio {
   const char* name;
   std::string prepare;  // makes %d/in.* from %d/a.wav (3 s)

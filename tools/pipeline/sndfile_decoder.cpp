@@ -30,7 +30,16 @@ struct Source {
   std::int64_t stop_at = -1;  // reads end here, once the header is read
   std::int64_t size_at = -1;  // a CAF data size of -1 here reads as size
   std::uint64_t size = 0;
+  // While libsndfile opens the input, the bytes it asked for past the end.
+  // A header cut inside a chunk's size sends its chunk walk on through the
+  // zeros it takes for chunk headers there, towards the length it was told.
+  bool opening = true;
+  std::int64_t asked_past_end = 0;
 };
+
+// More than any header asks for past the end of a whole file (a chunk
+// header or two); far less than a walk through nothing takes.
+constexpr std::int64_t kPastEndAllowance = 64 * 1024;
 
 // A CAF file streamed by a program that could not know its audio's size
 // (ffmpeg's -f caf -) gives its data chunk, the last, the size -1: "to the
@@ -70,6 +79,7 @@ sf_count_t Read(void* dst, sf_count_t count, void* user) {
   const std::int64_t from = source->in->Tell();
   const std::size_t got = source->in->Read(dst, static_cast<std::size_t>(count));
   if (got < static_cast<std::size_t>(count) && !source->in->failed()) source->end = source->in->Tell();
+  if (source->opening && source->end >= 0) source->asked_past_end += std::max<std::int64_t>(0, from + count - source->end);
   // The 8 big-endian bytes of a CAF data size read as the size meant.
   for (std::int64_t i = 0; source->size_at >= 0 && i < 8; ++i)
     if (const std::int64_t at = source->size_at + i - from; at >= 0 && at < static_cast<std::int64_t>(got))
@@ -77,7 +87,12 @@ sf_count_t Read(void* dst, sf_count_t count, void* user) {
   return static_cast<sf_count_t>(got);
 }
 sf_count_t Write(const void*, sf_count_t, void*) { return 0; }
-sf_count_t Tell(void* user) { return static_cast<Source*>(user)->in->Tell(); }
+// Past the allowance, the walk is told it reached the length it was given,
+// which ends it as the end of any file does.
+sf_count_t Tell(void* user) {
+  const auto* source = static_cast<Source*>(user);
+  return source->opening && source->asked_past_end > kPastEndAllowance ? source->length : source->in->Tell();
+}
 
 std::string Describe(const SF_INFO& info) {
   SF_FORMAT_INFO format{};
@@ -206,6 +221,7 @@ SNDFILE* Open(Source* source, SF_INFO* info) {
   if (file != nullptr) sf_close(file);
   *info = {};
   source->length = source->in->size();
+  source->asked_past_end = 0;
   return sf_open_virtual(&io, SFM_READ, info, source);
 }
 
@@ -222,6 +238,7 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
   if (piped_wave) source.stop_at = static_cast<std::int64_t>(in.head_size());
   OpenCafDataSize(&source);
   SNDFILE* file = Open(&source, &info);
+  source.opening = false;
   if (file == nullptr) return Failure(KIV_ERR_INPUT_READ, sf_strerror(nullptr));
   struct Closer {
     SNDFILE* f;
