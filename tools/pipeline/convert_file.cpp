@@ -178,7 +178,7 @@ ConvertResult OpenAndRecognise(const std::string& in, bool raw, Opened* o) {
   // may run past the kept start: libsndfile could neither skip them nor
   // come back to the audio. The start is kept longer until the data
   // chunk's header is in it.
-  while (o->wave.kind != WaveKind::kNotWave && !o->wave.has_data && input.head_size() < kWaveHeaderBytes &&
+  while (o->wave.kind != WaveKind::kNotWave && !o->wave.has_data &&
          input.ExtendHead(std::min(input.head_size() * 4, kWaveHeaderBytes)))
     o->wave = InspectWave(input.head(), input.head_size());
   if (!input.Seek(0)) return Failed(KIV_ERR_INPUT_READ, in, ConverterFailure(KIV_ERR_INPUT_READ));
