@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <sstream>
 
 #include "kivgsm.h"
 #include "support/test_files.h"
@@ -349,37 +350,50 @@ TEST_P(ToolConvertCut, ConvertsWhatThereIsAndSaysSo) {
 INSTANTIATE_TEST_SUITE_P(Containers, ToolConvertCut,
                          ::testing::Values("wav", "aiff", "w64", "flac", "wav -e ms-adpcm", "wav -e ima-adpcm"));
 
-struct HeaderCut {
+struct BadHeader {
   const char* name;
-  std::string make;  // makes %d/full.<ext>
+  std::string make;  // makes %d/full.<ext> from a second of sine
   const char* ext;
-  int first, last;  // the lengths it is cut to: all inside its header
+  std::string lengths;  // what it is cut to, for head -c; beyond its end keeps it whole
 };
 
-class ToolConvertHeaderCut : public ::testing::TestWithParam<HeaderCut> {};
+class ToolConvertBadHeader : public ::testing::TestWithParam<BadHeader> {};
 
-// A file cut inside its header, a chunk's size among the lost bytes, is
-// refused (5) at once, by name and from a pipe; it once sent libsndfile's
-// chunk walk on without end.
-TEST_P(ToolConvertHeaderCut, IsRefusedAtOnce) {
+// A file cut inside its header, or whose header claims a chunk far larger
+// than the file, is refused (5) at once, by name and from a pipe. Either
+// once sent libsndfile on without end: a chunk walk through the zeros past
+// the end, or gigabytes allocated and cleared for a chunk of tags.
+TEST_P(ToolConvertBadHeader, IsRefusedAtOnce) {
   test::ScratchDir dir;
-  const HeaderCut& c = GetParam();
+  const BadHeader& c = GetParam();
   const std::string full = std::string("%d/full.") + c.ext, cut = std::string("%d/cut.") + c.ext;
   ASSERT_EQ(Shell("ffmpeg -v error -f lavfi -i sine=d=1 -ar 8000 " + c.make, dir), 0);
-  for (int n = c.first; n <= c.last; ++n)
+  std::string lengths;
+  ASSERT_EQ(Shell("echo " + c.lengths, dir, &lengths), 0);
+  std::istringstream each(lengths);
+  for (std::string n; each >> n;)
     for (const std::string& how : {cut, "- <" + cut}) {
-      ASSERT_EQ(Shell("head -c " + std::to_string(n) + " " + full + " >" + cut, dir), 0);
+      ASSERT_EQ(Shell("head -c " + n + " " + full + " >" + cut, dir), 0);
       std::string err;
       EXPECT_EQ(Shell("timeout -s KILL 20 %t convert " + how + " %d/o.wav", dir, nullptr, &err), 5)
           << how << ", cut to " << n << " bytes\n" << err;
     }
 }
 
+// Patches byte `at` of the file just made to `octal`.
+std::string Patch(const std::string& file, int at, const char* octal) {
+  return " && printf '\\" + std::string(octal) + "' | dd of=" + file + " bs=1 seek=" + std::to_string(at) +
+         " conv=notrunc status=none";
+}
+
 INSTANTIATE_TEST_SUITE_P(
-    Containers, ToolConvertHeaderCut,
-    ::testing::Values(HeaderCut{"WaveTagged", "%d/full.wav", "wav", 36, 47},
-                      HeaderCut{"Rf64Tagged", "-rf64 always -f wav %d/full.rf64", "rf64", 72, 83},
-                      HeaderCut{"CafStreamed", "-f caf - >%d/full.caf", "caf", 112, 125}),
+    Containers, ToolConvertBadHeader,
+    ::testing::Values(BadHeader{"WaveCutInTags", "%d/full.wav", "wav", "{36..47}"},
+                      BadHeader{"Rf64CutInTags", "-rf64 always -f wav %d/full.rf64", "rf64", "{72..83}"},
+                      BadHeader{"CafCutInItsDataChunk", "-f caf - >%d/full.caf", "caf", "{112..125}"},
+                      // Its tag chunk (info) of 4 GiB.
+                      BadHeader{"CafTagsOf4GiB", "-f caf - >%d/full.caf" + Patch("%d/full.caf", 84, "377"), "caf",
+                                "99999"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct AllTheAudio {

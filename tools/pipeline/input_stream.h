@@ -43,6 +43,12 @@ class InputStream {
   std::int64_t Tell() const { return pos_; }
   // The length in bytes, or -1 for a pipe.
   std::int64_t size() const { return size_; }
+  // The length where it is known: a file's, or a pipe's that ended within
+  // the kept head; -1 otherwise.
+  std::int64_t known_size() const {
+    if (seekable_) return size_;
+    return head_size_ < head_.size() && !failed_ ? static_cast<std::int64_t>(head_size_) : -1;
+  }
   // The first bytes (all of a shorter input).
   const unsigned char* head() const { return head_.data(); }
   std::size_t head_size() const { return head_size_; }

@@ -210,12 +210,26 @@ bool LengthLeftOpen(const SF_INFO& info, bool seekable) {
   return !seekable && bytes >= 0x7F000000;
 }
 
-// Opens the input in libsndfile. A file that it refuses, or in which it
-// finds no frames, when told no length (PAF; a W64 file of IMA ADPCM, whose
-// chunk walk then runs past the audio and gives up) is opened again with
-// its real length.
+// Opens the input in libsndfile. Where the input's length is known, it is
+// first opened with that length, as any reader would: a header whose chunks
+// claim more than there is (a tag chunk of 4 GiB, a header cut short) is
+// refused there, before libsndfile, told no length, believes the claim and
+// allocates or walks that far. A file that it refuses, or in which it finds
+// no frames, when told no length (PAF; a W64 file of IMA ADPCM, whose chunk
+// walk then runs past the audio and gives up) is opened again with its real
+// length.
 SNDFILE* Open(Source* source, SF_INFO* info) {
   static SF_VIRTUAL_IO io = {Length, Seek, Read, Write, Tell};
+  const sf_count_t unknown = source->length;
+  if (const std::int64_t known = source->in->known_size(); known >= 0) {
+    source->length = known;
+    SNDFILE* probe = sf_open_virtual(&io, SFM_READ, info, source);
+    if (probe == nullptr || !source->in->Seek(0)) return probe;
+    sf_close(probe);
+    *info = {};
+    source->length = unknown;
+    source->asked_past_end = 0;
+  }
   SNDFILE* file = sf_open_virtual(&io, SFM_READ, info, source);
   if ((file != nullptr && info->frames > 0) || !source->in->seekable() || !source->in->Seek(0)) return file;
   if (file != nullptr) sf_close(file);
