@@ -345,10 +345,10 @@ TEST_P(ToolConvertCut, ConvertsWhatThereIsAndSaysSo) {
   }
 }
 
-// (A CAF cut short is refused whole by libsndfile: its data chunk must fit.)
-// libsndfile fills the missing blocks of ADPCM with silence itself.
+// libsndfile fills the missing blocks of ADPCM with silence itself. A CAF
+// file's data chunk is one that libsndfile wants whole when told the length.
 INSTANTIATE_TEST_SUITE_P(Containers, ToolConvertCut,
-                         ::testing::Values("wav", "aiff", "w64", "flac", "wav -e ms-adpcm", "wav -e ima-adpcm"));
+                         ::testing::Values("wav", "aiff", "w64", "caf", "flac", "wav -e ms-adpcm", "wav -e ima-adpcm"));
 
 struct BadHeader {
   const char* name;

@@ -211,23 +211,25 @@ bool LengthLeftOpen(const SF_INFO& info, bool seekable) {
 }
 
 // Opens the input in libsndfile. Where the input's length is known, it is
-// first opened with that length, as any reader would: a header whose chunks
-// claim more than there is (a tag chunk of 4 GiB, a header cut short) is
-// refused there, before libsndfile, told no length, believes the claim and
-// allocates or walks that far. A file that it refuses, or in which it finds
-// no frames, when told no length (PAF; a W64 file of IMA ADPCM, whose chunk
-// walk then runs past the audio and gives up) is opened again with its real
-// length.
+// first opened with that length, as any reader would. A header that passes
+// there is then read again told no length, so that its sizes stand. One
+// refused there (a chunk that claims more than the file holds: cut short, or
+// a tag chunk of 4 GiB) is read told a length in proportion to the file's,
+// so that libsndfile believes a claim only that far and neither allocates
+// nor walks further: a CAF or PAF file cut short in its audio still reads.
+// A file that it refuses, or in which it finds no frames, when told no
+// length (PAF; a W64 file of IMA ADPCM, whose chunk walk then runs past the
+// audio and gives up) is opened again with its real length.
 SNDFILE* Open(Source* source, SF_INFO* info) {
   static SF_VIRTUAL_IO io = {Length, Seek, Read, Write, Tell};
-  const sf_count_t unknown = source->length;
   if (const std::int64_t known = source->in->known_size(); known >= 0) {
+    const sf_count_t unknown = source->length;
     source->length = known;
     SNDFILE* probe = sf_open_virtual(&io, SFM_READ, info, source);
-    if (probe == nullptr || !source->in->Seek(0)) return probe;
-    sf_close(probe);
+    if (!source->in->Seek(0)) return probe;
+    if (probe != nullptr) sf_close(probe);
     *info = {};
-    source->length = unknown;
+    source->length = probe != nullptr ? unknown : known * 16 + (64 << 20);
     source->asked_past_end = 0;
   }
   SNDFILE* file = sf_open_virtual(&io, SFM_READ, info, source);
