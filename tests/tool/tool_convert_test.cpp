@@ -371,19 +371,12 @@ TEST_P(ToolConvertBadHeader, IsRefusedAtOnce) {
   std::string lengths;
   ASSERT_EQ(Shell("echo " + c.lengths, dir, &lengths), 0);
   std::istringstream each(lengths);
-  for (std::string n; each >> n;)
+  for (std::string n; each >> n && Shell("head -c " + n + " " + full + " >" + cut, dir) == 0;)
     for (const std::string& how : {cut, "- <" + cut}) {
-      ASSERT_EQ(Shell("head -c " + n + " " + full + " >" + cut, dir), 0);
       std::string err;
       EXPECT_EQ(Shell("timeout -s KILL 20 %t convert " + how + " %d/o.wav", dir, nullptr, &err), 5)
           << how << ", cut to " << n << " bytes\n" << err;
     }
-}
-
-// Patches byte `at` of the file just made to `octal`.
-std::string Patch(const std::string& file, int at, const char* octal) {
-  return " && printf '\\" + std::string(octal) + "' | dd of=" + file + " bs=1 seek=" + std::to_string(at) +
-         " conv=notrunc status=none";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -392,8 +385,10 @@ INSTANTIATE_TEST_SUITE_P(
                       BadHeader{"Rf64CutInTags", "-rf64 always -f wav %d/full.rf64", "rf64", "{72..83}"},
                       BadHeader{"CafCutInItsDataChunk", "-f caf - >%d/full.caf", "caf", "{112..125}"},
                       // Its tag chunk (info) of 4 GiB.
-                      BadHeader{"CafTagsOf4GiB", "-f caf - >%d/full.caf" + Patch("%d/full.caf", 84, "377"), "caf",
-                                "99999"}),
+                      BadHeader{"CafTagsOf4GiB",
+                                "-f caf - >%d/full.caf && printf '\\377' | dd of=%d/full.caf bs=1 seek=84 "
+                                "conv=notrunc status=none",
+                                "caf", "99999"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct AllTheAudio {
