@@ -79,7 +79,8 @@ sf_count_t Read(void* dst, sf_count_t count, void* user) {
   const std::int64_t from = source->in->Tell();
   const std::size_t got = source->in->Read(dst, static_cast<std::size_t>(count));
   if (got < static_cast<std::size_t>(count) && !source->in->failed()) source->end = source->in->Tell();
-  if (source->opening && source->end >= 0) source->asked_past_end += std::max<std::int64_t>(0, from + count - source->end);
+  if (source->opening && source->end >= 0)
+    source->asked_past_end += std::max<std::int64_t>(0, from + count - source->end);
   // The 8 big-endian bytes of a CAF data size read as the size meant.
   for (std::int64_t i = 0; source->size_at >= 0 && i < 8; ++i)
     if (const std::int64_t at = source->size_at + i - from; at >= 0 && at < static_cast<std::int64_t>(got))
