@@ -339,7 +339,7 @@ TEST(Decoders, TenThousandLinksInBoundedMemory) {
     ::getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
   };
-  const long before = peak_kib();
+  [[maybe_unused]] const long before = peak_kib();
   CountingSink sink;
   const DecodeResult r = tool::DecodeOgg(*in, sink);
   EXPECT_EQ(r.code, 0) << r.error;

@@ -387,7 +387,9 @@ TEST_F(PulseRecorder, HostKilledAtAnyMomentKeepsWhatWasRecorded) {
       std::printf("PCM killed at %.1f s: %.2f s on disk\n", c.t, held);
       EXPECT_GE(held, c.t - slack);
       // (Killed before its first delivery, a sanitized tool holds none.)
-      if (f.size() > 44) EXPECT_GE(test::FindRecorded(played, test::ToSamples(Bytes(f.begin() + 44, f.end()))), 0);
+      if (f.size() > 44) {
+        EXPECT_GE(test::FindRecorded(played, test::ToSamples(Bytes(f.begin() + 44, f.end()))), 0);
+      }
     } else {
       ASSERT_GE(f.size(), 60u);
       ASSERT_EQ((f.size() - 60) % 65, 0u) << "a block was cut in the middle";
@@ -438,7 +440,9 @@ TEST_P(ToolRecordServerEnd, SaysWhatBecameOfTheInput) {
                                 "' </dev/null",
                             nullptr, &err);
   ender.join();
-  if (GetParam().restart) ASSERT_TRUE(restarted) << "the sound server did not come back:\n" << restart_err;
+  if (GetParam().restart) {
+    ASSERT_TRUE(restarted) << "the sound server did not come back:\n" << restart_err;
+  }
   EXPECT_EQ(rc, GetParam().exit_code) << err;
   EXPECT_NE(err.find(GetParam().says), std::string::npos) << err;
   std::string info;
