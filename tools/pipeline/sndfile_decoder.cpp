@@ -41,6 +41,10 @@ struct Source {
 // header or two); far less than a walk through nothing takes.
 constexpr std::int64_t kPastEndAllowance = 64 * 1024;
 
+// The length told for a header refused at the file's real length: claims
+// up to this far are believed, none further.
+constexpr sf_count_t ProportionalLength(std::int64_t known) { return known * 16 + (64 << 20); }
+
 // A CAF file streamed by a program that could not know its audio's size
 // (ffmpeg's -f caf -) gives its data chunk, the last, the size -1: "to the
 // end of the file". libsndfile refuses that, so it reads the real size
@@ -223,23 +227,25 @@ bool LengthLeftOpen(const SF_INFO& info, bool seekable) {
 // audio and gives up) is opened again with its real length.
 SNDFILE* Open(Source* source, SF_INFO* info) {
   static SF_VIRTUAL_IO io = {Length, Seek, Read, Write, Tell};
+  const auto open_told = [&](sf_count_t length) {
+    *info = {};
+    source->length = length;
+    source->asked_past_end = 0;
+    return sf_open_virtual(&io, SFM_READ, info, source);
+  };
+  SNDFILE* file = nullptr;
   if (const std::int64_t known = source->in->known_size(); known >= 0) {
     const sf_count_t unknown = source->length;
-    source->length = known;
-    SNDFILE* probe = sf_open_virtual(&io, SFM_READ, info, source);
+    SNDFILE* probe = open_told(known);
     if (!source->in->Seek(0)) return probe;
     if (probe != nullptr) sf_close(probe);
-    *info = {};
-    source->length = probe != nullptr ? unknown : known * 16 + (64 << 20);
-    source->asked_past_end = 0;
+    file = open_told(probe != nullptr ? unknown : ProportionalLength(known));
+  } else {
+    file = open_told(source->length);
   }
-  SNDFILE* file = sf_open_virtual(&io, SFM_READ, info, source);
   if ((file != nullptr && info->frames > 0) || !source->in->seekable() || !source->in->Seek(0)) return file;
   if (file != nullptr) sf_close(file);
-  *info = {};
-  source->length = source->in->size();
-  source->asked_past_end = 0;
-  return sf_open_virtual(&io, SFM_READ, info, source);
+  return open_told(source->in->size());
 }
 
 }  // namespace
