@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target for how the tool recognises an input from its first bytes
-// and its name. Whatever the bytes: --raw always means raw; a refusal
-// always says why; MPEG is only ever recognised on a chain of frames.
+// and its name, and the audio size it reads from a header. Whatever the
+// bytes: --raw always means raw; a refusal always says why; MPEG is only
+// ever recognised on a chain of frames; a size is none (-1) or not negative.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "pipeline/container_signature.h"
+#include "pipeline/declared_audio.h"
 
 using kiv::tool::InputKind;
 
@@ -21,5 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (r.kind == InputKind::kRaw && !r.container.empty()) __builtin_trap();
     if (kiv::tool::RecogniseInput(data, size, name, true).kind != InputKind::kRaw) __builtin_trap();
   }
+  if (kiv::tool::DeclaredAudioBytes(data, size) < -1) __builtin_trap();
   return 0;
 }

@@ -147,19 +147,6 @@ std::string UndecodedTail(const WaveInfo& wave) {
   return note + " 'kivgsm repair' makes " + (after == 1 ? "it" : "them") + " part of the audio)";
 }
 
-// A W64 file whose own size field (the 64-bit size of its "riff" chunk)
-// is more than the file holds: cut short. libsndfile takes such a file's
-// length as its audio's, so its frame count cannot tell.
-std::string W64Shortfall(const InputStream& in) {
-  if (in.size() < 0 || in.head_size() < 24) return "";
-  std::uint64_t declared = 0;
-  for (int i = 7; i >= 0; --i) declared = declared << 8 | in.head()[16 + i];
-  const auto present = static_cast<std::uint64_t>(in.size());
-  if (declared <= present + 1) return "";  // one byte more is a missing pad byte
-  return "the input ends at " + std::to_string(present) + " of the " + std::to_string(declared) +
-         " bytes its header gives (cut short); the audio there was converted";
-}
-
 // The input, opened and recognised.
 struct Opened {
   std::unique_ptr<InputStream> input;
@@ -218,7 +205,6 @@ std::string Detail(const Recognised& what, const DecodeResult& decoded, const Co
 // What is worth a warning beside the decoder's own note.
 std::string Notes(const Opened& o, const DecodeResult& decoded) {
   std::string note = decoded.note;
-  if (o.what.container == "W64" && note.empty()) note = W64Shortfall(*o.input);
   if (o.what.kind == InputKind::kSndfile && o.what.container == kWaveContainer) {
     const std::string tail = UndecodedTail(o.wave);
     if (!tail.empty()) note += (note.empty() ? "" : "; ") + tail;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kivgsm.h"
+#include "pipeline/declared_audio.h"
 #include "wave_format.h"
 
 namespace kiv::tool {
@@ -197,6 +198,18 @@ sf_count_t BytesPerSample(int format) {
   }
 }
 
+// The frames the header declares. libsndfile measures some containers'
+// audio by the length it is told, which is none, and takes the header's
+// size for it only in others; for the first the size is read here.
+sf_count_t HeaderFrames(const InputStream& in, const SF_INFO& info) {
+  const std::int64_t bytes = DeclaredAudioBytes(in.head(), in.head_size());
+  const int sub = info.format & SF_FORMAT_SUBMASK;
+  const bool plain = (sub >= SF_FORMAT_PCM_S8 && sub <= SF_FORMAT_DOUBLE) || sub == SF_FORMAT_ULAW ||
+                     sub == SF_FORMAT_ALAW;
+  if (bytes < 0 || !plain) return info.frames;
+  return bytes / (info.channels * BytesPerSample(info.format));
+}
+
 // A header that gives no length promises nothing to fall short of. A
 // program that streams a header before its audio cannot come back to write
 // the size, and writes one no audio will reach instead: in WAVE the largest
@@ -205,8 +218,8 @@ sf_count_t BytesPerSample(int format) {
 // size, and whether the stream was then saved to a file or not. A real
 // file of about those sizes cut short is the one such case missed. On a
 // pipe, any container's sizes from there on mean the same.
-bool LengthLeftOpen(const SF_INFO& info, bool seekable) {
-  const sf_count_t bytes = info.frames * info.channels * BytesPerSample(info.format);
+bool LengthLeftOpen(const SF_INFO& info, sf_count_t frames, bool seekable) {
+  const sf_count_t bytes = frames * info.channels * BytesPerSample(info.format);
   const int type = info.format & SF_FORMAT_TYPEMASK;
   const auto just_under = [bytes](sf_count_t mark) { return bytes <= mark && bytes > mark - 65536; };
   if ((type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX) && (just_under(0xFFFFFFFF) || just_under(0x7FFFF000)))
@@ -277,7 +290,7 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
   r.format = Describe(info);
   r.streams = 1;
   if (piped_wave)
-    source.stop_at = LengthLeftOpen(info, false) ? -1 : static_cast<std::int64_t>(wave.data_offset + wave.data_size);
+    source.stop_at = LengthLeftOpen(info, info.frames, false) ? -1 : static_cast<std::int64_t>(wave.data_offset + wave.data_size);
   const sf_count_t read = Pump(file, info, wave, source, sink);
   if (read < 0) {
     r.code = KIV_ERR_WRITE;
@@ -296,8 +309,9 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
     return r;
   }
   const sf_count_t adpcm = AdpcmFrames(info, wave, static_cast<sf_count_t>(wave.data_size));
-  const sf_count_t frames = adpcm >= 0 ? adpcm : info.frames;
-  const bool declared = frames > 0 && frames < SF_COUNT_MAX / 64 && !LengthLeftOpen(info, in.seekable());
+  const sf_count_t header = HeaderFrames(in, info);
+  const sf_count_t frames = adpcm >= 0 ? adpcm : header;
+  const bool declared = frames > 0 && frames < SF_COUNT_MAX / 64 && !LengthLeftOpen(info, header, in.seekable());
   if (failed || (declared && read < frames)) {
     char what[240];
     const double rate = info.samplerate;

@@ -1,0 +1,18 @@
+// SPDX-License-Identifier: MIT
+// The size of the audio that a header declares, for the containers whose
+// audio libsndfile measures by the file's length instead (NIST SPHERE, IFF
+// 8SVX and 16SV, Creative VOC, Sony W64). Against it, a file cut short shows
+// as audio missing, whether it comes by name or through a pipe.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kiv::tool {
+
+// The bytes of audio that the header at the start of the input (`n` bytes
+// of it) declares; -1 where the header is none of those above, or gives no
+// size within those bytes.
+std::int64_t DeclaredAudioBytes(const unsigned char* head, std::size_t n);
+
+}  // namespace kiv::tool
