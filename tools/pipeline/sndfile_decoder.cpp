@@ -290,7 +290,9 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
   r.format = Describe(info);
   r.streams = 1;
   if (piped_wave)
-    source.stop_at = LengthLeftOpen(info, info.frames, false) ? -1 : static_cast<std::int64_t>(wave.data_offset + wave.data_size);
+    source.stop_at = LengthLeftOpen(info, info.frames, false)
+                         ? -1
+                         : static_cast<std::int64_t>(wave.data_offset + wave.data_size);
   const sf_count_t read = Pump(file, info, wave, source, sink);
   if (read < 0) {
     r.code = KIV_ERR_WRITE;
