@@ -314,7 +314,25 @@ INSTANTIATE_TEST_SUITE_P(
                    "cannot be read as Ogg"},
         Unreadable{"FlacThatIsNot", "in.flac", [](const Bytes& s) { return s; }, "named as FLAC"},
         // Raw speech in which a decoder hunting for frames finds a few.
-        Unreadable{"Mp3ThatIsNot", "in.mp3", [](const Bytes& s) { return s; }, "does not start with MPEG frames"}),
+        Unreadable{"Mp3ThatIsNot", "in.mp3", [](const Bytes& s) { return s; }, "does not start with MPEG frames"},
+        // Stereo (CHAN 6): the left channel's samples, then the right's,
+        // which libsndfile would pair as if interleaved.
+        Unreadable{"StereoSvx", "in.8svx",
+                   [](const Bytes& s) {
+                     const Bytes vhdr = {0, 0, 0x3e, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0x1f, 0x40, 1, 0, 0, 1, 0, 0};
+                     const Bytes body(s.begin(), s.begin() + static_cast<std::ptrdiff_t>(s.size() / 2 * 2));
+                     Bytes form = {'8', 'S', 'V', 'X'};
+                     for (const auto& [id, data] : {std::pair<const char*, Bytes>{"VHDR", vhdr}, {"CHAN", {0, 0, 0, 6}},
+                                                    {"BODY", body}}) {
+                       form.insert(form.end(), id, id + 4);
+                       for (int k = 3; k >= 0; --k) form.push_back(static_cast<unsigned char>(data.size() >> (8 * k)));
+                       form.insert(form.end(), data.begin(), data.end());
+                     }
+                     Bytes file = {'F', 'O', 'R', 'M'};
+                     for (int k = 3; k >= 0; --k) file.push_back(static_cast<unsigned char>(form.size() >> (8 * k)));
+                     return Prefixed(file, form);
+                   },
+                   "one channel after the other"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // One rule for every container: an input cut short converts as far as it

@@ -285,6 +285,11 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
     return Failure(KIV_ERR_INPUT_READ, info.channels < 1 ? "no channels" : "no sample rate");
   if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_GSM610)
     return Failure(KIV_ERR_ARGUMENT, "already GSM 06.10 audio; not encoded again");
+  // Stereo 8SVX holds all of one channel, then all of the other; libsndfile
+  // would pair its samples as if interleaved, garbling both.
+  if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_SVX && info.channels > 1)
+    return Failure(KIV_ERR_INPUT_READ, "a stereo 8SVX file keeps one channel after the other, which libsndfile "
+                                       "reads as interleaved");
 
   DecodeResult r;
   r.format = Describe(info);
