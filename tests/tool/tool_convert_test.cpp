@@ -126,7 +126,11 @@ INSTANTIATE_TEST_SUITE_P(
                       Resampled{"Wave8kStereo", "-r 8000 -c 2 -b 16", "in.wav"},
                       Resampled{"Flac44k", "-r 44100 -c 1 -b 16", "in.flac"},
                       Resampled{"Ogg48kStereo", "-r 48000 -c 2", "in.ogg"},
-                      Resampled{"Aiff22k", "-r 22050 -c 1 -b 16", "in.aiff"}),
+                      Resampled{"Aiff22k", "-r 22050 -c 1 -b 16", "in.aiff"},
+                      // Research corpora, voice modems and Psion voice notes.
+                      Resampled{"Ircam16k", "-r 16000 -c 1 -b 16", "in.sf"},
+                      Resampled{"Pvf11k", "-r 11025 -c 1 -b 16", "in.pvf"},
+                      Resampled{"WveAlaw", "-e a-law", "in.wve"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct Exact {

@@ -33,6 +33,19 @@ constexpr Signature kSignatures[] = {
     {"NIST_1A", 7, InputKind::kSndfile, "NIST SPHERE"},
     {" paf", 4, InputKind::kSndfile, "PAF"},
     {"fap ", 4, InputKind::kSndfile, "PAF"},
+    // IRCAM, in either byte order, of each of its machine markers.
+    {"\x64\xa3\x01\x00", 4, InputKind::kSndfile, "IRCAM"},
+    {"\x64\xa3\x02\x00", 4, InputKind::kSndfile, "IRCAM"},
+    {"\x64\xa3\x03\x00", 4, InputKind::kSndfile, "IRCAM"},
+    {"\x64\xa3\x04\x00", 4, InputKind::kSndfile, "IRCAM"},
+    {"\x00\x01\xa3\x64", 4, InputKind::kSndfile, "IRCAM"},
+    {"\x00\x02\xa3\x64", 4, InputKind::kSndfile, "IRCAM"},
+    {"\x00\x03\xa3\x64", 4, InputKind::kSndfile, "IRCAM"},
+    {"\x00\x04\xa3\x64", 4, InputKind::kSndfile, "IRCAM"},
+    {"PVF1\n", 5, InputKind::kSndfile, "PVF"},
+    {"ALawSoundFile**", 15, InputKind::kSndfile, "Psion WVE"},
+    {"MATLAB 5.0", 10, InputKind::kSndfile, "MAT5"},
+    {"2BIT", 4, InputKind::kSndfile, "AVR"},
     {"OggS", 4, InputKind::kOgg, "Ogg"},
     {"ID3", 3, InputKind::kMpeg, "MPEG (ID3 tag)"},
 };
@@ -66,7 +79,8 @@ struct NamedContainer {
 constexpr NamedContainer kNamedContainers[] = {
     {".wav", "WAVE"}, {".wave", "WAVE"}, {".flac", "FLAC"},  {".ogg", "Ogg"},  {".oga", "Ogg"},
     {".opus", "Ogg"}, {".aif", "AIFF"},  {".aiff", "AIFF"},  {".aifc", "AIFF"}, {".caf", "CAF"},
-    {".w64", "W64"},  {".rf64", "RF64"}, {".wv", "WavPack"}, {".voc", "VOC"},
+    {".w64", "W64"},  {".rf64", "RF64"}, {".wv", "WavPack"}, {".voc", "VOC"},  {".pvf", "PVF"},
+    {".wve", "Psion WVE"},
 };
 constexpr const char* kMpegNames[] = {".mp3", ".mp2", ".mpga"};
 
