@@ -23,6 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (r.kind == InputKind::kRaw && !r.container.empty()) __builtin_trap();
     if (kiv::tool::RecogniseInput(data, size, name, true).kind != InputKind::kRaw) __builtin_trap();
   }
-  if (kiv::tool::DeclaredAudioBytes(data, size) < -1) __builtin_trap();
+  if (kiv::tool::DeclaredAudioBytes(data, size) < -1 || kiv::tool::VocFirstSoundEnd(data, size) < -1)
+    __builtin_trap();
   return 0;
 }

@@ -319,6 +319,23 @@ INSTANTIATE_TEST_SUITE_P(
         Unreadable{"FlacThatIsNot", "in.flac", [](const Bytes& s) { return s; }, "named as FLAC"},
         // Raw speech in which a decoder hunting for frames finds a few.
         Unreadable{"Mp3ThatIsNot", "in.mp3", [](const Bytes& s) { return s; }, "does not start with MPEG frames"},
+        // A block of sound (16-bit, 8000 Hz) followed by continuation blocks
+        // of 372 bytes, as ffmpeg writes VOC.
+        Unreadable{"VocOfManyBlocks", "in.voc",
+                   [](const Bytes& s) {
+                     const char* magic = "Creative Voice File\x1a\x1a\x00\x0a\x01\x29\x11";
+                     Bytes file(magic, magic + 26);
+                     for (std::size_t at = 0; at + 372 <= s.size(); at += 372) {
+                       const Bytes head = at == 0 ? Bytes{9, 0x80, 0x01, 0, 0x40, 0x1f, 0, 0, 16, 1, 4, 0, 0, 0, 0, 0}
+                                                  : Bytes{2, 0x74, 0x01, 0};
+                       file.insert(file.end(), head.begin(), head.end());
+                       file.insert(file.end(), s.begin() + static_cast<std::ptrdiff_t>(at),
+                                   s.begin() + static_cast<std::ptrdiff_t>(at + 372));
+                     }
+                     file.push_back(0);
+                     return file;
+                   },
+                   "more than one block"},
         // Stereo (CHAN 6): the left channel's samples, then the right's,
         // which libsndfile would pair as if interleaved.
         Unreadable{"StereoSvx", "in.8svx",

@@ -54,16 +54,23 @@ std::int64_t Iff(const unsigned char* head, std::size_t n) {
 
 // Creative VOC: blocks of a type byte and a 24-bit size. The audio is the
 // first block of sound (type 1, after a rate and a codec byte; type 9,
-// after 12 bytes of format).
-std::int64_t Voc(const unsigned char* head, std::size_t n) {
-  for (std::size_t at = Little(head + 20, 2); at + 4 <= n; at += 4 + Little(head + at + 1, 3)) {
-    const unsigned type = head[at];
-    const auto size = static_cast<std::int64_t>(Little(head + at + 1, 3));
-    if (type == 0) return -1;
-    if (type == 1) return size >= 2 ? size - 2 : -1;
-    if (type == 9) return size >= 12 ? size - 12 : -1;
+// after 12 bytes of format). Its offset and size, or false.
+bool VocSound(const unsigned char* head, std::size_t n, std::size_t* at, std::int64_t* size) {
+  for (*at = Little(head + 20, 2); *at + 4 <= n; *at += 4 + Little(head + *at + 1, 3)) {
+    const unsigned type = head[*at];
+    *size = static_cast<std::int64_t>(Little(head + *at + 1, 3));
+    if (type == 0) return false;
+    if (type == 1 || type == 9) return true;
   }
-  return -1;
+  return false;
+}
+
+std::int64_t Voc(const unsigned char* head, std::size_t n) {
+  std::size_t at = 0;
+  std::int64_t size = 0;
+  if (!VocSound(head, n, &at, &size)) return -1;
+  const std::int64_t format = head[at] == 1 ? 2 : 12;
+  return size >= format ? size - format : -1;
 }
 
 // Sony W64: chunks named by GUIDs, with little-endian 64-bit sizes that
@@ -94,6 +101,13 @@ std::int64_t DeclaredAudioBytes(const unsigned char* head, std::size_t n) {
   if (n >= 26 && std::memcmp(head, "Creative Voice File\x1a", 20) == 0) return Voc(head, n);
   if (n >= 40 && std::memcmp(head, kW64, 16) == 0) return W64(head, n);
   return -1;
+}
+
+std::int64_t VocFirstSoundEnd(const unsigned char* head, std::size_t n) {
+  std::size_t at = 0;
+  std::int64_t size = 0;
+  if (n < 26 || std::memcmp(head, "Creative Voice File\x1a", 20) != 0 || !VocSound(head, n, &at, &size)) return -1;
+  return static_cast<std::int64_t>(at) + 4 + size;
 }
 
 }  // namespace kiv::tool

@@ -210,6 +210,34 @@ sf_count_t HeaderFrames(const InputStream& in, const SF_INFO& info) {
   return bytes / (info.channels * BytesPerSample(info.format));
 }
 
+// The byte at `offset`: from the kept start, or read from a file.
+bool ByteAt(InputStream& in, std::int64_t offset, unsigned char* byte) {
+  if (offset < static_cast<std::int64_t>(in.head_size())) {
+    *byte = in.head()[offset];
+    return true;
+  }
+  if (!in.seekable() || offset >= in.size()) return false;
+  const std::int64_t resume = in.Tell();
+  const bool read = in.Seek(offset) && in.Read(byte, 1) == 1;
+  return in.Seek(resume) && read;
+}
+
+// Whether another block follows a VOC file's first block of sound (more
+// sound, silence, a marker), not the closing byte: a block header whose
+// size leads to the end of the file or to another block's type. (sox
+// gives the block of a stereo file a size 8 bytes short: audio follows,
+// which seldom passes for two blocks.)
+bool VocBlocksFollowSound(InputStream& in) {
+  const std::int64_t end = VocFirstSoundEnd(in.head(), in.head_size());
+  unsigned char h[4];
+  for (int i = 0; i < 4; ++i)
+    if (end < 0 || !ByteAt(in, end + i, &h[i])) return false;
+  if (h[0] == 0 || h[0] > 9) return false;
+  const std::int64_t next = end + 4 + (h[1] | h[2] << 8 | h[3] << 16);
+  unsigned char type = 0;
+  return next == in.size() || (ByteAt(in, next, &type) && type <= 9);
+}
+
 // A header that gives no length promises nothing to fall short of. A
 // program that streams a header before its audio cannot come back to write
 // the size, and writes one no audio will reach instead: in WAVE the largest
@@ -285,6 +313,9 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
     return Failure(KIV_ERR_INPUT_READ, info.channels < 1 ? "no channels" : "no sample rate");
   if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_GSM610)
     return Failure(KIV_ERR_ARGUMENT, "already GSM 06.10 audio; not encoded again");
+  if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_VOC && VocBlocksFollowSound(in))
+    return Failure(KIV_ERR_INPUT_READ, "a VOC file of more than one block, whose later blocks libsndfile would read "
+                                       "as samples");
   // Stereo 8SVX holds all of one channel, then all of the other; libsndfile
   // would pair its samples as if interleaved, garbling both.
   if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_SVX && info.channels > 1)
