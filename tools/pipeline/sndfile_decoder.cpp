@@ -245,9 +245,9 @@ bool VocBlocksFollowSound(InputStream& in) {
 // less 16 MiB (sox). Rounded down to whole frames, whatever the sample
 // size, and whether the stream was then saved to a file or not. A real
 // file of about those sizes cut short is the one such case missed. On a
-// pipe, any container's sizes from there on mean the same.
-bool LengthLeftOpen(const SF_INFO& info, sf_count_t frames, bool seekable) {
-  const sf_count_t bytes = frames * info.channels * BytesPerSample(info.format);
+// pipe, any container's sizes from there on mean the same. `bytes` is the
+// audio's size as declared: a WAVE file's data chunk's (ADPCM included).
+bool LengthLeftOpen(const SF_INFO& info, sf_count_t bytes, bool seekable) {
   const int type = info.format & SF_FORMAT_TYPEMASK;
   const auto just_under = [bytes](sf_count_t mark) { return bytes <= mark && bytes > mark - 65536; };
   if ((type == SF_FORMAT_WAV || type == SF_FORMAT_WAVEX) && (just_under(0xFFFFFFFF) || just_under(0x7FFFF000)))
@@ -326,7 +326,7 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
   r.format = Describe(info);
   r.streams = 1;
   if (piped_wave)
-    source.stop_at = LengthLeftOpen(info, info.frames, false)
+    source.stop_at = LengthLeftOpen(info, static_cast<sf_count_t>(wave.data_size), false)
                          ? -1
                          : static_cast<std::int64_t>(wave.data_offset + wave.data_size);
   const sf_count_t read = Pump(file, info, wave, source, sink);
@@ -349,7 +349,9 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
   const sf_count_t adpcm = AdpcmFrames(info, wave, static_cast<sf_count_t>(wave.data_size));
   const sf_count_t header = HeaderFrames(in, info);
   const sf_count_t frames = adpcm >= 0 ? adpcm : header;
-  const bool declared = frames > 0 && frames < SF_COUNT_MAX / 64 && !LengthLeftOpen(info, header, in.seekable());
+  const sf_count_t bytes = adpcm >= 0 ? static_cast<sf_count_t>(wave.data_size)
+                                      : header * info.channels * BytesPerSample(info.format);
+  const bool declared = frames > 0 && frames < SF_COUNT_MAX / 64 && !LengthLeftOpen(info, bytes, in.seekable());
   if (failed || (declared && read < frames)) {
     char what[240];
     const double rate = info.samplerate;
