@@ -388,10 +388,11 @@ TEST_P(ToolConvertCut, ConvertsWhatThereIsAndSaysSo) {
 
 // libsndfile fills the missing blocks of ADPCM with silence itself. A CAF
 // file's data chunk is one that libsndfile wants whole when told the length.
-// NIST, 8SVX and VOC headers give a size that libsndfile does not compare.
+// NIST, 8SVX, VOC, AVR and WVE headers give a size that libsndfile does not
+// compare.
 INSTANTIATE_TEST_SUITE_P(Containers, ToolConvertCut,
                          ::testing::Values("wav", "aiff", "w64", "caf", "flac", "wav -e ms-adpcm", "wav -e ima-adpcm",
-                                           "nist", "8svx -b 8", "voc"));
+                                           "nist", "8svx -b 8", "voc", "avr", "wve -e a-law"));
 
 struct BadHeader {
   const char* name;

@@ -89,6 +89,14 @@ std::int64_t W64(const unsigned char* head, std::size_t n) {
   return -1;
 }
 
+// AVR: a 128-byte big-endian header giving the channels (0 mono, else
+// stereo), the bits of a sample and the frames.
+std::int64_t Avr(const unsigned char* head) {
+  const std::uint64_t channels = Big(head + 12, 2) == 0 ? 1 : 2, bits = Big(head + 14, 2);
+  if (bits != 8 && bits != 16) return -1;
+  return static_cast<std::int64_t>(Big(head + 26, 4) * channels * (bits / 8));
+}
+
 }  // namespace
 
 std::int64_t DeclaredAudioBytes(const unsigned char* head, std::size_t n) {
@@ -100,6 +108,9 @@ std::int64_t DeclaredAudioBytes(const unsigned char* head, std::size_t n) {
     return Iff(head, n);
   if (n >= 26 && std::memcmp(head, "Creative Voice File\x1a", 20) == 0) return Voc(head, n);
   if (n >= 40 && std::memcmp(head, kW64, 16) == 0) return W64(head, n);
+  if (n >= 30 && std::memcmp(head, "2BIT", 4) == 0) return Avr(head);
+  // Psion WVE: one byte of A-law a sample, their number after the name.
+  if (n >= 22 && std::memcmp(head, "ALawSoundFile**", 15) == 0) return static_cast<std::int64_t>(Big(head + 18, 4));
   return -1;
 }
 

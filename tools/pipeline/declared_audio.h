@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The size of the audio that a header declares, for the containers whose
 // audio libsndfile measures by the file's length instead (NIST SPHERE, IFF
-// 8SVX and 16SV, Creative VOC, Sony W64). Against it, a file cut short shows
-// as audio missing, whether it comes by name or through a pipe.
+// 8SVX and 16SV, Creative VOC, Sony W64, AVR, Psion WVE). Against it, a
+// file cut short shows as audio missing, whether it comes by name or
+// through a pipe.
 #pragma once
 
 #include <cstddef>
