@@ -608,7 +608,9 @@ INSTANTIATE_TEST_SUITE_P(
         AllTheAudio{"StreamedWaveDoubleByFfmpeg",
                     "ffmpeg -v error -i %d/a.wav -c:a pcm_f64le -f wav - | cat >%d/in.wav", "in.wav", 3, ""},
         AllTheAudio{"StreamedImaAdpcmByFfmpeg",
-                    "ffmpeg -v error -i %d/a.wav -c:a adpcm_ima_wav -f wav - | cat >%d/in.wav", "in.wav", 3, ""}),
+                    "ffmpeg -v error -i %d/a.wav -c:a adpcm_ima_wav -f wav - | cat >%d/in.wav", "in.wav", 3, ""},
+        AllTheAudio{"StreamedImaAdpcmByFfmpegThroughAPipe",
+                    "ffmpeg -v error -i %d/a.wav -c:a adpcm_ima_wav -f wav - | cat >%d/in.wav", "<in.wav", 3, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct Hostile {

@@ -29,8 +29,9 @@ struct Source {
   std::int64_t end;  // -1 while unknown
   sf_count_t length = std::numeric_limits<sf_count_t>::max() / 4;
   std::int64_t stop_at = -1;  // reads end here, once the header is read
-  std::int64_t size_at = -1;  // a CAF data size of -1 here reads as size
+  std::int64_t size_at = -1;  // a data chunk's size here reads as `size`
   std::uint64_t size = 0;
+  int size_bytes = 8;  // big-endian (CAF); 4 little-endian (WAVE)
   // While libsndfile opens the input, the bytes it asked for past the end.
   // A header cut inside a chunk's size sends its chunk walk on through the
   // zeros it takes for chunk headers there, towards the length it was told.
@@ -68,6 +69,25 @@ void OpenCafDataSize(Source* source) {
     at += 12 + static_cast<std::size_t>(size);
   }
 }
+// An IMA ADPCM WAVE file's frames are counted by libsndfile in an int, so it
+// refuses a data chunk larger than that count can reach: the size "to the
+// end" of a file streamed by a program that could not know it (ffmpeg's
+// 4 GiB). From a pipe such a chunk reads as the largest size it can count.
+// (From a file, libsndfile is told the file's real length instead.)
+void OpenImaWaveDataSize(Source* source, const WaveInfo& wave) {
+  constexpr std::uint16_t kImaAdpcm = 0x11;
+  const std::int64_t align = wave.block_align, channels = wave.channels;
+  if (source->in->seekable() || !wave.has_data || wave.format_tag != kImaAdpcm || channels < 1 ||
+      align < 8 * channels)
+    return;
+  const std::int64_t per_block = (align - 4 * channels) / (4 * channels) * 8 + 1;
+  const std::int64_t most = (std::numeric_limits<std::int32_t>::max() / per_block - 1) * align;
+  if (wave.data_size <= most) return;
+  source->size_at = static_cast<std::int64_t>(wave.data_offset) - 4;
+  source->size = static_cast<std::uint64_t>(most);
+  source->size_bytes = 4;
+}
+
 sf_count_t Length(void* user) { return static_cast<Source*>(user)->length; }
 sf_count_t Seek(sf_count_t offset, int whence, void* user) {
   InputStream* in = static_cast<Source*>(user)->in;
@@ -86,10 +106,12 @@ sf_count_t Read(void* dst, sf_count_t count, void* user) {
   if (got < static_cast<std::size_t>(count) && !source->in->failed()) source->end = source->in->Tell();
   if (source->opening && source->end >= 0)
     source->asked_past_end += std::max<std::int64_t>(0, from + count - source->end);
-  // The 8 big-endian bytes of a CAF data size read as the size meant.
-  for (std::int64_t i = 0; source->size_at >= 0 && i < 8; ++i)
+  // The bytes of a data chunk's size read as the size meant.
+  const int width = source->size_bytes;
+  for (int i = 0; source->size_at >= 0 && i < width; ++i)
     if (const std::int64_t at = source->size_at + i - from; at >= 0 && at < static_cast<std::int64_t>(got))
-      static_cast<unsigned char*>(dst)[at] = static_cast<unsigned char>(source->size >> (56 - 8 * i));
+      static_cast<unsigned char*>(dst)[at] =
+          static_cast<unsigned char>(source->size >> (width == 8 ? 56 - 8 * i : 8 * i));
   return static_cast<sf_count_t>(got);
 }
 sf_count_t Write(const void*, sf_count_t, void*) { return 0; }
@@ -301,6 +323,7 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
   const bool piped_wave = !in.seekable() && wave.has_data && wave.kind != WaveKind::kNotWave;
   if (piped_wave) source.stop_at = static_cast<std::int64_t>(in.head_size());
   OpenCafDataSize(&source);
+  OpenImaWaveDataSize(&source, wave);
   SNDFILE* file = Open(&source, &info);
   source.opening = false;
   if (file == nullptr) return Failure(KIV_ERR_INPUT_READ, sf_strerror(nullptr));
