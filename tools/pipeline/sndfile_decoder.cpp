@@ -69,6 +69,7 @@ void OpenCafDataSize(Source* source) {
     at += 12 + static_cast<std::size_t>(size);
   }
 }
+
 // An IMA ADPCM WAVE file's frames are counted by libsndfile in an int, so it
 // refuses a data chunk larger than that count can reach: the size "to the
 // end" of a file streamed by a program that could not know it (ffmpeg's
@@ -372,9 +373,12 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
   const sf_count_t adpcm = AdpcmFrames(info, wave, static_cast<sf_count_t>(wave.data_size));
   const sf_count_t header = HeaderFrames(in, info);
   const sf_count_t frames = adpcm >= 0 ? adpcm : header;
+  const bool counted = frames > 0 && frames < SF_COUNT_MAX / 64;  // not MPEG's "unknown", nor a length unreached
   const sf_count_t bytes = adpcm >= 0 ? static_cast<sf_count_t>(wave.data_size)
-                                      : header * info.channels * BytesPerSample(info.format);
-  const bool declared = frames > 0 && frames < SF_COUNT_MAX / 64 && !LengthLeftOpen(info, bytes, in.seekable());
+                           : counted  ? std::min<sf_count_t>(header, sf_count_t{1} << 40) * info.channels *
+                                             BytesPerSample(info.format)
+                                      : 0;
+  const bool declared = counted && !LengthLeftOpen(info, bytes, in.seekable());
   if (failed || (declared && read < frames)) {
     char what[240];
     const double rate = info.samplerate;
