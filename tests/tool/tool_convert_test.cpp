@@ -392,7 +392,7 @@ TEST_P(ToolConvertCut, ConvertsWhatThereIsAndSaysSo) {
 // compare.
 INSTANTIATE_TEST_SUITE_P(Containers, ToolConvertCut,
                          ::testing::Values("wav", "aiff", "w64", "caf", "flac", "wav -e ms-adpcm", "wav -e ima-adpcm",
-                                           "nist", "8svx -b 8", "voc", "avr", "wve -e a-law"));
+                                           "nist", "8svx -b 8", "voc", "voc -b 8", "avr", "wve -e a-law"));
 
 struct BadHeader {
   const char* name;
@@ -609,6 +609,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "ffmpeg -v error -i %d/a.wav -c:a pcm_f64le -f wav - | cat >%d/in.wav", "in.wav", 3, ""},
         AllTheAudio{"StreamedImaAdpcmByFfmpeg",
                     "ffmpeg -v error -i %d/a.wav -c:a adpcm_ima_wav -f wav - | cat >%d/in.wav", "in.wav", 3, ""},
+        // An 8-bit VOC file longer than the kept start of a pipe.
+        AllTheAudio{"Voc8BitFromPipe", "sox %d/a.wav -b 8 %d/in.voc repeat 1", "<in.voc", 6, ""},
         AllTheAudio{"StreamedImaAdpcmByFfmpegThroughAPipe",
                     "ffmpeg -v error -i %d/a.wav -c:a adpcm_ima_wav -f wav - | cat >%d/in.wav", "<in.wav", 3, ""}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -114,10 +114,11 @@ std::int64_t DeclaredAudioBytes(const unsigned char* head, std::size_t n) {
   return -1;
 }
 
-std::int64_t VocFirstSoundEnd(const unsigned char* head, std::size_t n) {
+std::int64_t VocFirstSoundEnd(const unsigned char* head, std::size_t n, unsigned* type) {
   std::size_t at = 0;
   std::int64_t size = 0;
   if (n < 26 || std::memcmp(head, "Creative Voice File\x1a", 20) != 0 || !VocSound(head, n, &at, &size)) return -1;
+  if (type != nullptr) *type = head[at];
   return static_cast<std::int64_t>(at) + 4 + size;
 }
 

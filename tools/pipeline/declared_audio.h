@@ -16,10 +16,11 @@ namespace kiv::tool {
 // size within those bytes.
 std::int64_t DeclaredAudioBytes(const unsigned char* head, std::size_t n);
 
-// The offset at which a Creative VOC file's first block of sound ends; -1
-// where the input is none, or that block's header is not in the `n` bytes.
-// libsndfile reads the rest of the file as that block's audio, so blocks
-// after it (more sound, silence, markers) would be read as samples.
-std::int64_t VocFirstSoundEnd(const unsigned char* head, std::size_t n);
+// The offset at which a Creative VOC file's first block of sound ends, and
+// the block's type (1 or 9) where `type` is given; -1 where the input is
+// none, or that block's header is not in the `n` bytes. libsndfile reads
+// the rest of the file as that block's audio, so blocks after it (more
+// sound, silence, markers) would be read as samples.
+std::int64_t VocFirstSoundEnd(const unsigned char* head, std::size_t n, unsigned* type = nullptr);
 
 }  // namespace kiv::tool

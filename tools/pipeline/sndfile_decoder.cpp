@@ -297,6 +297,14 @@ SNDFILE* Open(Source* source, SF_INFO* info) {
     source->asked_past_end = 0;
     return sf_open_virtual(&io, SFM_READ, info, source);
   };
+  // libsndfile wants the length of a VOC file of 8-bit sound (a block of
+  // type 1) to be where that block ends, with the closing byte: a file cut
+  // short, or a pipe, is told that. (It reads the sizes of a block of type
+  // 9 as they stand; sox writes them 8 bytes short.)
+  unsigned voc_block = 0;
+  if (const std::int64_t end = VocFirstSoundEnd(source->in->head(), source->in->head_size(), &voc_block);
+      end >= 0 && voc_block == 1)
+    return open_told(end + 1);
   SNDFILE* file = nullptr;
   if (const std::int64_t known = source->in->known_size(); known >= 0) {
     const sf_count_t unknown = source->length;
