@@ -9,6 +9,8 @@
 namespace kiv::tool {
 namespace {
 
+constexpr char kVocMagic[] = "Creative Voice File\x1a";  // 20 bytes
+
 std::uint64_t Big(const unsigned char* p, int n) {
   std::uint64_t v = 0;
   for (int i = 0; i < n; ++i) v = v << 8 | p[i];
@@ -106,7 +108,7 @@ std::int64_t DeclaredAudioBytes(const unsigned char* head, std::size_t n) {
   if (n >= 12 && std::memcmp(head, "FORM", 4) == 0 &&
       (std::memcmp(head + 8, "8SVX", 4) == 0 || std::memcmp(head + 8, "16SV", 4) == 0))
     return Iff(head, n);
-  if (n >= 26 && std::memcmp(head, "Creative Voice File\x1a", 20) == 0) return Voc(head, n);
+  if (n >= 26 && std::memcmp(head, kVocMagic, 20) == 0) return Voc(head, n);
   if (n >= 40 && std::memcmp(head, kW64, 16) == 0) return W64(head, n);
   if (n >= 30 && std::memcmp(head, "2BIT", 4) == 0) return Avr(head);
   // Psion WVE: one byte of A-law a sample, their number after the name.
@@ -117,7 +119,7 @@ std::int64_t DeclaredAudioBytes(const unsigned char* head, std::size_t n) {
 std::int64_t VocFirstSoundEnd(const unsigned char* head, std::size_t n, unsigned* type) {
   std::size_t at = 0;
   std::int64_t size = 0;
-  if (n < 26 || std::memcmp(head, "Creative Voice File\x1a", 20) != 0 || !VocSound(head, n, &at, &size)) return -1;
+  if (n < 26 || std::memcmp(head, kVocMagic, 20) != 0 || !VocSound(head, n, &at, &size)) return -1;
   if (type != nullptr) *type = head[at];
   return static_cast<std::int64_t>(at) + 4 + size;
 }

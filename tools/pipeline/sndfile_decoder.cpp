@@ -233,15 +233,17 @@ sf_count_t HeaderFrames(const InputStream& in, const SF_INFO& info) {
   return bytes / (info.channels * BytesPerSample(info.format));
 }
 
-// The byte at `offset`: from the kept start, or read from a file.
-bool ByteAt(InputStream& in, std::int64_t offset, unsigned char* byte) {
-  if (offset < static_cast<std::int64_t>(in.head_size())) {
-    *byte = in.head()[offset];
+// The `n` bytes at `offset`: from the kept start, or read from a file, its
+// position kept.
+bool BytesAt(InputStream& in, std::int64_t offset, unsigned char* dst, std::size_t n) {
+  const auto end = offset + static_cast<std::int64_t>(n);
+  if (end <= static_cast<std::int64_t>(in.head_size())) {
+    std::memcpy(dst, in.head() + offset, n);
     return true;
   }
-  if (!in.seekable() || offset >= in.size()) return false;
+  if (!in.seekable() || end > in.size()) return false;
   const std::int64_t resume = in.Tell();
-  const bool read = in.Seek(offset) && in.Read(byte, 1) == 1;
+  const bool read = in.Seek(offset) && in.Read(dst, n) == n;
   return in.Seek(resume) && read;
 }
 
@@ -253,12 +255,10 @@ bool ByteAt(InputStream& in, std::int64_t offset, unsigned char* byte) {
 bool VocBlocksFollowSound(InputStream& in) {
   const std::int64_t end = VocFirstSoundEnd(in.head(), in.head_size());
   unsigned char h[4];
-  for (int i = 0; i < 4; ++i)
-    if (end < 0 || !ByteAt(in, end + i, &h[i])) return false;
-  if (h[0] == 0 || h[0] > 9) return false;
+  if (end < 0 || !BytesAt(in, end, h, sizeof h) || h[0] == 0 || h[0] > 9) return false;
   const std::int64_t next = end + 4 + (h[1] | h[2] << 8 | h[3] << 16);
   unsigned char type = 0;
-  return next == in.size() || (ByteAt(in, next, &type) && type <= 9);
+  return next == in.size() || (BytesAt(in, next, &type, 1) && type <= 9);
 }
 
 // A header that gives no length promises nothing to fall short of. A
