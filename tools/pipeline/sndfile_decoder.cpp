@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -320,6 +321,26 @@ SNDFILE* Open(Source* source, SF_INFO* info) {
   return open_told(source->in->size());
 }
 
+// What libsndfile opened but cannot decode as it is, or what is not to be
+// encoded again.
+std::optional<DecodeResult> Refusal(const SF_INFO& info, InputStream& in) {
+  const int container = info.format & SF_FORMAT_TYPEMASK;
+  if (container == SF_FORMAT_RAW) return Failure(KIV_ERR_INPUT_READ, "no container that libsndfile knows");
+  if (info.channels < 1 || info.samplerate < 1)
+    return Failure(KIV_ERR_INPUT_READ, info.channels < 1 ? "no channels" : "no sample rate");
+  if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_GSM610)
+    return Failure(KIV_ERR_ARGUMENT, "already GSM 06.10 audio; not encoded again");
+  if (container == SF_FORMAT_VOC && VocBlocksFollowSound(in))
+    return Failure(KIV_ERR_INPUT_READ, "a VOC file of more than one block, whose later blocks libsndfile would read "
+                                       "as samples");
+  // Stereo 8SVX holds all of one channel, then all of the other; libsndfile
+  // would pair its samples as if interleaved, garbling both.
+  if (container == SF_FORMAT_SVX && info.channels > 1)
+    return Failure(KIV_ERR_INPUT_READ, "a stereo 8SVX file keeps one channel after the other, which libsndfile "
+                                       "reads as interleaved");
+  return std::nullopt;
+}
+
 }  // namespace
 
 DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wave) {
@@ -340,19 +361,7 @@ DecodeResult DecodeSndfile(InputStream& in, SampleSink& sink, const WaveInfo& wa
     SNDFILE* f;
     ~Closer() { sf_close(f); }
   } closer{file};
-  if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW) return Failure(KIV_ERR_INPUT_READ, "no container that libsndfile knows");
-  if (info.channels < 1 || info.samplerate < 1)
-    return Failure(KIV_ERR_INPUT_READ, info.channels < 1 ? "no channels" : "no sample rate");
-  if ((info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_GSM610)
-    return Failure(KIV_ERR_ARGUMENT, "already GSM 06.10 audio; not encoded again");
-  if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_VOC && VocBlocksFollowSound(in))
-    return Failure(KIV_ERR_INPUT_READ, "a VOC file of more than one block, whose later blocks libsndfile would read "
-                                       "as samples");
-  // Stereo 8SVX holds all of one channel, then all of the other; libsndfile
-  // would pair its samples as if interleaved, garbling both.
-  if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_SVX && info.channels > 1)
-    return Failure(KIV_ERR_INPUT_READ, "a stereo 8SVX file keeps one channel after the other, which libsndfile "
-                                       "reads as interleaved");
+  if (std::optional<DecodeResult> refused = Refusal(info, in)) return *refused;
 
   DecodeResult r;
   r.format = Describe(info);
