@@ -58,7 +58,7 @@
 // written off in turn while it does not. At most kMaxAbandoned written-off
 // devices wait at a time; while that many do, open fails at once rather
 // than leave more threads behind.
-#include <alsa/asoundlib.h>
+#include <alloca.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
@@ -72,6 +72,7 @@
 #include <mutex>
 #include <new>
 
+#include "platform/alsa_library.h"
 #include "platform/nothrow_array.h"
 #include "platform/wave_buffer_queue.h"
 #include "record/wave_input.h"
@@ -143,6 +144,9 @@ struct AlsaDevice {
 };
 
 AlsaDevice* Cast(WaveInHandle h) { return static_cast<AlsaDevice*>(h); }
+
+// Called only once Open has loaded libasound.
+const AlsaLibrary& Alsa() { return *LoadAlsa(); }
 
 void LoseInput(AlsaDevice* d, Clock::time_point now);
 
@@ -242,7 +246,7 @@ void Idle(AlsaDevice* d, int ms) {
 std::uint32_t ReadSome(AlsaDevice* d, std::uint32_t room) {
   NothrowArray<pollfd>& fds = d->fds;
   unsigned n = static_cast<unsigned>(fds.size() - 1);
-  if (n > 0) snd_pcm_poll_descriptors(d->pcm, fds.data() + 1, n);
+  if (n > 0) Alsa().snd_pcm_poll_descriptors(d->pcm, fds.data() + 1, n);
   fds[0] = {d->wake_fd, POLLIN, 0};
   const int ready = ::poll(fds.data(), fds.size(), kPollTimeoutMs);
   if (ready > 0 && (fds[0].revents & POLLIN)) {
@@ -250,16 +254,16 @@ std::uint32_t ReadSome(AlsaDevice* d, std::uint32_t room) {
     return 0;  // a state change: let the loop look at it first
   }
   unsigned short revents = 0;
-  if (ready > 0 && n > 0) snd_pcm_poll_descriptors_revents(d->pcm, fds.data() + 1, n, &revents);
+  if (ready > 0 && n > 0) Alsa().snd_pcm_poll_descriptors_revents(d->pcm, fds.data() + 1, n, &revents);
   // A stream that its server left (killed, restarted) shows no event: the
   // pulse plugin says so only when asked what is available. The read below
   // then meets the error.
-  if ((revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL)) == 0 && snd_pcm_avail(d->pcm) >= 0) {
+  if ((revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL)) == 0 && Alsa().snd_pcm_avail(d->pcm) >= 0) {
     if (ready > 0) Idle(d, kIdleMs);
     return 0;
   }
   room = std::min<std::uint32_t>(room, static_cast<std::uint32_t>(d->staging.size()));
-  snd_pcm_sframes_t got = snd_pcm_readi(d->pcm, d->staging.data(), room / d->frame_bytes);
+  snd_pcm_sframes_t got = Alsa().snd_pcm_readi(d->pcm, d->staging.data(), room / d->frame_bytes);
   if (got == -EAGAIN || got == 0) {
     Idle(d, kIdleMs);
     return 0;
@@ -267,8 +271,8 @@ std::uint32_t ReadSome(AlsaDevice* d, std::uint32_t room) {
   if (got < 0) {
     // Overrun (-EPIPE) or suspend (-ESTRPIPE): recover and carry on; the
     // samples lost in the gap are not replaced by anything.
-    if (snd_pcm_recover(d->pcm, static_cast<int>(got), 1) == 0 &&
-        (snd_pcm_state(d->pcm) != SND_PCM_STATE_PREPARED || snd_pcm_start(d->pcm) >= 0)) {
+    if (Alsa().snd_pcm_recover(d->pcm, static_cast<int>(got), 1) == 0 &&
+        (Alsa().snd_pcm_state(d->pcm) != SND_PCM_STATE_PREPARED || Alsa().snd_pcm_start(d->pcm) >= 0)) {
       ++d->overruns;
     } else {
       LoseInput(d, Clock::now());
@@ -280,23 +284,24 @@ std::uint32_t ReadSome(AlsaDevice* d, std::uint32_t room) {
 
 bool Configure(AlsaDevice* d) {
   const WaveFormat* f = &d->format;
-  snd_pcm_hw_params_t* hw;
-  snd_pcm_hw_params_alloca(&hw);
+  const std::size_t hw_bytes = Alsa().snd_pcm_hw_params_sizeof();
+  auto* hw = static_cast<snd_pcm_hw_params_t*>(alloca(hw_bytes));
+  std::memset(hw, 0, hw_bytes);
   unsigned rate = f->samples_per_second;
   unsigned ring_us = kRingMicroseconds, period_us = kPeriodMicroseconds;
   int dir = 0;
-  if (snd_pcm_hw_params_any(d->pcm, hw) < 0) return false;
-  if (snd_pcm_hw_params_set_access(d->pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0) return false;
-  if (snd_pcm_hw_params_set_format(d->pcm, hw, SND_PCM_FORMAT_S16_LE) < 0) return false;
-  if (snd_pcm_hw_params_set_channels(d->pcm, hw, f->channels) < 0) return false;
-  if (snd_pcm_hw_params_set_rate_near(d->pcm, hw, &rate, &dir) < 0) return false;
-  snd_pcm_hw_params_set_buffer_time_near(d->pcm, hw, &ring_us, &dir);
-  snd_pcm_hw_params_set_period_time_near(d->pcm, hw, &period_us, &dir);
-  if (snd_pcm_hw_params(d->pcm, hw) < 0) return false;
+  if (Alsa().snd_pcm_hw_params_any(d->pcm, hw) < 0) return false;
+  if (Alsa().snd_pcm_hw_params_set_access(d->pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0) return false;
+  if (Alsa().snd_pcm_hw_params_set_format(d->pcm, hw, SND_PCM_FORMAT_S16_LE) < 0) return false;
+  if (Alsa().snd_pcm_hw_params_set_channels(d->pcm, hw, f->channels) < 0) return false;
+  if (Alsa().snd_pcm_hw_params_set_rate_near(d->pcm, hw, &rate, &dir) < 0) return false;
+  Alsa().snd_pcm_hw_params_set_buffer_time_near(d->pcm, hw, &ring_us, &dir);
+  Alsa().snd_pcm_hw_params_set_period_time_near(d->pcm, hw, &period_us, &dir);
+  if (Alsa().snd_pcm_hw_params(d->pcm, hw) < 0) return false;
   // Read back what was negotiated: a different rate would mislabel audio.
   unsigned got_rate = 0;
-  snd_pcm_hw_params_get_rate(hw, &got_rate, &dir);
-  snd_pcm_hw_params_get_buffer_size(hw, &d->ring);
+  Alsa().snd_pcm_hw_params_get_rate(hw, &got_rate, &dir);
+  Alsa().snd_pcm_hw_params_get_buffer_size(hw, &d->ring);
   return got_rate == f->samples_per_second;
 }
 
@@ -304,12 +309,12 @@ bool Configure(AlsaDevice* d) {
 // second prepare is not harmless: through the pulse plugin it leaves the
 // poll descriptor readable until the first data arrives.
 bool OpenPcm(AlsaDevice* d) {
-  if (snd_pcm_open(&d->pcm, "default", SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0) {
+  if (Alsa().snd_pcm_open(&d->pcm, "default", SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0) {
     d->pcm = nullptr;
     return false;
   }
   if (!Configure(d)) return false;
-  const int n = snd_pcm_poll_descriptors_count(d->pcm);
+  const int n = Alsa().snd_pcm_poll_descriptors_count(d->pcm);
   const std::size_t bytes = std::max<std::size_t>(d->ring, 1) * d->frame_bytes;
   // Samples held behind an outage's silence are at most one read's.
   if (d->held.size() != bytes) d->held_from = d->held_to = 0;
@@ -318,8 +323,8 @@ bool OpenPcm(AlsaDevice* d) {
 }
 
 bool StartPcm(AlsaDevice* d) {
-  if (snd_pcm_state(d->pcm) != SND_PCM_STATE_PREPARED && snd_pcm_prepare(d->pcm) < 0) return false;
-  return snd_pcm_start(d->pcm) >= 0;
+  if (Alsa().snd_pcm_state(d->pcm) != SND_PCM_STATE_PREPARED && Alsa().snd_pcm_prepare(d->pcm) < 0) return false;
+  return Alsa().snd_pcm_start(d->pcm) >= 0;
 }
 
 // The input is lost: attempts to get it back start shortly, and come
@@ -350,7 +355,7 @@ void Reconnect(AlsaDevice* d) {
     Idle(d, static_cast<int>(std::min<long long>(wait, kPollTimeoutMs)) + 1);
     return;
   }
-  if (d->pcm != nullptr) snd_pcm_close(d->pcm);
+  if (d->pcm != nullptr) Alsa().snd_pcm_close(d->pcm);
   d->pcm = nullptr;
   if (OpenPcm(d) && StartPcm(d)) {
     d->reopened_at = Clock::now();
@@ -372,7 +377,7 @@ std::uint32_t OweTheOutage(AlsaDevice* d, std::uint32_t got, std::uint32_t room)
   const auto gone =
       std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - d->last_data).count();
   const auto most = std::chrono::duration_cast<std::chrono::microseconds>(kReconnectFor + 2 * kStallBound).count();
-  const snd_pcm_sframes_t waiting = snd_pcm_avail(d->pcm);
+  const snd_pcm_sframes_t waiting = Alsa().snd_pcm_avail(d->pcm);
   const std::uint64_t frames =
       static_cast<std::uint64_t>(std::min(gone, most)) * d->format.samples_per_second / 1000000;
   const std::uint64_t arrived = got / d->frame_bytes + static_cast<std::uint64_t>(std::max<snd_pcm_sframes_t>(waiting, 0));
@@ -427,7 +432,7 @@ void Run(AlsaDevice* d) {
     }
     if (d->state == State::kStopRequested) {
       lock.unlock();
-      if (d->pcm != nullptr) snd_pcm_drop(d->pcm);
+      if (d->pcm != nullptr) Alsa().snd_pcm_drop(d->pcm);
       lock.lock();
       if (d->written_off) return;
       if (!d->queue.empty()) Deliver(d, lock);
@@ -475,7 +480,7 @@ void CaptureThread(AlsaDevice* d) {
     d->changed.notify_all();
   }
   if (opened) Run(d);
-  if (d->pcm != nullptr) snd_pcm_close(d->pcm);
+  if (d->pcm != nullptr) Alsa().snd_pcm_close(d->pcm);
   bool abandoned;
   {
     std::lock_guard<std::mutex> lock(d->mutex);
@@ -500,7 +505,7 @@ std::uint32_t Open(WaveInHandle* handle, std::uint32_t device_id, const WaveForm
       flags != kWaveInCallbackFunction || f->format_tag != 1 || f->bits_per_sample != 16 || f->channels == 0) {
     return kError;
   }
-  if (g_abandoned.load() >= kMaxAbandoned) return kError;
+  if (g_abandoned.load() >= kMaxAbandoned || LoadAlsa() == nullptr) return kError;
   auto* d = new (std::nothrow) AlsaDevice;
   if (d == nullptr) return kError;
   d->format = *f;

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "support/test_files.h"
@@ -19,6 +20,7 @@ struct Invocation {
   std::string alsa;  // ALSA configuration text, or empty
   int exit_code;
   std::string message;  // expected on stderr (or, for --help, stdout)
+  std::string env = "";  // more of the environment, before the command
 };
 
 std::string Expand(std::string s, const std::string& dir) {
@@ -27,18 +29,22 @@ std::string Expand(std::string s, const std::string& dir) {
 }
 
 const std::string kNoDevice = test::kAlsaNoDeviceConfig;
+// A libasound that cannot be loaded comes first in the library path.
+const std::string kBrokenAlsa = "LD_LIBRARY_PATH='%d/broken'";
 
 class ToolRun : public ::testing::TestWithParam<Invocation> {};
 
 TEST_P(ToolRun, ExitsWithItsCodeAndSaysWhy) {
   test::ScratchDir dir;
   const Invocation& inv = GetParam();
-  std::string env;
+  std::string env = Expand(inv.env, dir.path("")) + " ";
   if (!inv.alsa.empty()) {
     std::ofstream(dir.path("asound.conf")) << inv.alsa;
-    env = "ALSA_CONFIG_PATH='" + dir.path("asound.conf") + "' ";
+    env += "ALSA_CONFIG_PATH='" + dir.path("asound.conf") + "' ";
   }
   test::WriteFile(dir.path("in.raw"), test::SpeechSample());
+  std::filesystem::create_directory(dir.path("broken"));
+  std::ofstream(dir.path("broken/libasound.so.2")) << "not a shared library";
   std::string out, err;
   int rc = test::RunCommand(env + "'" KIV_TOOL "' " + Expand(inv.args, dir.path("")) + " </dev/null", &out, &err);
   EXPECT_EQ(rc, inv.exit_code) << err;
@@ -56,6 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
         Invocation{"MissingDirectory", "record %d/missing/a.wav --seconds 0", "", 4, "cannot create the output file"},
         Invocation{"NoDevice", "record %d/a.wav", kNoDevice, 1, "no audio input device"},
         Invocation{"NoDevicePcm", "record --pcm %d/a.wav", kNoDevice, 1, "left as an empty recording"},
+        Invocation{"NoAlsaLibrary", "-v record %d/a.wav", "", 1, "libasound.so.2", kBrokenAlsa},
         // Seconds of audio, not of waiting: this device delivers far faster than real time.
         Invocation{"SecondsOfAudio", "record %d/a.wav --seconds 1", test::AlsaFilePluginConfig(KIV_SPEECH_SAMPLE), 0,
                    "recorded 1.0 s of GSM audio"}),
@@ -69,6 +76,9 @@ INSTANTIATE_TEST_SUITE_P(
                                  "cannot create the output file: No such file or directory"},
                       Invocation{"DeviceOutput", "convert %d/in.raw /dev/full", "", 4, "not standard output, a pipe, a device"},
                       Invocation{"NoFolder", "convert -o %d/in.raw %d/in.raw %d/x.raw", "", 4, "in.raw: not a folder"},
+                      // Converting needs no audio input, nor the library for one.
+                      Invocation{"NoAlsaLibrary", "convert %d/in.raw %d/o.wav", "", 0, "14620 bytes written",
+                                 kBrokenAlsa},
                       Invocation{"Usage", "convert", "", 64, "convert takes IN OUT"},
                       Invocation{"UsageNamesTheProgram", "convert --help", "", 0, "Usage: kivgsm convert"},
                       Invocation{"UnknownCommand", "frob %d/in.raw", "", 64, "unknown command 'frob'"},

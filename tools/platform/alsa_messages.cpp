@@ -1,12 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include <alsa/asoundlib.h>
-
 #include <cstdarg>
 #include <cstdio>
 #include <string>
 
 #include "messages.h"
 #include "pipeline/progress_line.h"
+#include "platform/alsa_library.h"
 #include "platform/audio_system_messages.h"
 
 namespace kiv::tool {
@@ -23,7 +22,7 @@ void SayAlsaError(const char* file, int line, const char* function, int err, con
   std::vsnprintf(text, sizeof text, fmt, args);
   va_end(args);
   std::string said = std::string("kivgsm: ALSA: ") + (function ? function : "?") + ": " + text;
-  if (err != 0) said += std::string(": ") + snd_strerror(err);
+  if (err != 0) said += std::string(": ") + LoadAlsa()->snd_strerror(err);
   (void)file;
   (void)line;
   SayAboveProgress(said);
@@ -31,6 +30,15 @@ void SayAlsaError(const char* file, int line, const char* function, int err, con
 
 }  // namespace
 
-void KeepAudioSystemMessagesForVerbose() { snd_lib_error_set_handler(SayAlsaError); }
+// A libasound that cannot be loaded is said here; the recording then finds
+// no input.
+void KeepAudioSystemMessagesForVerbose() {
+  const char* why = nullptr;
+  if (const AlsaLibrary* alsa = LoadAlsa(&why)) {
+    alsa->snd_lib_error_set_handler(SayAlsaError);
+  } else if (Verbose()) {
+    SayAboveProgress(std::string("kivgsm: ALSA: ") + why);
+  }
+}
 
 }  // namespace kiv::tool
