@@ -13,7 +13,9 @@ FileBytes::FileBytes(const std::string& path) {
   std::error_code ec;
   fs::file_status status = fs::status(FsPath(path), ec);
   if (!fs::exists(status)) {
-    error_ = "cannot read the file: it does not exist";
+    // Not found, or not to be looked up (no permission, a loop of links).
+    error_ = status.type() != fs::file_type::not_found && ec ? "cannot read the file: " + ec.message()
+                                                             : "cannot read the file: it does not exist";
     return;
   }
   if (!fs::is_regular_file(status)) {

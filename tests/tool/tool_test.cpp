@@ -87,6 +87,17 @@ INSTANTIATE_TEST_SUITE_P(
                       Invocation{"LongestName", "convert %d/in.raw %d/" + std::string(251, 'n') + ".wav", "", 0, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A path the system cannot look up (here, one longer than it takes) is
+// reported with the system's reason, never as missing, nor by a crash.
+const std::string kTooLong = "%d/" + std::string(4100, 'd');
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, ToolRun,
+    ::testing::Values(Invocation{"OutputFolder", "convert -o " + kTooLong + " %d/in.raw", "", 4, "File name too long"},
+                      Invocation{"Info", "info " + kTooLong, "", 12, "File name too long"},
+                      Invocation{"Decode", "decode " + kTooLong + " %d/o.wav", "", 5, "File name too long"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // Every terminating signal that can be caught finishes the file, and the
 // tool then ends as that signal would have ended it.
 class ToolRecordSignal : public ::testing::TestWithParam<int> {};

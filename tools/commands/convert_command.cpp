@@ -313,9 +313,12 @@ int MakeOutputFolder(const ConvertOptions& options) {
     Print(stderr, "kivgsm: %s: not a folder\n", Shown(options.out_dir).c_str());
     return KIV_ERR_OUTPUT_CREATE;
   }
-  if (!fs::create_directories(dir, ec) && !fs::is_directory(dir)) {
+  // A status that failed for another reason than a missing name (a loop
+  // of links, a name too long, no search permission) says why here.
+  std::error_code made;
+  if (!fs::create_directories(dir, made) && !fs::is_directory(fs::status(dir, made))) {
     Print(stderr, "kivgsm: %s: cannot create the folder: %s\n", Shown(options.out_dir).c_str(),
-                 ec.message().c_str());
+                 (made ? made : ec).message().c_str());
     return KIV_ERR_OUTPUT_CREATE;
   }
   return 0;
