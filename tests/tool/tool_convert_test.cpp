@@ -998,6 +998,28 @@ INSTANTIATE_TEST_SUITE_P(
                       BesideARecording{"Repair", "%t repair %d/m.wav", kWrittenElsewhere}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// An output that exists is held under the writers' lock from the start of
+// the job until the new file is in place: a recording or a repair started
+// on it meanwhile is refused, not overwritten when the conversion ends.
+class ToolHoldsAnExistingOutput : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ToolHoldsAnExistingOutput, UntilItIsReplaced) {
+  test::ScratchDir dir;
+  test::WriteFile(dir.path("speech.raw"), test::SpeechSample());
+  ASSERT_EQ(Shell("%t convert %d/speech.raw %d/m.wav >/dev/null && mkfifo %d/m.raw", dir), 0);
+  // The job waits for its input, a FIFO, while the lock is looked for.
+  int rc = Shell("%t " + std::string(GetParam()) + " >/dev/null & "
+                 "rc=1; for i in \\$(seq 200); do %t repair --dry-run %d/m.wav >/dev/null 2>&1; rc=\\$?; "
+                 "[ \\$rc = 9 ] && break; sleep 0.05; done; "
+                 "head -c 32000 %d/speech.raw >%d/m.raw; wait \\$! || exit 99; exit \\$rc",
+                 dir);
+  EXPECT_EQ(rc, KIV_ERR_ARGUMENT) << "the output was not held while the job ran";
+  EXPECT_EQ(test::ReadFile(dir.path("m.wav")).size(), 60u + 50u * 65u) << "not replaced by the job's file";
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, ToolHoldsAnExistingOutput,
+                         ::testing::Values("convert %d/m.raw %d/m.wav", "convert -o %d %d/m.raw"));
+
 TEST(ToolConvert, RefusesOutputsThatAreNotFilesBeforeWritingAnything) {
   test::ScratchDir dir;
   test::WriteFile(dir.path("speech.raw"), test::SpeechSample());

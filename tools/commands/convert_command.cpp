@@ -77,9 +77,10 @@ int Single(const ConvertOptions& options) {
   return r.code;
 }
 
-// Each conversion holds a few files open at once: its input, its output,
-// and the output it replaces while renaming over it.
-constexpr unsigned kFilesPerJob = 3;
+// Each conversion holds a few files open at once: its input, its output
+// (the tool's descriptor and the writer's), and the output it replaces,
+// locked until it is replaced.
+constexpr unsigned kFilesPerJob = 4;
 constexpr unsigned kFilesKept = 32;  // the tool's own, and a margin
 constexpr unsigned kMostJobs = 256;
 

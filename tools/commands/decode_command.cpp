@@ -124,6 +124,10 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
   OutputTarget target = to_stdout ? OutputTarget{"-", 0, ""} : ResolveOutput(out_name, in);
   if (target.path.empty()) return Fail(target.code, out_name, target.why);
   const std::string& out = target.path;
+  // An output that exists is held under the writers' lock until the new
+  // file replaces it.
+  HeldLock held{target.existed ? LockForEditing(out) : EditLock{}};
+  if (held.lock.being_written) return Fail(kExitArgument, out, "the output is being written by another program");
 
   // The same judgement as `info`: the header's count when it agrees with
   // the blocks present, otherwise every whole block there is.
@@ -162,7 +166,7 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
   if (write_ok && temp && !rf64 && !IsFinishedWave(temp->path())) write_ok = false;
   if (!write_ok) return Fail(kExitWrite, out, ExitMessage(kExitWrite));
   std::string why;
-  if (int rc = temp ? temp->RenameTo(out, target.existed, &why) : 0; rc != 0) return Fail(rc, out, "cannot rename into place: " + why);
+  if (int rc = temp ? temp->RenameTo(out, target.existed, &why, false, &held.lock) : 0; rc != 0) return Fail(rc, out, "cannot rename into place: " + why);
   if (!Quiet())
     Print(to_stdout ? stderr : stdout, "%llu samples, %.2f s of audio, decoded from %llu blocks into %s%s\n",
                  static_cast<unsigned long long>(written), static_cast<double>(written) / kSampleRate,

@@ -13,16 +13,6 @@
 #include "wave_report.h"
 
 namespace kiv::tool {
-namespace {
-
-// The library's writer lock on the file, held from the first read to the
-// last write, so that no recording or conversion starts on it meanwhile.
-struct HeldLock {
-  EditLock lock;
-  ~HeldLock() { UnlockAfterEditing(lock); }
-};
-
-}  // namespace
 
 bool ApplyRepairToFile(const std::string& path, const RepairPlan& plan, std::string* error) {
   // Cut first: a repair interrupted after this point plans the same patches
@@ -56,6 +46,8 @@ int RepairCommand(const std::string& path, bool dry_run) {
     Print(stderr, "kivgsm: %s: %s\n", Shown(path).c_str(), file.error().c_str());
     return kExitRepairRefused;
   }
+  // The library's writer lock on the file, held from the first read to the
+  // last write, so that no recording or conversion starts on it meanwhile.
   HeldLock held{LockForEditing(path)};
   if (held.lock.being_written) {
     Print(stderr, "kivgsm: %s: not repaired: it is being written by another program\n", Shown(path).c_str());

@@ -216,7 +216,7 @@ std::string Notes(const Opened& o, const DecodeResult& decoded) {
 // partial files are documented (7 and 10), replace the output; everything
 // else has left it as it was.
 ConvertResult PutInPlace(TempFile& part, int rc, const ConvertRequest& request, const OutputTarget& target,
-                         ConvertResult result) {
+                         EditLock* held, ConvertResult result) {
   const std::string& out = target.path;
   result.bytes = SizeOrZero(part.path());
   // A disk that filled before a single block fitted leaves a file that
@@ -232,7 +232,7 @@ ConvertResult PutInPlace(TempFile& part, int rc, const ConvertRequest& request, 
   if (request.no_clobber && rc != KIV_OK)
     return Failed(rc, out, std::string(ExitMessage(rc)) + "; with --no-clobber only a finished file is put in place");
   std::string why;
-  const int renamed = part.RenameTo(out, target.existed, &why, request.no_clobber);
+  const int renamed = part.RenameTo(out, target.existed, &why, request.no_clobber, held);
   if (renamed == TempFile::kKeptExisting) return Skipped();
   if (renamed != 0) return Failed(renamed, out, "cannot rename into place: " + why);
   return Written(rc, out, std::move(result));
@@ -296,6 +296,10 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   if (ConvertResult refused = ChooseOutput(request, &target); refused.code != 0 || refused.skipped) return refused;
   const std::string& out = target.path;
   const bool to_stdout = out == "-";
+  // An output that exists is held under the writers' lock from here until
+  // the new file replaces it: no recording or repair starts on it meanwhile.
+  HeldLock held{target.existed ? LockForEditing(out) : EditLock{}};
+  if (held.lock.being_written) return Failed(KIV_ERR_ARGUMENT, out, "the output is being written by another program");
   Opened o;
   // A signal that cut an open or a read short (a FIFO with no writer yet)
   // ends the run as the signal would, not as a bad input.
@@ -343,7 +347,7 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   result.clipped = sink.clipped();
   result.silenced = sink.silenced();
   if (const std::string note = Notes(o, decoded); !note.empty()) result.warning = in + ": " + note;
-  if (!to_stdout) return PutInPlace(*part, rc, request, target, std::move(result));
+  if (!to_stdout) return PutInPlace(*part, rc, request, target, &held.lock, std::move(result));
   if (rc == KIV_ERR_WRITE)
     return Failed(rc, "-", "writing to standard output failed (its reader ended, or the disk is full); what went out is cut short");
   result.bytes = StandardOutputBytes();

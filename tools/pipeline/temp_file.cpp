@@ -82,7 +82,8 @@ TempFile::~TempFile() {
   UntrackFile(handle_);
 }
 
-int TempFile::RenameTo(const std::string& target, bool existed, std::string* error, bool keep_existing) {
+int TempFile::RenameTo(const std::string& target, bool existed, std::string* error, bool keep_existing,
+                       EditLock* held) {
   constexpr char kBusy[] = "the output is being written by another program";
   // The name itself, not what a link there leads to: the caller resolved
   // links already, and a link in its place now is not to be replaced blindly.
@@ -122,7 +123,10 @@ int TempFile::RenameTo(const std::string& target, bool existed, std::string* err
   // The writers' lock on the file replaced is held through the rename: a
   // recording could not start on it in between and go on into a file that
   // is no longer there.
-  EditLock lock = LockForEditing(target);
+  EditLock taken_now;
+  const bool still_held = held != nullptr && LockStillOn(*held, target);
+  if (!still_held) taken_now = LockForEditing(target);
+  EditLock& lock = still_held ? *held : taken_now;
   if (lock.being_written) {
     *error = kBusy;
     return KIV_ERR_ARGUMENT;
@@ -132,10 +136,12 @@ int TempFile::RenameTo(const std::string& target, bool existed, std::string* err
   KeepOwnerAndMode(target, path_);
 #if defined(_WIN32)
   UnlockAfterEditing(lock);  // an open handle would keep Windows from replacing the file
+  lock.handle = -1;
 #endif
   std::filesystem::rename(FsPath(path_), FsPath(target), ec);
 #if !defined(_WIN32)
   UnlockAfterEditing(lock);
+  lock.handle = -1;
 #endif
   if (ec) {
     *error = ec.message();

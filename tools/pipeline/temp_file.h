@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/console.h"
+
 namespace kiv::tool {
 
 class TempFile {
@@ -36,8 +38,11 @@ class TempFile {
   // is, so that no recording starts on it meanwhile; a name that was free
   // is taken only if it still is.
   // With `keep_existing`, a target that exists, or appears meanwhile, is
-  // left as it is and the result is kKeptExisting.
-  int RenameTo(const std::string& target, bool existed, std::string* error, bool keep_existing = false);
+  // left as it is and the result is kKeptExisting. `held`, the lock the job
+  // took on the target when it began, is used (and given up) while it is
+  // still on the file there.
+  int RenameTo(const std::string& target, bool existed, std::string* error, bool keep_existing = false,
+               EditLock* held = nullptr);
   static constexpr int kKeptExisting = -2;
 
  private:

@@ -74,6 +74,19 @@ struct EditLock {
 bool BeingWritten(const std::string& utf8_path);
 EditLock LockForEditing(const std::string& utf8_path);
 void UnlockAfterEditing(const EditLock& lock);
+// True while `lock` is on the file that `utf8_path` names (a file put in
+// its place meanwhile is not the one locked).
+bool LockStillOn(const EditLock& lock, const std::string& utf8_path);
+
+// An EditLock given up when it goes out of scope, unless given up before
+// (its handle then -1).
+struct HeldLock {
+  EditLock lock;
+  explicit HeldLock(EditLock taken = {}) : lock(taken) {}
+  ~HeldLock() { UnlockAfterEditing(lock); }
+  HeldLock(const HeldLock&) = delete;
+  HeldLock& operator=(const HeldLock&) = delete;
+};
 
 // Renames `utf8_from` to `utf8_to` only if nothing has that name: false,
 // with `*taken` set, when something has; false with errno otherwise.

@@ -235,6 +235,12 @@ void UnlockAfterEditing(const EditLock& lock) {
   if (lock.handle >= 0) ::close(static_cast<int>(lock.handle));
 }
 
+bool LockStillOn(const EditLock& lock, const std::string& path) {
+  struct stat held {}, named {};
+  return lock.handle >= 0 && ::fstat(static_cast<int>(lock.handle), &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
 bool RenameWithoutReplacing(const std::string& from, const std::string& to, bool* taken) {
   *taken = false;
 #if defined(RENAME_NOREPLACE)

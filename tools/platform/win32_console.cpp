@@ -206,6 +206,10 @@ void UnlockAfterEditing(const EditLock& lock) {
   if (lock.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(lock.handle));
 }
 
+// The handle shares no deletion: while it is open, nothing can rename
+// another file over the name, nor remove it.
+bool LockStillOn(const EditLock& lock, const std::string&) { return lock.handle != -1; }
+
 bool RenameWithoutReplacing(const std::string& from, const std::string& to, bool* taken) {
   *taken = false;
   if (MoveFileExW(FsPath(from).c_str(), FsPath(to).c_str(), 0)) return true;
