@@ -938,6 +938,15 @@ INSTANTIATE_TEST_SUITE_P(
         Survival{"BatchCtrlC", "ln -s long.raw %d/other.raw && timeout --preserve-status -s INT 0.5 %t convert -j 2 -o %d "
                  "%d/other.raw %d/long.wav",
                  128 + SIGINT},
+        // One request ends a batch whose job waits on an input with no
+        // writer, or on a list that brings no more names.
+        Survival{"BatchSigtermWhileAnInputWaits",
+                 "mkfifo %d/out.raw && timeout -k 5 --preserve-status -s TERM 0.5 %t convert -o %d %d/out.raw",
+                 128 + SIGTERM},
+        Survival{"BatchSigtermWhileTheListWaits",
+                 "mkfifo %d/list && exec 3<>%d/list && "
+                 "timeout -k 5 --preserve-status -s TERM 0.5 %t convert -o %d --files-from %d/list",
+                 128 + SIGTERM},
         // A decode of an unfinished file of 300 MB (its placeholders, then zeros).
         Survival{"CtrlCWhileDecoding",
                  "%t convert %d/speech.raw %d/g.wav >/dev/null && "

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <exception>
@@ -173,6 +174,17 @@ class BatchRun {
         break;
       }
     }
+    // A stop request comes to this thread: a worker waiting in a system
+    // call (for an input FIFO's writer, for a name from a silent list) is
+    // woken to see it, again at each turn until every worker has ended.
+    {
+      std::unique_lock<std::mutex> lock(ended_mutex_);
+      while (ended_ < workers.size()) {
+        if (StopRequest() != 0)
+          for (std::thread& t : workers) InterruptThread(t);
+        ended_changed_.wait_for(lock, std::chrono::milliseconds(100));
+      }
+    }
     for (std::thread& t : workers) t.join();
     // A folder sorts before what it holds: the deepest go first, and only
     // empty ones go at all.
@@ -186,6 +198,14 @@ class BatchRun {
   // for, or another worker failed. What it throws is kept for Run.
   void Work(unsigned w) {
     LeaveStopRequestsToTheMainThread();
+    struct Ended {
+      BatchRun* run;
+      ~Ended() {
+        std::lock_guard<std::mutex> lock(run->ended_mutex_);
+        ++run->ended_;
+        run->ended_changed_.notify_all();
+      }
+    } ended{this};
     try {
       std::string in, undecodable;
       while (StopRequest() == 0) {
@@ -292,6 +312,9 @@ class BatchRun {
   BatchCounters counters_;
   BatchTally tally_;
   std::set<std::filesystem::path> made_folders_;  // by --keep-tree (under tally_.mutex)
+  std::mutex ended_mutex_;
+  std::condition_variable ended_changed_;
+  std::size_t ended_ = 0;  // workers that have ended (under ended_mutex_)
 };
 
 // The folder of -o, made with its parents when it does not exist: 0, or
@@ -333,6 +356,7 @@ int Batch(const ConvertOptions& options) {
   if (options.files_from.empty()) jobs = std::min<unsigned>(jobs, static_cast<unsigned>(options.files.size()));
   jobs = CapJobs(jobs);
   BatchRun run(options, jobs);
+  if (StopRequest() != 0) EndAsRequested(StopRequest());  // while the list's open waited for a writer
   if (!run.names_ok()) {
     Print(stderr, "kivgsm: %s: cannot read the list of inputs\n", Shown(options.files_from).c_str());
     return KIV_ERR_INPUT_READ;

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "commands/input_names.h"
 
-#include <iostream>
 #include <new>
 
 #include "io/utf16_path.h"
 #include "messages.h"
+#include "platform/list_input.h"
 #include "platform/utf8_path.h"
 
 namespace kiv::tool {
@@ -25,13 +25,7 @@ bool IsUtf8(const std::string& s) {
 }  // namespace
 
 InputNames::InputNames(const ConvertOptions& options) : options_(options) {
-  if (options.files_from.empty()) return;
-  if (options.files_from == "-") {
-    list_ = &std::cin;
-  } else {
-    file_.open(FsPath(options.files_from), std::ios::binary);
-    list_ = &file_;
-  }
+  if (!options.files_from.empty()) list_ = OpenListInput(options.files_from);
 }
 
 // The byte-order mark, read once at the start of the list. Bytes that

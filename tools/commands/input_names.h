@@ -10,8 +10,8 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <istream>
+#include <memory>
 #include <string>
 
 #include "commands/convert_command.h"
@@ -21,7 +21,7 @@ namespace kiv::tool {
 class InputNames {
  public:
   explicit InputNames(const ConvertOptions& options);
-  bool ok() const { return list_ == nullptr || (!list_->bad() && (list_ != &file_ || file_.is_open())); }
+  bool ok() const { return options_.files_from.empty() || (list_ != nullptr && !list_->bad()); }
   // A read error in the list (a folder named as one, an I/O error) ends it.
   bool failed() const { return list_ != nullptr && list_->bad(); }
   // The next name, true; or, with `undecodable` set, a line that names no
@@ -40,8 +40,7 @@ class InputNames {
   std::uint64_t line_ = 0;
   Encoding encoding_ = Encoding::kUnknown;
   std::string pending_;  // bytes read in looking for a byte-order mark
-  std::ifstream file_;
-  std::istream* list_ = nullptr;
+  std::unique_ptr<std::istream> list_;
 };
 
 }  // namespace kiv::tool

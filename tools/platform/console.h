@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kiv::tool {
@@ -105,6 +106,11 @@ void RemoveTrackedFilesOnInterrupt();
 // Signals for the tool go to the main thread, whose waits they interrupt;
 // each other thread calls this first.
 void LeaveStopRequestsToTheMainThread();
+// Ends a wait of `thread` (one that called the above) in a system call, such
+// as the open of a FIFO with no writer or a read of a silent pipe, so that
+// it sees a stop request; harmless when it waits for nothing, or has ended
+// and is not yet joined. (On Windows it does nothing.)
+void InterruptThread(std::thread& thread);
 // Creates `utf8_path` only if nothing has that name yet, and tracks it, in
 // one step that an interrupt cannot split; a handle for UntrackFile, or -1
 // when it could not be created.

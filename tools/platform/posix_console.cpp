@@ -28,6 +28,11 @@ namespace {
 
 volatile std::sig_atomic_t g_request = 0;
 
+// Sent to a worker to end its wait in a system call. Nothing else sends
+// the tool SIGURG (out-of-band data on a socket it owns), and by default
+// it is ignored.
+constexpr int kWakeSignal = SIGURG;
+
 // Every signal whose default action ends the process and that can be
 // caught: each one lets the tool finish its file first.
 constexpr int kTerminatingSignals[] = {SIGHUP,    SIGINT,  SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1,
@@ -83,6 +88,14 @@ void CatchStopRequests() {
   sa.sa_handler = OnSignal;
   sigfillset(&sa.sa_mask);
   for (int sig : kTerminatingSignals) sigaction(sig, &sa, nullptr);
+  // The signal InterruptThread sends: it only cuts a wait short.
+  struct sigaction wake {};
+  wake.sa_handler = [](int) {};
+  sigaction(kWakeSignal, &wake, nullptr);
+}
+
+void InterruptThread(std::thread& thread) {
+  if (thread.joinable()) ::pthread_kill(thread.native_handle(), kWakeSignal);
 }
 
 void LeaveStopRequestsToTheMainThread() {

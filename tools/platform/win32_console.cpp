@@ -224,6 +224,7 @@ bool RenameWithoutReplacing(const std::string& from, const std::string& to, bool
 // recorded and the caller removes its files once the work in hand returns.
 void RemoveTrackedFilesOnInterrupt() { CatchStopRequests(); }
 void LeaveStopRequestsToTheMainThread() {}
+void InterruptThread(std::thread&) {}
 std::string CreateUnnamedFile(const std::string&, int* fd) {
   *fd = -1;
   return "";
