@@ -94,7 +94,10 @@ INSTANTIATE_TEST_SUITE_P(
                    0, 4031 * kGsmSamplesPerBlock, "disagrees with the 4031 whole blocks"},
         DecodeCase{"Claims16kHz", 10, [](Bytes* b) { Put32(b, 24, 16000); }, 5, 0, "claims GSM 06.10 at 16000 Hz"},
         DecodeCase{"ClaimsTwoChannels", 10, [](Bytes* b) { (*b)[22] = 2; }, 5, 0, "2 channels"},
-        DecodeCase{"Claims33ByteBlocks", 10, [](Bytes* b) { (*b)[32] = 33; }, 5, 0, "33-byte blocks"}),
+        DecodeCase{"Claims33ByteBlocks", 10, [](Bytes* b) { (*b)[32] = 33; }, 5, 0, "33-byte blocks"},
+        // What is refused is named as what it is.
+        DecodeCase{"PcmWave", 10, [](Bytes* b) { (*b)[20] = 1; }, 5, 0, "a WAVE file of format 0x0001, not GSM 06.10"},
+        DecodeCase{"NotWave", 10, [](Bytes* b) { (*b)[0] = 'X'; }, 5, 0, "not a WAVE file"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A FIFO is refused at once, never waited on, and never opened: a program

@@ -104,6 +104,15 @@ bool DecodeBlocks(FileBytes& file, const WaveInfo& info, std::uint64_t samples, 
   return true;
 }
 
+// What a file that is not GSM audio to decode was found to be.
+std::string NotGsm(const WaveInfo& info) {
+  if (info.kind == WaveKind::kNotWave) return "not a WAVE file (decode takes GSM 06.10 WAVE, format 0x0031)";
+  if (info.kind == WaveKind::kGsm) return "a GSM WAVE file with no data chunk";
+  char tag[8];
+  std::snprintf(tag, sizeof tag, "0x%04X", static_cast<unsigned>(info.format_tag));
+  return std::string("a WAVE file of format ") + tag + ", not GSM 06.10 (0x0031)";
+}
+
 }  // namespace
 
 int DecodeCommand(const std::string& in, const std::string& out_name) {
@@ -113,7 +122,7 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
   WaveInfo info = InspectWave(file);
   if (file.read_failed()) return Fail(kExitInputRead, in, "cannot read the file: an I/O error");
   if (info.kind != WaveKind::kGsm || !info.has_data)
-    return Fail(kExitInputRead, in, "not a GSM WAVE file (format 0x0031); nothing to decode");
+    return Fail(kExitInputRead, in, NotGsm(info) + "; nothing to decode");
   if (!info.format_ok)
     return Fail(kExitInputRead, in,
                 "the file claims " + DescribeFormat(info) +
