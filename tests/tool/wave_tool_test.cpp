@@ -100,6 +100,20 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"NotWave", 10, [](Bytes* b) { (*b)[0] = 'X'; }, 5, 0, "not a WAVE file"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A decode into a file given as standard output that fails (here, past
+// the file-size limit) takes back what it wrote: the file holds what the
+// shell wrote before it, as a named output would be left as it was.
+TEST(ToolDecode, AFailedDecodeToAStandardOutputFileTakesItsBytesBack) {
+  test::ScratchDir dir;
+  test::WriteFile(dir.path("g.wav"), GsmFile(2000));  // 2.5 MB of PCM decoded
+  std::string err;
+  int rc = test::RunCommand("bash -c \"ulimit -f 1000; { echo before; " + Tool("decode '" + dir.path("g.wav") + "' -") +
+                                "; } >'" + dir.path("d.wav") + "'\"",
+                            nullptr, &err);
+  EXPECT_EQ(rc, 7) << err;
+  EXPECT_EQ(test::ReadFile(dir.path("d.wav")), (Bytes{'b', 'e', 'f', 'o', 'r', 'e', '\n'}));
+}
+
 // A FIFO is refused at once, never waited on, and never opened: a program
 // waiting to read it (the FIFO's real user) does not get an end of file.
 TEST(ToolWave, FifoInputsAreRefusedWithoutBlockingOrOpening) {

@@ -163,6 +163,9 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
   bool read_ok = true;
   bool write_ok = DecodeBlocks(file, info, samples, codec.get(), pcm, &written, &read_ok);
   if (!pcm.Close()) write_ok = false;
+  // Standard output in a file is taken back after a failure, as a named
+  // output's partial file is removed.
+  if (to_stdout && (StopRequest() != 0 || !read_ok || !write_ok)) DiscardStandardOutput();
   if (StopRequest() != 0) {
     temp.reset();  // the partial file goes before the tool ends
     EndAsRequested(StopRequest());

@@ -129,7 +129,6 @@ FileStream* Open(const FileSystem*, const KivPathChar*, OpenMode mode, OutputOpe
   g_out = Output{};
   g_out.seekable = StandardOutputIsSeekable();
   if (g_out.seekable && !CutStandardOutputHere()) return nullptr;
-  if (g_out.seekable) g_out.base = Seek(kFd, 0, SEEK_CUR);
   if (why != nullptr) *why = OutputOpen::kOpened;
   return NewBufferedStream(&kOps, 0);
 }
@@ -170,7 +169,10 @@ void DiscardStandardOutput() {
 
 bool CutStandardOutputHere() {
   const std::int64_t here = Seek(kFd, 0, SEEK_CUR);
-  return here >= 0 && Truncate(kFd, here);
+  if (here < 0 || !Truncate(kFd, here)) return false;
+  g_out.seekable = true;
+  g_out.base = here;
+  return true;
 }
 
 bool WriteStandardOutput(const void* bytes, std::size_t n) {

@@ -32,8 +32,9 @@ bool StandardOutputIsSeekable();
 const FileSystem* StandardOutputFileSystem();
 // Bytes written to standard output through that layer.
 std::uint64_t StandardOutputBytes();
-// Takes back what that layer wrote, where it can (a regular file): a
-// conversion that failed leaves nothing, as with a named output.
+// Takes back what that layer, or a writer after CutStandardOutputHere,
+// wrote, where it can (a regular file): a conversion that failed leaves
+// nothing, as with a named output.
 void DiscardStandardOutput();
 
 // Standard output cut at the current offset (a regular file), for a
