@@ -2,10 +2,12 @@
 // The kivgsm tool as a user runs it: exit codes and messages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "support/test_files.h"
 
@@ -94,9 +96,35 @@ const std::string kTooLong = "%d/" + std::string(4100, 'd');
 INSTANTIATE_TEST_SUITE_P(
     Paths, ToolRun,
     ::testing::Values(Invocation{"OutputFolder", "convert -o " + kTooLong + " %d/in.raw", "", 4, "File name too long"},
+                      Invocation{"OutputFolderNotPermitted", "convert -o /sys/kivgsm %d/in.raw", "", 4,
+                                 "cannot create the folder: Operation not permitted"},
                       Invocation{"Info", "info " + kTooLong, "", 12, "File name too long"},
                       Invocation{"Decode", "decode " + kTooLong + " %d/o.wav", "", 5, "File name too long"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// With no input to record from, a file that the recording was to replace
+// is left as it was (a new name is left as an empty recording).
+class ToolRecordNoDevice : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ToolRecordNoDevice, LeavesAnExistingFileAsItWas) {
+  test::ScratchDir dir;
+  std::ofstream(dir.path("asound.conf")) << kNoDevice;
+  const Bytes memo = test::SpeechSample();
+  test::WriteFile(dir.path("memo.wav"), memo);
+  std::string err;
+  int rc = test::RunCommand("ALSA_CONFIG_PATH='" + dir.path("asound.conf") + "' '" KIV_TOOL "' record " + GetParam() +
+                                " '" + dir.path("memo.wav") + "' </dev/null",
+                            nullptr, &err);
+  EXPECT_EQ(rc, KIV_ERR_DEVICE_OPEN) << err;
+  EXPECT_NE(err.find("memo.wav was left as it was"), std::string::npos) << err;
+  EXPECT_EQ(test::ReadFile(dir.path("memo.wav")), memo);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path(""))) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"asound.conf", "memo.wav"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, ToolRecordNoDevice, ::testing::Values("", "--pcm"));
 
 // Every terminating signal that can be caught finishes the file, and the
 // tool then ends as that signal would have ended it.

@@ -16,6 +16,7 @@
 #include "file_bytes.h"
 #include "kivgsm.h"
 #include "pipeline/output_target.h"
+#include "pipeline/temp_file.h"
 #include "platform/console.h"
 #include "platform/utf8_path.h"
 #include "wave_format.h"
@@ -170,6 +171,55 @@ int Report(const char* out, bool pcm, const Waited& waited) {
   return status;
 }
 
+// A file that a recording is to replace, moved aside until the audio
+// input has opened, so that a recording that cannot start leaves it as it
+// was. (Only SIGKILL in that moment can leave it under its hidden name.)
+class SetAside {
+ public:
+  // 0, or 9 while another program writes the file, or 4 when it cannot be
+  // moved; `why` says which.
+  int Take(const std::string& path, std::string* why) {
+    HeldLock held{LockForEditing(path)};
+    if (held.lock.being_written) {
+      *why = std::string(ExitMessage(KIV_ERR_ARGUMENT)) + ": the file is being written by another program";
+      return KIV_ERR_ARGUMENT;
+    }
+    UnlockAfterEditing(held.lock);  // Windows renames no file that is open
+    held.lock.handle = -1;
+    std::string aside = TempFile::NameBeside(path, ".old");
+    std::error_code ec;
+    std::filesystem::rename(FsPath(path), FsPath(aside), ec);
+    if (ec) {
+      *why = std::string(ExitMessage(KIV_ERR_OUTPUT_CREATE)) + ": it cannot be moved aside: " + ec.message();
+      return KIV_ERR_OUTPUT_CREATE;
+    }
+    path_ = path;
+    aside_ = std::move(aside);
+    return 0;
+  }
+  // Puts the file back: over whatever a start that failed left at its
+  // name, or (`replace` false) only where the name is still free.
+  bool Restore(bool replace) {
+    if (aside_.empty()) return false;
+    bool taken = false;
+    std::error_code ec;
+    if (replace) std::filesystem::rename(FsPath(aside_), FsPath(path_), ec);
+    const bool back = replace ? !ec : RenameWithoutReplacing(aside_, path_, &taken);
+    aside_.clear();
+    return back;
+  }
+  // The recording replaces it.
+  void Drop() {
+    std::error_code ec;
+    if (!aside_.empty()) std::filesystem::remove(FsPath(aside_), ec);
+    aside_.clear();
+  }
+  ~SetAside() { Restore(false); }
+
+ private:
+  std::string path_, aside_;
+};
+
 }  // namespace
 
 int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
@@ -183,7 +233,8 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
   }
   // The library writes any seekable file, /dev/null too; the tool, as for
   // its other outputs, takes only a regular file or a new name.
-  if (OutputTarget target = ResolveOutput(out_name, ""); target.code != 0) {
+  const OutputTarget target = ResolveOutput(out_name, "");
+  if (target.code != 0) {
     Print(stderr, "kivgsm: %s: %s\n", out, target.why.c_str());
     return target.code;
   }
@@ -193,18 +244,27 @@ int RecordCommand(const std::string& out_name, bool pcm, double seconds) {
   CatchStopRequests();
   KeepAudioSystemMessagesForVerbose();
 
+  SetAside existing;
+  std::string why;
+  if (int rc = target.existed ? existing.Take(target.path, &why) : 0; rc != 0) {
+    Print(stderr, "kivgsm: %s: %s\n", out, why.c_str());
+    return rc;
+  }
   int rc = start_fn(path.c_str());
   if (rc != KIV_OK) {
     // The path was checked above: a 9 now means the file is being written.
     Print(stderr, "kivgsm: %s: %s%s\n", out, ExitMessage(rc),
                  rc == KIV_ERR_ARGUMENT ? ": the file is being written by another program" : "");
-    if (rc >= KIV_ERR_DEVICE_OPEN && rc <= KIV_ERR_INPUT_START) {
-      stop_fn();  // finishes the file as an empty recording
-      Print(stderr, "kivgsm: %s was left as an empty recording\n", out);
-    }
+    const bool at_the_input = rc >= KIV_ERR_DEVICE_OPEN && rc <= KIV_ERR_INPUT_START;
+    if (at_the_input) stop_fn();  // finishes the file as an empty recording
+    // The file replaced goes back over what the start left; after a 9,
+    // another program has taken the name meanwhile, and keeps it.
+    const bool restored = existing.Restore(rc != KIV_ERR_ARGUMENT);
+    if (at_the_input) Print(stderr, "kivgsm: %s was left %s\n", out, restored ? "as it was" : "as an empty recording");
     if (StopRequest()) EndAsRequested(StopRequest());
     return rc;
   }
+  existing.Drop();
   // Whatever ends the wait early (memory running out included), the
   // recording is stopped and its file finished on the way out.
   struct StopOnUnwind {

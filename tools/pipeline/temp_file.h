@@ -45,9 +45,11 @@ class TempFile {
                EditLock* held = nullptr);
   static constexpr int kKeptExisting = -2;
 
+  // ".NAME.XXXXXXXX<suffix>" beside `target`, within the 255-byte limit.
+  static std::string NameBeside(const std::string& target, const std::string& suffix);
+
  private:
   TempFile(std::string path, std::intptr_t handle, int unnamed);
-  static std::string NameBeside(const std::string& target, const std::string& suffix);
   std::string path_;
   std::intptr_t handle_;  // its place among the files an interrupt removes
   int unnamed_;           // the unnamed file's descriptor, or -1
