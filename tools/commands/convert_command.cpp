@@ -339,10 +339,10 @@ int MakeOutputFolder(const ConvertOptions& options) {
   }
   // A status that failed for another reason than a missing name (a loop
   // of links, a name too long, no search permission) says why here.
-  std::error_code made;
-  if (!fs::create_directories(dir, made) && !fs::is_directory(fs::status(dir, made))) {
+  std::error_code made, looked;
+  if (!fs::create_directories(dir, made) && !fs::is_directory(fs::status(dir, looked))) {
     Print(stderr, "kivgsm: %s: cannot create the folder: %s\n", Shown(options.out_dir).c_str(),
-                 (made ? made : ec).message().c_str());
+                 (made ? made : looked ? looked : ec).message().c_str());
     return KIV_ERR_OUTPUT_CREATE;
   }
   return 0;
