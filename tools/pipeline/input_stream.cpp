@@ -68,7 +68,11 @@ std::FILE* OpenNamed(const std::string& name, bool* regular, std::int64_t* size,
     *why = S_ISDIR(st.st_mode) ? "a folder, not a file" : kNotReadable;
     return nullptr;
   }
-  const int fd = ::open(name.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  // An open waiting for a FIFO's writer ends for a stop request only.
+  int fd;
+  do {
+    fd = ::open(name.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR && StopRequest() == 0);
   if (fd < 0) {
     *why = std::strerror(errno);
     return nullptr;
@@ -144,9 +148,19 @@ InputStream::~InputStream() {
   if (owned_) std::fclose(file_);
 }
 
+// A read that a signal cut short goes on, unless a stop was requested.
 std::size_t InputStream::ReadFile(void* dst, std::size_t n) {
-  std::size_t got = std::fread(dst, 1, n, file_);
-  if (got < n && std::ferror(file_)) failed_ = true;
+  auto* p = static_cast<unsigned char*>(dst);
+  std::size_t got = 0;
+  while (got < n) {
+    got += std::fread(p + got, 1, n - got, file_);
+    if (got == n || !std::ferror(file_)) break;
+    if (errno != EINTR || StopRequest() != 0) {
+      failed_ = true;
+      break;
+    }
+    std::clearerr(file_);
+  }
   return got;
 }
 

@@ -28,9 +28,10 @@ namespace {
 
 volatile std::sig_atomic_t g_request = 0;
 
-// Sent to a worker to end its wait in a system call. Nothing else sends
-// the tool SIGURG (out-of-band data on a socket it owns), and by default
-// it is ignored.
+// Sent to a worker to end its wait in a system call once a stop is
+// requested; ignored by default (it reports out-of-band data on a socket,
+// of which the tool owns none). A read or open that one cuts short while
+// no stop is requested is made again.
 constexpr int kWakeSignal = SIGURG;
 
 // Every signal whose default action ends the process and that can be
@@ -88,14 +89,17 @@ void CatchStopRequests() {
   sa.sa_handler = OnSignal;
   sigfillset(&sa.sa_mask);
   for (int sig : kTerminatingSignals) sigaction(sig, &sa, nullptr);
-  // The signal InterruptThread sends: it only cuts a wait short.
-  struct sigaction wake {};
-  wake.sa_handler = [](int) {};
-  sigaction(kWakeSignal, &wake, nullptr);
 }
 
 void InterruptThread(std::thread& thread) {
-  if (thread.joinable()) ::pthread_kill(thread.native_handle(), kWakeSignal);
+  // Caught only from the first stop request on, and then only to cut a
+  // wait short (without SA_RESTART); until then it stays ignored.
+  static const bool caught = [] {
+    struct sigaction wake {};
+    wake.sa_handler = [](int) {};
+    return sigaction(kWakeSignal, &wake, nullptr) == 0;
+  }();
+  if (caught && thread.joinable()) ::pthread_kill(thread.native_handle(), kWakeSignal);
 }
 
 void LeaveStopRequestsToTheMainThread() {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Windows has no FIFO to wait on by name, and Ctrl-C ends a console read:
-// the C++ library's streams serve.
+// The C++ library's streams serve: Ctrl-C ends a console read, and a
+// list that is a named file never waits. (A pipe from a program that stops
+// writing still holds a worker in its read until that program ends.)
 #include <fstream>
 #include <iostream>
 
