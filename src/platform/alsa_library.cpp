@@ -3,15 +3,16 @@
 
 #include <dlfcn.h>
 
-#include <string>
+#include <cstdio>
 
 namespace kiv {
 namespace {
 
+// Nothing here allocates: it is reached from the C entry points.
 struct Loaded {
   AlsaLibrary functions{};
   bool complete = false;
-  std::string why;
+  char why[256] = {};
 };
 
 // The handle is never closed: a capture thread written off inside ALSA may
@@ -22,13 +23,13 @@ Loaded Load() {
   void* handle = ::dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* why = ::dlerror();
-    l.why = why != nullptr ? why : "libasound.so.2 cannot be loaded";
+    std::snprintf(l.why, sizeof l.why, "%s", why != nullptr ? why : "libasound.so.2 cannot be loaded");
     return l;
   }
 #define KIV_ALSA_LOOK_UP(name)                                                       \
   l.functions.name = reinterpret_cast<decltype(&::name)>(::dlsym(handle, #name)); \
   if (l.functions.name == nullptr) {                                                 \
-    l.why = "libasound.so.2 lacks " #name;                                           \
+    std::snprintf(l.why, sizeof l.why, "libasound.so.2 lacks %s", #name);           \
     return l;                                                                        \
   }
   KIV_ALSA_FUNCTIONS(KIV_ALSA_LOOK_UP)
@@ -41,7 +42,7 @@ Loaded Load() {
 
 const AlsaLibrary* LoadAlsa(const char** why) {
   static const Loaded loaded = Load();
-  if (why != nullptr) *why = loaded.complete ? nullptr : loaded.why.c_str();
+  if (why != nullptr) *why = loaded.complete ? nullptr : loaded.why;
   return loaded.complete ? &loaded.functions : nullptr;
 }
 

@@ -45,7 +45,9 @@ struct AlsaLibrary {
 
 // libasound.so.2's functions, loaded on the first call (from any thread)
 // and kept for the life of the process; nullptr if it cannot be loaded or
-// lacks one of them. `why`, if given, receives the loader's reason then.
+// lacks one of them, for the life of the process too (a host that installs
+// ALSA while it runs records after a restart). `why`, if given, receives
+// the loader's reason then.
 const AlsaLibrary* LoadAlsa(const char** why = nullptr);
 
 }  // namespace kiv
