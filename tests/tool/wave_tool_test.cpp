@@ -97,7 +97,11 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"Claims33ByteBlocks", 10, [](Bytes* b) { (*b)[32] = 33; }, 5, 0, "33-byte blocks"},
         // What is refused is named as what it is.
         DecodeCase{"PcmWave", 10, [](Bytes* b) { (*b)[20] = 1; }, 5, 0, "a WAVE file of format 0x0001, not GSM 06.10"},
-        DecodeCase{"NotWave", 10, [](Bytes* b) { (*b)[0] = 'X'; }, 5, 0, "not a WAVE file"}),
+        DecodeCase{"NotWave", 10, [](Bytes* b) { (*b)[0] = 'X'; }, 5, 0, "not a WAVE file"},
+        DecodeCase{"NoFormatChunk", 10, [](Bytes* b) { (*b)[12] = 'x'; }, 5, 0, "a WAVE file with no format chunk"},
+        DecodeCase{"NoDataChunk", 10, [](Bytes* b) { (*b)[52] = 'x'; }, 5, 0, "a GSM WAVE file with no data chunk"},
+        DecodeCase{"NeverWrittenPcmHeader", 10, [](Bytes* b) { std::fill(b->begin(), b->begin() + 44, 0); }, 5, 0,
+                   "a PCM recording whose header was never written"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A decode into a file given as standard output that fails (here, past

@@ -107,6 +107,8 @@ bool DecodeBlocks(FileBytes& file, const WaveInfo& info, std::uint64_t samples, 
 // What a file that is not GSM audio to decode was found to be.
 std::string NotGsm(const WaveInfo& info) {
   if (info.kind == WaveKind::kNotWave) return "not a WAVE file (decode takes GSM 06.10 WAVE, format 0x0031)";
+  if (info.zero_header) return "a PCM recording whose header was never written (kivgsm repair finishes it)";
+  if (!info.has_fmt) return "a WAVE file with no format chunk";
   if (info.kind == WaveKind::kGsm) return "a GSM WAVE file with no data chunk";
   char tag[8];
   std::snprintf(tag, sizeof tag, "0x%04X", static_cast<unsigned>(info.format_tag));
@@ -133,10 +135,8 @@ int DecodeCommand(const std::string& in, const std::string& out_name) {
   OutputTarget target = to_stdout ? OutputTarget{"-", 0, ""} : ResolveOutput(out_name, in);
   if (target.path.empty()) return Fail(target.code, out_name, target.why);
   const std::string& out = target.path;
-  // An output that exists is held under the writers' lock until the new
-  // file replaces it.
-  HeldLock held{target.existed ? LockForEditing(out) : EditLock{}};
-  if (held.lock.being_written) return Fail(kExitArgument, out, "the output is being written by another program");
+  HeldLock held{HoldExistingOutput(target)};
+  if (held.lock.being_written) return Fail(kExitArgument, out, kOutputBeingWritten);
 
   // The same judgement as `info`: the header's count when it agrees with
   // the blocks present, otherwise every whole block there is.

@@ -296,10 +296,8 @@ ConvertResult ConvertFile(const ConvertRequest& request, ConvertProgress* progre
   if (ConvertResult refused = ChooseOutput(request, &target); refused.code != 0 || refused.skipped) return refused;
   const std::string& out = target.path;
   const bool to_stdout = out == "-";
-  // An output that exists is held under the writers' lock from here until
-  // the new file replaces it: no recording or repair starts on it meanwhile.
-  HeldLock held{target.existed ? LockForEditing(out) : EditLock{}};
-  if (held.lock.being_written) return Failed(KIV_ERR_ARGUMENT, out, "the output is being written by another program");
+  HeldLock held{HoldExistingOutput(target)};
+  if (held.lock.being_written) return Failed(KIV_ERR_ARGUMENT, out, kOutputBeingWritten);
   Opened o;
   // A signal that cut an open or a read short (a FIFO with no writer yet)
   // ends the run as the signal would, not as a bad input.

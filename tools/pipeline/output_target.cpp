@@ -55,4 +55,8 @@ OutputTarget ResolveOutput(const std::string& name, const std::string& input) {
   return {Utf8Name(target.lexically_normal()), 0, "", fs::exists(fs::symlink_status(target, ec))};
 }
 
+EditLock HoldExistingOutput(const OutputTarget& target) {
+  return target.existed ? LockForEditing(target.path) : EditLock{};
+}
+
 }  // namespace kiv::tool

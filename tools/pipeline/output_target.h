@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include "platform/console.h"
+
 namespace kiv::tool {
 
 struct OutputTarget {
@@ -20,5 +22,14 @@ struct OutputTarget {
 };
 
 OutputTarget ResolveOutput(const std::string& utf8_name, const std::string& utf8_input);
+
+// Why an output that another program is writing (a recording, a repair,
+// another job) is refused, with 9.
+inline constexpr char kOutputBeingWritten[] = "the output is being written by another program";
+
+// The writers' lock on `target` if a file has its name: the job holds it
+// until the new file replaces that one, so that no recording or repair
+// starts on it meanwhile. `being_written` says that another program has it.
+EditLock HoldExistingOutput(const OutputTarget& target);
 
 }  // namespace kiv::tool

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "kivgsm.h"
+#include "pipeline/output_target.h"
 #include "platform/console.h"
 #include "platform/utf8_path.h"
 
@@ -84,7 +85,6 @@ TempFile::~TempFile() {
 
 int TempFile::RenameTo(const std::string& target, bool existed, std::string* error, bool keep_existing,
                        EditLock* held) {
-  constexpr char kBusy[] = "the output is being written by another program";
   // The name itself, not what a link there leads to: the caller resolved
   // links already, and a link in its place now is not to be replaced blindly.
   std::error_code ec;
@@ -128,7 +128,7 @@ int TempFile::RenameTo(const std::string& target, bool existed, std::string* err
   if (!still_held) taken_now = LockForEditing(target);
   EditLock& lock = still_held ? *held : taken_now;
   if (lock.being_written) {
-    *error = kBusy;
+    *error = kOutputBeingWritten;
     return KIV_ERR_ARGUMENT;
   }
   // The file replaced keeps its mode (a private 0600 stays private) and,
