@@ -39,6 +39,10 @@ class ToolRun : public ::testing::TestWithParam<Invocation> {};
 TEST_P(ToolRun, ExitsWithItsCodeAndSaysWhy) {
   test::ScratchDir dir;
   const Invocation& inv = GetParam();
+#if defined(KIV_EMULATED)
+  // The emulator that runs the tool sets its library path itself.
+  if (inv.env.find("LD_LIBRARY_PATH") != std::string::npos) GTEST_SKIP() << "the library path is the emulator's";
+#endif
   std::string env = Expand(inv.env, dir.path("")) + " ";
   if (!inv.alsa.empty()) {
     std::ofstream(dir.path("asound.conf")) << inv.alsa;
