@@ -123,6 +123,10 @@ void Judge(WaveInfo* w) {
   }
   if (w->kind == WaveKind::kGsm) JudgeGsm(w);
   if (w->kind == WaveKind::kPcm) JudgePcm(w);
+  // Another format is not checked further; its length is what the byte
+  // rate of its header makes of the audio present.
+  if (w->kind == WaveKind::kOtherWave && w->bytes_per_second > 0)
+    w->seconds = static_cast<double>(w->data_present) / w->bytes_per_second;
   if (w->has_data && !w->data_fits && !w->placeholders) {
     w->problems.push_back(w->data_size > w->data_present ? "data size disagrees with the payload in the file"
                                                           : "bytes after the data chunk are not chunks");

@@ -88,6 +88,15 @@ Bytes PcmAtRate(std::uint32_t rate) {
   return test::Riff({test::Chunk("fmt ", fmt), test::Chunk("data", Bytes(16000, 1))});
 }
 
+// 8000 Hz mu-law: format 7, one byte a sample, 8000 bytes a second.
+Bytes MuLaw(std::size_t bytes) {
+  Bytes fmt = test::kPcmFmt;
+  fmt[0] = 7;
+  fmt[8] = 0x40, fmt[9] = 0x1f;  // bytes per second
+  fmt[12] = 1, fmt[14] = 8;      // block alignment, bits per sample
+  return test::Riff({test::Chunk("fmt ", fmt), test::Chunk("data", Bytes(bytes, 0xff))});
+}
+
 Bytes PcmAligned(std::uint16_t block_align) {
   Bytes fmt = test::kPcmFmt;
   fmt[12] = static_cast<unsigned char>(block_align), fmt[13] = static_cast<unsigned char>(block_align >> 8);
@@ -127,7 +136,10 @@ INSTANTIATE_TEST_SUITE_P(
                    false, true, false, 0.0},
         // A byte rate (16000) that is not the sample rate times the frame.
         ReaderCase{"PcmRateContradictsTheByteRate", [] { return PcmAtRate(0xFFFFFFFFu); }, WaveKind::kPcm, false,
-                   false, true, false, 0.0}),
+                   false, true, false, 0.0},
+        // Another format: its length from the byte rate its header gives.
+        ReaderCase{"MuLawLengthFromTheByteRate", [] { return MuLaw(12000); }, WaveKind::kOtherWave, true, false,
+                   true, false, 1.5}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WaveInfo, GarbageNeverReadsOutOfBounds) {
