@@ -649,6 +649,11 @@ INSTANTIATE_TEST_SUITE_P(
         Hostile{"DanglingLink", "mkdir %d/archive && ln -s archive/memo.wav %d/latest.wav && "
                                 "%t convert %d/speech.raw %d/latest.wav",
                 0, "test -L %d/latest.wav && test -s %d/archive/memo.wav"},
+        // A closed standard input is no input, not an empty one: the output
+        // stays. (An emulator would open files of its own in its place.)
+        Hostile{"ClosedStandardInput", "echo precious >%d/k.wav && %t convert - %d/k.wav <&-", 5,
+                "grep -q precious %d/k.wav", false},
+        Hostile{"ClosedStandardInputAsTheList", "%t convert -o %d/o --files-from - <&-", 5, "", false},
         Hostile{"PrivateOutputStaysPrivate", "touch %d/p.wav && chmod 600 %d/p.wav && %t convert %d/speech.raw %d/p.wav",
                 0, "test \\$(stat -c %a %d/p.wav) = 600 && test -s %d/p.wav"},
         // As a user without write permission on the output: refused, untouched.

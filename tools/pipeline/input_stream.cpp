@@ -113,6 +113,12 @@ std::unique_ptr<InputStream> InputStream::Open(const std::string& name, std::str
   bool owned = true, regular = false;
   std::int64_t size = -1;
   if (name == "-") {
+    // Closed by the caller (the tool opened /dev/null in its place): no
+    // input at all, not an empty one.
+    if (StandardStreamWasClosed(0)) {
+      *why = "standard input is closed";
+      return nullptr;
+    }
     // Nobody types audio: at a terminal, "-" would wait for keys and take
     // them for samples.
     if (IsTerminal(0)) {

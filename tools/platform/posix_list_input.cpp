@@ -55,7 +55,9 @@ class DescriptorStream : public std::istream {
 }  // namespace
 
 std::unique_ptr<std::istream> OpenListInput(const std::string& path) {
-  if (path == "-") return std::make_unique<DescriptorStream>(STDIN_FILENO, false);
+  // A standard input that the caller closed is no list, not an empty one.
+  if (path == "-")
+    return StandardStreamWasClosed(STDIN_FILENO) ? nullptr : std::make_unique<DescriptorStream>(STDIN_FILENO, false);
   int fd;
   do {
     fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
