@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The kivgsm tool as a user runs it: exit codes and messages.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -129,6 +130,26 @@ TEST_P(ToolRecordNoDevice, LeavesAnExistingFileAsItWas) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, ToolRecordNoDevice, ::testing::Values("", "--pcm"));
+
+// A file in a folder this user may not write cannot be set aside; it is
+// recorded over in place, as the library alone would.
+TEST(ToolRecord, RecordsOverAFileInAFolderItMayNotWrite) {
+  if (::geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+  test::ScratchDir dir;
+  test::WriteFile(dir.path("known.raw"), test::SpeechSample());
+  std::ofstream(dir.path("asound.conf")) << test::AlsaFilePluginConfig(dir.path("known.raw"));
+  std::string err;
+  int rc = test::RunCommand("chmod 755 '" + dir.path("") + "' && mkdir '" + dir.path("ro") + "' && touch '" +
+                                dir.path("ro/m.wav") + "' && chown nobody '" + dir.path("ro/m.wav") + "' && chmod 555 '" +
+                                dir.path("ro") + "' && ALSA_CONFIG_PATH='" + dir.path("asound.conf") +
+                                "' setpriv --reuid=nobody --regid=nogroup --clear-groups '" KIV_TOOL
+                                "' record --seconds 0.5 '" + dir.path("ro/m.wav") + "' </dev/null",
+                            nullptr, &err);
+  EXPECT_EQ(rc, 0) << err;
+  std::string info;
+  EXPECT_EQ(test::RunCommand("'" KIV_TOOL "' info '" + dir.path("ro/m.wav") + "'", &info), 0) << info;
+  EXPECT_NE(info.find("GSM 06.10 WAVE"), std::string::npos) << info;
+}
 
 // Every terminating signal that can be caught finishes the file, and the
 // tool then ends as that signal would have ended it.

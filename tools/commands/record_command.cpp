@@ -174,10 +174,11 @@ int Report(const char* out, bool pcm, const Waited& waited) {
 // A file that a recording is to replace, moved aside until the audio
 // input has opened, so that a recording that cannot start leaves it as it
 // was. (Only SIGKILL in that moment can leave it under its hidden name.)
+// Where it cannot be moved (a folder this user may not write, which the
+// file itself may be), it is recorded over in place, as the library does.
 class SetAside {
  public:
-  // 0, or 9 while another program writes the file, or 4 when it cannot be
-  // moved; `why` says which.
+  // 0, or 9 (with `why`) while another program writes the file.
   int Take(const std::string& path, std::string* why) {
     HeldLock held{LockForEditing(path)};
     if (held.lock.being_written) {
@@ -189,10 +190,7 @@ class SetAside {
     std::string aside = TempFile::NameBeside(path, ".old");
     std::error_code ec;
     std::filesystem::rename(FsPath(path), FsPath(aside), ec);
-    if (ec) {
-      *why = std::string(ExitMessage(KIV_ERR_OUTPUT_CREATE)) + ": it cannot be moved aside: " + ec.message();
-      return KIV_ERR_OUTPUT_CREATE;
-    }
+    if (ec) return 0;
     path_ = path;
     aside_ = std::move(aside);
     return 0;
