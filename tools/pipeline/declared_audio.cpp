@@ -58,7 +58,8 @@ std::int64_t Iff(const unsigned char* head, std::size_t n) {
 // first block of sound (type 1, after a rate and a codec byte; type 9,
 // after 12 bytes of format). Its offset and size, or false.
 bool VocSound(const unsigned char* head, std::size_t n, std::size_t* at, std::int64_t* size) {
-  for (*at = Little(head + 20, 2); *at + 4 <= n; *at += 4 + Little(head + *at + 1, 3)) {
+  for (*at = Little(head + 20, 2); *at + 4 <= n;
+       *at = static_cast<std::size_t>(VocBlockEnd(head + *at, static_cast<std::int64_t>(*at)))) {
     const unsigned type = head[*at];
     *size = static_cast<std::int64_t>(Little(head + *at + 1, 3));
     if (type == 0) return false;
@@ -121,7 +122,11 @@ std::int64_t VocFirstSoundEnd(const unsigned char* head, std::size_t n, unsigned
   std::int64_t size = 0;
   if (n < 26 || std::memcmp(head, kVocMagic, 20) != 0 || !VocSound(head, n, &at, &size)) return -1;
   if (type != nullptr) *type = head[at];
-  return static_cast<std::int64_t>(at) + 4 + size;
+  return VocBlockEnd(head + at, static_cast<std::int64_t>(at));
+}
+
+std::int64_t VocBlockEnd(const unsigned char* header, std::int64_t at) {
+  return at + 4 + static_cast<std::int64_t>(Little(header + 1, 3));
 }
 
 }  // namespace kiv::tool

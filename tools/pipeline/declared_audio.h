@@ -22,5 +22,8 @@ std::int64_t DeclaredAudioBytes(const unsigned char* head, std::size_t n);
 // the rest of the file as that block's audio, so blocks after it (more
 // sound, silence, markers) would be read as samples.
 std::int64_t VocFirstSoundEnd(const unsigned char* head, std::size_t n, unsigned* type = nullptr);
+// Where a VOC block ends whose 4-byte header (a type byte, a 24-bit size)
+// starts at `at`.
+std::int64_t VocBlockEnd(const unsigned char* header, std::int64_t at);
 
 }  // namespace kiv::tool

@@ -69,10 +69,7 @@ std::FILE* OpenNamed(const std::string& name, bool* regular, std::int64_t* size,
     return nullptr;
   }
   // An open waiting for a FIFO's writer ends for a stop request only.
-  int fd;
-  do {
-    fd = ::open(name.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR && StopRequest() == 0);
+  const int fd = OpenForReading(name, O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     *why = std::strerror(errno);
     return nullptr;

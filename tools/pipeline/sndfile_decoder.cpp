@@ -257,7 +257,7 @@ bool VocBlocksFollowSound(InputStream& in) {
   const std::int64_t end = VocFirstSoundEnd(in.head(), in.head_size());
   unsigned char h[4];
   if (end < 0 || !BytesAt(in, end, h, sizeof h) || h[0] == 0 || h[0] > 9) return false;
-  const std::int64_t next = end + 4 + (h[1] | h[2] << 8 | h[3] << 16);
+  const std::int64_t next = VocBlockEnd(h, end);
   unsigned char type = 0;
   return next == in.size() || (BytesAt(in, next, &type, 1) && type <= 9);
 }

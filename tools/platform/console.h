@@ -54,6 +54,11 @@ void SleepMilliseconds(int ms);
 void ReserveStandardStreams();
 // True when descriptor `fd` (0-2) was closed at start, and so is /dev/null now.
 bool StandardStreamWasClosed(int fd);
+#if !defined(_WIN32)
+// open(2) of `path` for reading, made again when a signal that is not a
+// stop request cuts it short (a FIFO waits for its writer); -1 with errno.
+int OpenForReading(const std::string& path, int flags);
+#endif
 
 // True when `utf8_path` names the file that standard input, output or
 // error is (/dev/stdout, /proc/self/fd/1, or the file stdout is redirected

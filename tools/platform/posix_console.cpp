@@ -154,6 +154,14 @@ namespace {
 bool g_closed_at_start[3] = {false, false, false};
 }  // namespace
 
+int OpenForReading(const std::string& path, int flags) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | flags);
+  } while (fd < 0 && errno == EINTR && g_request == 0);
+  return fd;
+}
+
 bool StandardStreamWasClosed(int fd) { return fd >= 0 && fd <= 2 && g_closed_at_start[fd]; }
 
 void EndLeavingAudioThreads(int code) { std::exit(code); }

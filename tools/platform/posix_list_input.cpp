@@ -58,10 +58,7 @@ std::unique_ptr<std::istream> OpenListInput(const std::string& path) {
   // A standard input that the caller closed is no list, not an empty one.
   if (path == "-")
     return StandardStreamWasClosed(STDIN_FILENO) ? nullptr : std::make_unique<DescriptorStream>(STDIN_FILENO, false);
-  int fd;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR && StopRequest() == 0);
+  const int fd = OpenForReading(path, O_CLOEXEC);
   if (fd < 0) return nullptr;
   return std::make_unique<DescriptorStream>(fd, true);
 }
