@@ -86,7 +86,12 @@ OutputOpen LockAndEmpty(int fd, bool empty) {
     r = ::fcntl(fd, kSetLock, &lock);
   } while (r != 0 && errno == EINTR);
   if (r != 0 && (errno == EAGAIN || errno == EACCES)) return OutputOpen::kInUse;
-  return !empty || ::ftruncate(fd, 0) == 0 ? OutputOpen::kOpened : OutputOpen::kCannotCreate;
+  // An empty file is not truncated again: on ext4 a truncation to zero
+  // makes the close write the file's blocks out at once (its guard for
+  // files replaced by truncating them), which a new output does not need.
+  struct stat st;
+  if (!empty || (::fstat(fd, &st) == 0 && st.st_size == 0)) return OutputOpen::kOpened;
+  return ::ftruncate(fd, 0) == 0 ? OutputOpen::kOpened : OutputOpen::kCannotCreate;
 }
 
 // The major number of Linux's memory devices (/dev/null, /dev/zero, /dev/full).
