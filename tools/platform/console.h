@@ -77,7 +77,6 @@ struct EditLock {
   std::intptr_t handle = -1;
   bool being_written = false;
 };
-bool BeingWritten(const std::string& utf8_path);
 EditLock LockForEditing(const std::string& utf8_path);
 void UnlockAfterEditing(const EditLock& lock);
 // True while `lock` is on the file that `utf8_path` names (a file put in

@@ -211,9 +211,9 @@ bool CreateNewFile(const std::string& path) {
 namespace {
 
 #if defined(F_OFD_SETLK)
-constexpr int kSetLock = F_OFD_SETLK, kGetLock = F_OFD_GETLK;
+constexpr int kSetLock = F_OFD_SETLK;
 #else
-constexpr int kSetLock = F_SETLK, kGetLock = F_GETLK;
+constexpr int kSetLock = F_SETLK;
 #endif
 
 // The library's writer lock: a write lock on the whole file.
@@ -225,18 +225,6 @@ struct flock WholeFileWriteLock() {
 }
 
 }  // namespace
-
-bool BeingWritten(const std::string& path) {
-  // Without blocking: a FIFO with no writer would hold the open up.
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  struct flock lock = WholeFileWriteLock();
-  bool held = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fcntl(fd, kGetLock, &lock) == 0 &&
-              lock.l_type != F_UNLCK;
-  ::close(fd);
-  return held;
-}
 
 EditLock LockForEditing(const std::string& path) {
   EditLock taken;

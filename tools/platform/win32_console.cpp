@@ -183,14 +183,6 @@ bool CreateNewFile(const std::string& path) {
 // asks to write is refused with a sharing violation while it holds it.
 // The lock for an edit in place is such an open, sharing writes with the
 // tool's own edits but not with the library's writers.
-bool BeingWritten(const std::string& path) {
-  HANDLE h = CreateFileW(FsPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
-  CloseHandle(h);
-  return false;
-}
-
 EditLock LockForEditing(const std::string& path) {
   EditLock taken;
   HANDLE h = CreateFileW(FsPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
