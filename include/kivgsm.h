@@ -220,7 +220,8 @@ extern "C" {
  * only when the header itself could not be rewritten (its seek, position
  * query or write failed) does the provisional one remain, which
  * `kivgsm repair` finishes. The output is opened, and emptied, only once
- * everything that can refuse the call has been done.
+ * everything that can refuse the call has been done, the first read of the
+ * input included.
  */
 KIV_API int32_t KIV_CALL KivWave2GSM610(const KivPathChar* inputPath, const KivPathChar* outputPath);
 

@@ -48,19 +48,28 @@ std::int32_t ConvertRawToGsmWave(const FileSystem* fs, const KivPathChar* inputN
     return output == NameLookup::kFailed ? KIV_ERR_OUTPUT_CREATE : KIV_ERR_ARGUMENT;
   }
 
+  // The first block is read before the output is opened: an input that
+  // fails at once (a device that refuses reads) is refused without
+  // emptying an existing output.
+  std::int16_t samples[kGsmSamplesPerBlock];
+  bool more = ReadBlock(input, samples);
+  if (!more && StreamFailed(input)) {
+    StreamClose(input);
+    return KIV_ERR_INPUT_READ;
+  }
   GsmWaveWriter writer;
   if (std::int32_t rc = GsmWaveWriterOpen(&writer, fs, outputName, maxBlocks); rc != KIV_OK) {
     StreamClose(input);
     return rc;
   }
   bool readFailed = false;
-  std::int16_t samples[kGsmSamplesPerBlock];
   for (;;) {
-    if (!ReadBlock(input, samples)) {
+    if (!more) {
       readFailed = StreamFailed(input);
       break;
     }
     if (!GsmWaveWriterPush(&writer, samples, kGsmSamplesPerBlock)) break;
+    more = ReadBlock(input, samples);
   }
   StreamClose(input);
   std::int32_t rc = GsmWaveWriterFinish(&writer);

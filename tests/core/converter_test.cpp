@@ -350,6 +350,19 @@ TEST_F(ConverterFault, ReadErrorIsReportedAfterFinishingTheFile) {
   ExpectFinishedWith(3);
 }
 
+TEST_F(ConverterFault, AFirstReadThatFailsLeavesTheOutputAlone) {
+  // Nothing has been read, so nothing is lost by refusing before the
+  // output is emptied or created.
+  faults_.FailRead(1);
+  EXPECT_EQ(Run(), KIV_ERR_INPUT_READ);
+  EXPECT_FALSE(test::Exists(out_));
+  test::WriteFile(out_, {'k', 'e', 'e', 'p'});
+  faults_.Reset();
+  faults_.FailRead(1);
+  EXPECT_EQ(Run(), KIV_ERR_INPUT_READ);
+  EXPECT_EQ(test::ReadFile(out_), (Bytes{'k', 'e', 'e', 'p'}));
+}
+
 TEST_F(ConverterFault, OutputOpenFailureLeavesNoFile) {
   faults_.FailOpenForWrite();
   EXPECT_EQ(Run(), KIV_ERR_OUTPUT_CREATE);
