@@ -36,7 +36,11 @@
  * capture thread can run code that is gone; a recording still running when
  * the process exits is finished as Stop would. A child made by fork()
  * never touches its parent's recordings: its Stop returns 0, its exit
- * leaves them to the parent, and its own Start records afresh.
+ * leaves them to the parent, and its own Start records afresh. Through
+ * PulseAudio (or PipeWire's PulseAudio service) that Start returns
+ * KIV_ERR_DEVICE_OPEN once the parent has recorded: libpulse refuses to
+ * run in a forked child of a process that used it. A child that runs
+ * another program (exec) is not affected.
  *
  * Linux: a sound server that stops answering (a stopped or hung daemon, a
  * remote server behind a dead network) cannot hold a recorder's call: each
