@@ -758,8 +758,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // In a folder that ignores case, two inputs whose outputs differ only in
-// case would write one file: the second is refused with 9, whether the
-// two run at once or one after the other. Needs a FAT or casefold ext4
+// case would write one file: named on the command line they are refused
+// before anything starts; from a list, the second is refused with 9,
+// whether the two run at once or one after the other. Needs a FAT or casefold ext4
 // file system mounted from an image, which root can do where the kernel
 // has one.
 TEST(ToolConvert, OutputsThatDifferOnlyInCaseClashInACaseBlindFolder) {
@@ -775,6 +776,11 @@ TEST(ToolConvert, OutputsThatDifferOnlyInCaseClashInACaseBlindFolder) {
   for (const char* jobs : {"-j 2", "-j 1"}) {
     SCOPED_TRACE(jobs);
     EXPECT_EQ(Shell(std::string("%t convert ") + jobs + " -o %d/mnt/o %d/a/Out.raw %d/b/out.raw 2>/dev/null", dir), 9);
+    EXPECT_EQ(Shell("test ! -e %d/mnt/o", dir), 0) << "refused before anything starts";
+    EXPECT_EQ(Shell("printf '%s\\n' %d/a/Out.raw %d/b/out.raw > %d/list && %t convert " + std::string(jobs) +
+                        " -o %d/mnt/o --files-from %d/list 2>/dev/null",
+                    dir),
+              9);
     EXPECT_EQ(Shell("test \\$(ls %d/mnt/o | wc -l) = 1 && rm -rf %d/mnt/o", dir), 0);
   }
   Shell("umount %d/mnt", dir);

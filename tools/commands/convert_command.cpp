@@ -132,7 +132,9 @@ struct BatchTally {
 // The output of each input, checked before anything starts for the names on
 // the command line: 0, or the exit code after saying why.
 int CheckCommandLineOutputs(const ConvertOptions& options) {
-  std::map<std::string, std::string> claimed;  // output -> the input that writes it
+  // output, as its folder knows it (names that differ only in case are
+  // one file where the folder ignores case) -> the input that writes it
+  std::map<std::string, std::string> claimed;
   for (const std::string& in : options.files) {
     if (in == "-") {
       Print(stderr, "%s",
@@ -140,8 +142,9 @@ int CheckCommandLineOutputs(const ConvertOptions& options) {
       return kExitUsage;
     }
     std::string out = options.keep_tree ? TreeOutputFor(options.out_dir, in) : OutputFor(options.out_dir, in);
-    auto [it, fresh] = claimed.emplace(out, in);
-    if (!fresh && !out.empty()) {
+    if (out.empty()) continue;
+    auto [it, fresh] = claimed.emplace(NameAsTheFolderKnowsIt(out), in);
+    if (!fresh) {
       Print(stderr, "kivgsm: %s and %s would both be written to %s; nothing converted\n",
                    Shown(it->second).c_str(), Shown(in).c_str(), Shown(out).c_str());
       return KIV_ERR_ARGUMENT;
