@@ -253,6 +253,10 @@ KIV_API int32_t KIV_CALL KivGSMSoundRecorderStart(const KivPathChar* path);
  * file's header could not be finished. It returns within about two
  * seconds, on Linux and on Windows, even when the sound server has stopped answering: the device
  * is then abandoned and the file holds what was delivered before.
+ * Audio arrives in half-second deliveries and the file holds whole ones:
+ * the half second that the device was filling when Stop came is not kept,
+ * so a recording stopped 0.9 s after it began holds 0.5 s, and one stopped
+ * within its first half second holds none.
  */
 KIV_API int32_t KIV_CALL KivGSMSoundRecorderStop(void);
 
@@ -265,7 +269,8 @@ KIV_API int32_t KIV_CALL KivGSMWAVSoundRecorderStart(const KivPathChar* path);
 
 /*
  * Stops the PCM recording, finishes its file and returns the whole seconds;
- * bounded as KivGSMSoundRecorderStop is.
+ * bounded as KivGSMSoundRecorderStop is, and like it keeping whole
+ * half-second deliveries.
  */
 KIV_API int32_t KIV_CALL KivGSMWAVSoundRecorderStop(void);
 
