@@ -223,9 +223,9 @@ extern "C" {
  * holds the whole blocks that reached it, and its header describes them;
  * only when the header itself could not be rewritten (its seek, position
  * query or write failed) does the provisional one remain, which
- * `kivgsm repair` finishes. The output is opened, and emptied, only once
- * everything that can refuse the call has been done, the first read of the
- * input included.
+ * `kivgsm repair` finishes. The output is opened only once everything
+ * else that can refuse the call has been done, and emptied only once the
+ * input's first block has been read.
  */
 KIV_API int32_t KIV_CALL KivWave2GSM610(const KivPathChar* inputPath, const KivPathChar* outputPath);
 

@@ -48,20 +48,24 @@ std::int32_t ConvertRawToGsmWave(const FileSystem* fs, const KivPathChar* inputN
     return output == NameLookup::kFailed ? KIV_ERR_OUTPUT_CREATE : KIV_ERR_ARGUMENT;
   }
 
-  // The first block is read before the output is opened: an input that
-  // fails at once (a device that refuses reads) is refused without
-  // emptying an existing output.
-  std::int16_t samples[kGsmSamplesPerBlock];
-  bool more = ReadBlock(input, samples);
-  if (!more && StreamFailed(input)) {
-    StreamClose(input);
-    return KIV_ERR_INPUT_READ;
-  }
+  // The output is claimed (opened and locked) before anything is read, so
+  // that a refused output costs a pipe none of its input, but emptied only
+  // once the first block has been read: an input that fails at once (a
+  // device that refuses reads) is refused and an existing output keeps
+  // what it held. A new name is still finished as an empty file.
   GsmWaveWriter writer;
-  if (std::int32_t rc = GsmWaveWriterOpen(&writer, fs, outputName, maxBlocks); rc != KIV_OK) {
+  if (std::int32_t rc = GsmWaveWriterClaim(&writer, fs, outputName, maxBlocks); rc != KIV_OK) {
     StreamClose(input);
     return rc;
   }
+  std::int16_t samples[kGsmSamplesPerBlock];
+  bool more = ReadBlock(input, samples);
+  if (!more && StreamFailed(input) && output == NameLookup::kFound) {
+    GsmWaveWriterAbandon(&writer);
+    StreamClose(input);
+    return KIV_ERR_INPUT_READ;
+  }
+  GsmWaveWriterBegin(&writer);
   bool readFailed = false;
   for (;;) {
     if (!more) {

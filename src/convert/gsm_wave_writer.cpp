@@ -27,24 +27,59 @@ bool Accepting(const GsmWaveWriter* w) { return w->output != nullptr && !w->writ
 
 }  // namespace
 
-std::int32_t GsmWaveWriterOpen(GsmWaveWriter* w, const FileSystem* fs, const KivPathChar* path,
-                               std::uint32_t maxBlocks) {
+namespace {
+
+std::int32_t OpenWith(GsmWaveWriter* w, const FileSystem* fs, const KivPathChar* path, std::uint32_t maxBlocks,
+                      OpenMode mode) {
   *w = GsmWaveWriter{};
   w->maxBlocks = maxBlocks;
   w->codec = GsmBlockEncoderCreate();
   if (w->codec == nullptr) return KIV_ERR_CODEC;
   // An output that a recording (or another conversion) is writing is
   // refused: two writers would mix it.
-  OutputOpen opened = OpenOutput(fs, path, &w->output, &w->claimed);
+  OutputOpen opened = OpenOutput(fs, path, &w->output, &w->claimed, mode);
   if (opened != OutputOpen::kOpened) {
     GsmBlockEncoderDestroy(w->codec);
     w->codec = nullptr;
     w->output = nullptr;
     return opened == OutputOpen::kInUse ? KIV_ERR_ARGUMENT : KIV_ERR_OUTPUT_CREATE;
   }
+  return KIV_OK;
+}
+
+void WriteProvisionalHeader(GsmWaveWriter* w) {
   w->writeFailed = !WriteGsmWaveHeader(w->output, kPlaceholderSizeValue, kPlaceholderSampleCount,
                                        kPlaceholderSizeValue);
-  return KIV_OK;
+}
+
+}  // namespace
+
+std::int32_t GsmWaveWriterOpen(GsmWaveWriter* w, const FileSystem* fs, const KivPathChar* path,
+                               std::uint32_t maxBlocks) {
+  const std::int32_t rc = OpenWith(w, fs, path, maxBlocks, OpenMode::kWrite);
+  if (rc == KIV_OK) WriteProvisionalHeader(w);
+  return rc;
+}
+
+std::int32_t GsmWaveWriterClaim(GsmWaveWriter* w, const FileSystem* fs, const KivPathChar* path,
+                                std::uint32_t maxBlocks) {
+  return OpenWith(w, fs, path, maxBlocks, OpenMode::kWriteOver);
+}
+
+void GsmWaveWriterBegin(GsmWaveWriter* w) {
+  if (!StreamTruncate(w->output, 0)) {
+    w->writeFailed = true;
+    return;
+  }
+  WriteProvisionalHeader(w);
+}
+
+void GsmWaveWriterAbandon(GsmWaveWriter* w) {
+  GsmBlockEncoderDestroy(w->codec);
+  w->codec = nullptr;
+  StreamClose(w->output);  // nothing was written: nothing can be lost
+  w->output = nullptr;
+  ReleaseOutput(w->claimed);
 }
 
 bool GsmWaveWriterPush(GsmWaveWriter* w, const std::int16_t* samples, std::size_t count) {

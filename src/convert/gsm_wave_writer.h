@@ -35,6 +35,16 @@ struct GsmWaveWriter {
 std::int32_t GsmWaveWriterOpen(GsmWaveWriter* w, const FileSystem* fs, const KivPathChar* path,
                                std::uint32_t maxBlocks = kMaxGsmBlocks);
 
+// GsmWaveWriterOpen in two steps, for a caller that may still refuse once
+// the output is known to be its own: Claim creates the codec and opens
+// and locks the output, leaving what it holds (same results as Open);
+// then either Begin empties it and writes the provisional header (the
+// writer is then finished as after Open), or Abandon closes it as it was.
+std::int32_t GsmWaveWriterClaim(GsmWaveWriter* w, const FileSystem* fs, const KivPathChar* path,
+                                std::uint32_t maxBlocks = kMaxGsmBlocks);
+void GsmWaveWriterBegin(GsmWaveWriter* w);
+void GsmWaveWriterAbandon(GsmWaveWriter* w);
+
 // Appends `count` host-order samples; each time 320 have gathered they are
 // encoded and written as one block. Returns false once the writer takes no
 // more (a write failed, or a block past maxBlocks arrived), and from then on.

@@ -247,6 +247,22 @@ TEST(ConverterFailure, FifoOutputIsRefusedWithoutOpeningIt) {
   EXPECT_EQ(got.load(), 1);
 }
 
+// An output refused before the conversion starts takes nothing from a
+// piped input, which the caller may still send elsewhere.
+TEST(ConverterFailure, ARefusedOutputTakesNothingFromAPipedInput) {
+  ScratchDir dir;
+  const std::string fifo = dir.path("in.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int fd = open(fifo.c_str(), O_RDWR | O_NONBLOCK);  // holds the pipe and its bytes
+  ASSERT_GE(fd, 0);
+  const Bytes speech = SpeechPrefix(640 * 2);
+  ASSERT_EQ(write(fd, speech.data(), speech.size()), static_cast<ssize_t>(speech.size()));
+  EXPECT_EQ(Convert(fifo, dir.path("missing/out.wav")), KIV_ERR_OUTPUT_CREATE);
+  Bytes left(4096);
+  EXPECT_EQ(read(fd, left.data(), left.size()), static_cast<ssize_t>(speech.size())) << "the refused call read it";
+  close(fd);
+}
+
 TEST(ConverterFailure, FullDeviceIsAWriteFailure) {
   ScratchDir dir;
   test::WriteFile(dir.path("in.raw"), SpeechPrefix(640 * 200));
@@ -350,12 +366,12 @@ TEST_F(ConverterFault, ReadErrorIsReportedAfterFinishingTheFile) {
   ExpectFinishedWith(3);
 }
 
-TEST_F(ConverterFault, AFirstReadThatFailsLeavesTheOutputAlone) {
+TEST_F(ConverterFault, AFirstReadThatFailsLeavesAnExistingOutputAlone) {
   // Nothing has been read, so nothing is lost by refusing before the
-  // output is emptied or created.
+  // output is emptied; a new name is finished as an empty file.
   faults_.FailRead(1);
   EXPECT_EQ(Run(), KIV_ERR_INPUT_READ);
-  EXPECT_FALSE(test::Exists(out_));
+  ExpectFinishedWith(0);
   test::WriteFile(out_, {'k', 'e', 'e', 'p'});
   faults_.Reset();
   faults_.FailRead(1);
