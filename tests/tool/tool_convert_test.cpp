@@ -758,9 +758,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // In a folder that ignores case, two inputs whose outputs differ only in
-// case would write one file: named on the command line they are refused
-// before anything starts; from a list, the second is refused with 9,
-// whether the two run at once or one after the other. Needs a FAT or casefold ext4
+// case would write one file: the second is refused with 9, whether the
+// two run at once or one after the other, named on the command line or
+// from a list. Needs a FAT or casefold ext4
 // file system mounted from an image, which root can do where the kernel
 // has one.
 TEST(ToolConvert, OutputsThatDifferOnlyInCaseClashInACaseBlindFolder) {
@@ -769,21 +769,33 @@ TEST(ToolConvert, OutputsThatDifferOnlyInCaseClashInACaseBlindFolder) {
   const std::string mount = "mkdir %d/mnt && truncate -s 32M %d/img && ";
   if (Shell(mount + "mkfs.vfat %d/img >/dev/null 2>&1 && mount -o loop %d/img %d/mnt 2>/dev/null", dir) != 0 &&
       Shell("rm -rf %d/mnt %d/img && " + mount +
-                "mkfs.ext4 -q -O casefold %d/img && mount -o loop %d/img %d/mnt 2>/dev/null && chattr +F %d/mnt",
+                "mkfs.ext4 -q -O casefold %d/img && mount -o loop %d/img %d/mnt 2>/dev/null && "
+                "mkdir %d/mnt/cf && chattr +F %d/mnt/cf",  // casefold needs an empty folder
             dir) != 0)
     GTEST_SKIP() << "neither a FAT nor a casefold ext4 image can be mounted here";
-  ASSERT_EQ(Shell("mkdir -p %d/a %d/b && cp %d/speech.raw %d/a/Out.raw && cp %d/speech.raw %d/b/out.raw", dir), 0);
+  test::WriteFile(dir.path("speech.raw"), test::SpeechSample());
+  ASSERT_EQ(Shell("mkdir -p %d/a %d/b %d/mnt/cf && cp %d/speech.raw %d/a/Out.raw && cp %d/speech.raw %d/b/out.raw "
+                  "&& printf '%s\\n' %d/a/Out.raw %d/b/out.raw > %d/list",
+                  dir),
+            0);
   for (const char* jobs : {"-j 2", "-j 1"}) {
-    SCOPED_TRACE(jobs);
-    EXPECT_EQ(Shell(std::string("%t convert ") + jobs + " -o %d/mnt/o %d/a/Out.raw %d/b/out.raw 2>/dev/null", dir), 9);
-    EXPECT_EQ(Shell("test ! -e %d/mnt/o", dir), 0) << "refused before anything starts";
-    EXPECT_EQ(Shell("printf '%s\\n' %d/a/Out.raw %d/b/out.raw > %d/list && %t convert " + std::string(jobs) +
-                        " -o %d/mnt/o --files-from %d/list 2>/dev/null",
-                    dir),
-              9);
-    EXPECT_EQ(Shell("test \\$(ls %d/mnt/o | wc -l) = 1 && rm -rf %d/mnt/o", dir), 0);
+    for (const char* inputs : {"%d/a/Out.raw %d/b/out.raw", "--files-from %d/list"}) {
+      SCOPED_TRACE(std::string(jobs) + " " + inputs);
+      EXPECT_EQ(Shell(std::string("%t convert ") + jobs + " -o %d/mnt/cf/o " + inputs + " 2>/dev/null", dir), 9);
+      EXPECT_EQ(Shell("test \\$(ls %d/mnt/cf/o | wc -l) = 1 && rm -rf %d/mnt/cf/o", dir), 0);
+    }
   }
   Shell("umount %d/mnt", dir);
+}
+
+// In a folder that tells case apart, names that differ only in case are
+// two outputs, both converted.
+TEST(ToolConvert, OutputsThatDifferOnlyInCaseAreTwoFilesInACaseSensitiveFolder) {
+  test::ScratchDir dir;
+  test::WriteFile(dir.path("speech.raw"), test::SpeechSample());
+  ASSERT_EQ(Shell("mkdir -p %d/a %d/b && cp %d/speech.raw %d/a/Out.raw && cp %d/speech.raw %d/b/out.raw", dir), 0);
+  EXPECT_EQ(Shell("%t convert -j 1 -o %d/o %d/a/Out.raw %d/b/out.raw", dir), 0);
+  EXPECT_EQ(Shell("test -s %d/o/Out.wav && test -s %d/o/out.wav", dir), 0);
 }
 
 // An IMA ADPCM file whose last block is short (156 bytes: 305 samples)

@@ -132,8 +132,9 @@ struct BatchTally {
 // The output of each input, checked before anything starts for the names on
 // the command line: 0, or the exit code after saying why.
 int CheckCommandLineOutputs(const ConvertOptions& options) {
-  // output, as its folder knows it (names that differ only in case are
-  // one file where the folder ignores case) -> the input that writes it
+  // output -> the input that writes it. Every Windows folder ignores case,
+  // so there names that differ only in case are one output; elsewhere that
+  // is known only once a file is written (by its identity, as the run goes).
   std::map<std::string, std::string> claimed;
   for (const std::string& in : options.files) {
     if (in == "-") {
@@ -143,7 +144,11 @@ int CheckCommandLineOutputs(const ConvertOptions& options) {
     }
     std::string out = options.keep_tree ? TreeOutputFor(options.out_dir, in) : OutputFor(options.out_dir, in);
     if (out.empty()) continue;
+#if defined(_WIN32)
     auto [it, fresh] = claimed.emplace(NameAsTheFolderKnowsIt(out), in);
+#else
+    auto [it, fresh] = claimed.emplace(out, in);
+#endif
     if (!fresh) {
       Print(stderr, "kivgsm: %s and %s would both be written to %s; nothing converted\n",
                    Shown(it->second).c_str(), Shown(in).c_str(), Shown(out).c_str());
