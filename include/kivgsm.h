@@ -38,9 +38,10 @@
  * never touches its parent's recordings: its Stop returns 0, its exit
  * leaves them to the parent, and its own Start records afresh. Through
  * PulseAudio (or PipeWire's PulseAudio service) that Start returns
- * KIV_ERR_DEVICE_OPEN once the parent has recorded: libpulse refuses to
- * run in a forked child of a process that used it. A child that runs
- * another program (exec) is not affected.
+ * KIV_ERR_DEVICE_OPEN once the parent has used libpulse (recorded, or
+ * played sound through it): libpulse refuses to run in a forked child of
+ * a process that used it. A child that runs another program (exec) is
+ * not affected.
  *
  * Linux: a sound server that stops answering (a stopped or hung daemon, a
  * remote server behind a dead network) cannot hold a recorder's call: each
@@ -255,8 +256,8 @@ KIV_API int32_t KIV_CALL KivGSMSoundRecorderStart(const KivPathChar* path);
  * is then abandoned and the file holds what was delivered before.
  * Audio arrives in half-second deliveries and the file holds whole ones:
  * the half second that the device was filling when Stop came is not kept,
- * so a recording stopped 0.9 s after it began holds 0.5 s, and one stopped
- * within its first half second holds none.
+ * so a recording stopped 0.9 s after it began holds at most 0.5 s, and one
+ * stopped within its first half second holds none.
  */
 KIV_API int32_t KIV_CALL KivGSMSoundRecorderStop(void);
 

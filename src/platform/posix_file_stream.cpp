@@ -70,8 +70,8 @@ constexpr int kSetLock = F_SETLK;
 #endif
 
 // Takes the writer's lock on the regular file `fd` and only then empties
-// it (unless `empty` is false), so that a file that another writer holds
-// is left as it was. The lock
+// it, unless `empty` is false or it is already empty, so that a file that
+// another writer holds is left as it was. The lock
 // covers the whole file however long it grows, and belongs to this open
 // file: another open of the file, in this process or any other, conflicts
 // with it, and it goes when the stream is closed or the process ends. It
@@ -86,9 +86,10 @@ OutputOpen LockAndEmpty(int fd, bool empty) {
     r = ::fcntl(fd, kSetLock, &lock);
   } while (r != 0 && errno == EINTR);
   if (r != 0 && (errno == EAGAIN || errno == EACCES)) return OutputOpen::kInUse;
-  // An empty file is not truncated again: on ext4 a truncation to zero
-  // makes the close write the file's blocks out at once (its guard for
-  // files replaced by truncating them), which a new output does not need.
+  // An empty file (a new one) is not truncated: on ext4 a truncation to
+  // zero makes the close write the file's blocks out at once (its guard
+  // for files replaced by truncating them), which a new output does not
+  // need.
   struct stat st;
   if (!empty || (::fstat(fd, &st) == 0 && st.st_size == 0)) return OutputOpen::kOpened;
   return ::ftruncate(fd, 0) == 0 ? OutputOpen::kOpened : OutputOpen::kCannotCreate;

@@ -66,8 +66,7 @@ int OpenForReading(const std::string& path, int flags);
 bool IsStandardStream(const std::string& utf8_path, int fd = -1);
 
 // The lock that the library takes on every output while it writes it
-// (kivgsm.h, "Outputs"). BeingWritten is true when another program holds
-// it on `utf8_path`. LockForEditing takes it on the existing file
+// (kivgsm.h, "Outputs"). LockForEditing takes it on the existing file
 // `utf8_path` for an edit in place, until UnlockAfterEditing; when the
 // file is being written it takes nothing and says so (`being_written`).
 // Where no lock can be had for another reason (no such file, no locks on
