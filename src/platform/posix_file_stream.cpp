@@ -40,7 +40,17 @@ std::int64_t RawSeek(std::intptr_t file, std::int64_t offset, RawWhence whence) 
   return ::lseek(Fd(file), static_cast<off_t>(offset), w);
 }
 
-bool RawTruncate(std::intptr_t file, std::int64_t length) { return ::ftruncate(Fd(file), static_cast<off_t>(length)) == 0; }
+// Cuts the file to `length` bytes. One already that long is left alone:
+// on ext4 a truncation to zero makes the close write the file's blocks out
+// at once (its guard for files replaced by truncating them), which a new,
+// empty output does not need.
+bool CutTo(int fd, off_t length) {
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && st.st_size == length) return true;
+  return ::ftruncate(fd, length) == 0;
+}
+
+bool RawTruncate(std::intptr_t file, std::int64_t length) { return CutTo(Fd(file), static_cast<off_t>(length)); }
 
 void FromStat(const struct stat& st, FileIdentity* id) {
   id->device = static_cast<std::uint64_t>(st.st_dev);
@@ -86,13 +96,7 @@ OutputOpen LockAndEmpty(int fd, bool empty) {
     r = ::fcntl(fd, kSetLock, &lock);
   } while (r != 0 && errno == EINTR);
   if (r != 0 && (errno == EAGAIN || errno == EACCES)) return OutputOpen::kInUse;
-  // An empty file (a new one) is not truncated: on ext4 a truncation to
-  // zero makes the close write the file's blocks out at once (its guard
-  // for files replaced by truncating them), which a new output does not
-  // need.
-  struct stat st;
-  if (!empty || (::fstat(fd, &st) == 0 && st.st_size == 0)) return OutputOpen::kOpened;
-  return ::ftruncate(fd, 0) == 0 ? OutputOpen::kOpened : OutputOpen::kCannotCreate;
+  return !empty || CutTo(fd, 0) ? OutputOpen::kOpened : OutputOpen::kCannotCreate;
 }
 
 // The major number of Linux's memory devices (/dev/null, /dev/zero, /dev/full).
